@@ -1,0 +1,159 @@
+// TCuteButton: a push button that paints itself (coloured face, bevels that
+// follow the mouse, focus and press, caption placed by alignment, layout and
+// margins, embossed caption when disabled, optional focus rectangle and
+// drop-down menu), and TCuteButtonTimer, the timer of a delayed drop-down.
+#pragma once
+#include "platform/Keys.h"
+#include "platform/SysColors.h"
+#include "platform/WinTypes.h"
+#include "runtime/Classes.h"
+
+#include <QFont>
+#include <QImage>
+#include <QTimer>
+#include <QWidget>
+
+#include <functional>
+#include <memory>
+
+class QMenu;
+
+enum TAlignment : std::uint8_t { taLeftJustify, taRightJustify, taCenter };
+enum TTextLayout : std::uint8_t { tlTop, tlCenter, tlBottom };
+enum TPanelBevel : std::uint8_t { bvNone, bvLowered, bvRaised };
+enum TBorderStyle : std::uint8_t { bsNone, bsSingle };
+
+using TMouseMoveEvent = std::function<void(TObject* Sender, TShiftState Shift, int X, int Y)>;
+using TKeyEvent = std::function<void(TObject* Sender, WORD& Key, TShiftState Shift)>;
+
+class TCuteButton;
+
+class TCuteButtonTimer : public QTimer {
+public:
+    explicit TCuteButtonTimer(TCuteButton* button);
+    TCuteButton* FCuteButton;
+};
+
+class TCuteButton : public QWidget, public TObject {
+public:
+    explicit TCuteButton(QWidget* parent = nullptr);
+    ~TCuteButton() override;
+
+    // Place and size as the form gives them (default size 75 x 25).
+    void SetBounds(int left, int top, int width, int height);
+
+    QString Caption() const { return caption_; }
+    void SetCaption(const QString& caption);
+    TColor Color() const { return color_; }
+    void SetColor(TColor color);
+    // The caption font; its colour is kept apart as FontColor.
+    QFont Font() const { return font_; }
+    void SetFont(const QFont& font);
+    TColor FontColor() const { return fontColor_; }
+    void SetFontColor(TColor color);
+
+    TColor BevelShadowColor() const { return bevelShadowColor_; }
+    void SetBevelShadowColor(TColor color);
+    TColor BevelHighlightColor() const { return bevelHighlightColor_; }
+    void SetBevelHighlightColor(TColor color);
+    TColor DisabledColor() const { return disabledColor_; }
+    void SetDisabledColor(TColor color);
+    bool UseDisabledColor() const { return useDisabledColor_; }
+    void SetUseDisabledColor(bool value);
+    int DropDownDelay() const { return dropDownDelay_; }
+    void SetDropDownDelay(int ms) { dropDownDelay_ = ms; }
+    QMenu* DropDownMenu() const { return dropDownMenu_; }
+    void SetDropDownMenu(QMenu* menu);
+    bool EgnoreContClick() const { return egnoreContClick_; }
+    void SetEgnoreContClick(bool value) { egnoreContClick_ = value; }
+    bool Flat() const { return flat_; }
+    void SetFlat(bool value);
+    bool TabFocusUp() const { return tabFocusUp_; }
+    void SetTabFocusUp(bool value) { tabFocusUp_ = value; }
+    TTextLayout Layout() const { return layout_; }
+    void SetLayout(TTextLayout layout);
+    bool ShowFocusRect() const { return showFocusRect_; }
+    void SetShowFocusRect(bool value);
+    int MarginX() const { return marginX_; }
+    void SetMarginX(int value);
+    int MarginY() const { return marginY_; }
+    void SetMarginY(int value);
+    TAlignment Alignment() const { return alignment_; }
+    void SetAlignment(TAlignment alignment);
+    int BevelWidth() const { return bevelWidth_; }
+    void SetBevelWidth(int width);
+    TBorderStyle BorderStyle() const { return borderStyle_; }
+    void SetBorderStyle(TBorderStyle style);
+    // The visual state: none at rest, raised, lowered (pressed).
+    TPanelBevel BevelOuter() const { return bevelOuter_; }
+    void SetBevelOuter(TPanelBevel bevel);
+    TPanelBevel BevelInner() const { return bevelInner_; }
+    void SetBevelInner(TPanelBevel bevel);
+
+    bool DroppingDown() const { return droppingDown_; }
+    bool SpaceDown() const { return spaceDown_; }
+    bool KeyboardDropDown() const { return keyboardDropDown_; }
+    TCuteButtonTimer* DropDownTimer() const { return dropDownTimer_; }
+
+    // The click operation, however the click is caused.
+    virtual void Click();
+    virtual void StartDropDown();
+    virtual void DropDown();
+    virtual void MouseEnter(TShiftState shift, int x, int y);
+    virtual void MouseLeave(TShiftState shift, int x, int y);
+
+    // What the button paints, composed off-screen.
+    QImage Render() const;
+
+    TNotifyEvent OnClick;
+    TNotifyEvent OnEnter;
+    TNotifyEvent OnExit;
+    TKeyEvent OnKeyDown;
+    TKeyEvent OnKeyUp;
+    TMouseMoveEvent OnMouseEnter;
+    TMouseMoveEvent OnMouseLeave;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void enterEvent(QEnterEvent* event) override;
+    void leaveEvent(QEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void keyReleaseEvent(QKeyEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    bool event(QEvent* event) override;
+
+private:
+    void paintOn(QImage& image) const;
+    void dropDownTimerFired();
+
+    QString caption_;
+    TColor color_ = clBtnFace;
+    QFont font_;
+    TColor fontColor_ = clBlack;
+    TColor bevelShadowColor_ = clBtnShadow;
+    TColor bevelHighlightColor_ = clBtnHighlight;
+    TColor disabledColor_ = 0x808080;
+    bool useDisabledColor_ = false;
+    int dropDownDelay_ = 0;
+    QMenu* dropDownMenu_ = nullptr;
+    bool droppingDown_ = false;
+    bool egnoreContClick_ = false;
+    bool flat_ = false;
+    bool spaceDown_ = false;
+    bool tabFocusUp_ = true;
+    TTextLayout layout_ = tlCenter;
+    bool showFocusRect_ = false;
+    bool keyboardDropDown_ = false;
+    int marginX_ = -1;
+    int marginY_ = -1;
+    TAlignment alignment_ = taCenter;
+    int bevelWidth_ = 1;
+    TBorderStyle borderStyle_ = bsNone;
+    TPanelBevel bevelOuter_ = bvNone;
+    TPanelBevel bevelInner_ = bvRaised;
+    TCuteButtonTimer* dropDownTimer_ = nullptr;
+};

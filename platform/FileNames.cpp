@@ -1,0 +1,100 @@
+#include "platform/FileNames.h"
+
+#include <QDir>
+#include <QString>
+
+#include <cerrno>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <vector>
+
+namespace {
+
+std::string withSlash(const std::string& dir)
+{
+    if (dir.empty() || dir.back() == '/')
+        return dir;
+    return dir + "/";
+}
+
+bool exists(const std::string& path)
+{
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0 || ::lstat(path.c_str(), &st) == 0;
+}
+
+} // namespace
+
+std::string ResolveName(const std::string& dir, const std::string& name)
+{
+    const std::string d = withSlash(dir);
+    const std::string exact = d + name;
+    if (name.empty() || exists(exact))
+        return exact;
+    QDir folder(QString::fromStdString(d.empty() ? std::string(".") : d));
+    const QString wanted = QString::fromStdString(name);
+    const QStringList entries = folder.entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                                                 QDir::Name);
+    for (const QString& entry : entries)
+        if (entry.compare(wanted, Qt::CaseInsensitive) == 0)
+            return d + entry.toStdString();
+    return exact;
+}
+
+std::string ResolvePath(const std::string& dir, const std::string& relative)
+{
+    std::string current = dir;
+    size_t start = 0;
+    while (start <= relative.size()) {
+        size_t slash = relative.find('/', start);
+        std::string part = relative.substr(start, slash == std::string::npos ? std::string::npos : slash - start);
+        if (slash == std::string::npos) {
+            return ResolveName(current, part);
+        }
+        current = ResolveName(current, part) + "/";
+        start = slash + 1;
+    }
+    return current;
+}
+
+bool FileExists(const std::string& path)
+{
+    struct stat st;
+    return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+bool DirectoryExists(const std::string& path)
+{
+    struct stat st;
+    return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool DeleteFile(const std::string& path)
+{
+    return ::unlink(path.c_str()) == 0;
+}
+
+std::int64_t FileSizeOf(const std::string& path)
+{
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0)
+        return -1;
+    return static_cast<std::int64_t>(st.st_size);
+}
+
+std::string GetCurrentDir()
+{
+    std::vector<char> buffer(4096);
+    while (::getcwd(buffer.data(), buffer.size()) == nullptr) {
+        if (errno != ERANGE)
+            return std::string();
+        buffer.resize(buffer.size() * 2);
+    }
+    return std::string(buffer.data());
+}
+
+bool SetCurrentDir(const std::string& path)
+{
+    return ::chdir(path.c_str()) == 0;
+}

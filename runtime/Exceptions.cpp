@@ -1,0 +1,33 @@
+#include "runtime/Exceptions.h"
+
+EConvertError EConvertError::NotInteger(const std::string& text)
+{
+    return EConvertError("'" + text + "' は整数ではありません");
+}
+
+EStringListError EStringListError::IndexOutOfBounds(std::int64_t index)
+{
+    return EStringListError("リストのインデックスが範囲を超えています (" + std::to_string(index) + ")");
+}
+
+EFOpenError EFOpenError::CannotOpen(const std::string& path)
+{
+    return EFOpenError("ファイル " + path + " は開けません");
+}
+
+EFCreateError EFCreateError::CannotCreate(const std::string& path)
+{
+    return EFCreateError("ファイル " + path + " を作成できません");
+}
+
+std::string ExceptionMessage(std::exception_ptr error)
+{
+    try {
+        if (error)
+            std::rethrow_exception(error);
+    } catch (const std::exception& e) {
+        return e.what();
+    } catch (...) {
+    }
+    return "Unknown exception";
+}

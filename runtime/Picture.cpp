@@ -1,0 +1,137 @@
+#include "runtime/Picture.h"
+
+#include "runtime/Exceptions.h"
+
+#include <QBuffer>
+#include <QByteArray>
+#include <QImageReader>
+
+#include <csetjmp>
+#include <cstdio>
+#include <memory>
+#include <string>
+
+#include <jpeglib.h>
+
+namespace {
+
+struct JpegError {
+    jpeg_error_mgr manager;
+    std::jmp_buf jump;
+    int code;
+};
+
+void jpegFail(j_common_ptr info)
+{
+    auto* error = reinterpret_cast<JpegError*>(info->err);
+    error->code = error->manager.msg_code;
+    std::longjmp(error->jump, 1);
+}
+
+void jpegSilent(j_common_ptr, int) {}
+
+std::string readAll(const std::string& path)
+{
+    std::unique_ptr<FILE, int (*)(FILE*)> f(std::fopen(path.c_str(), "rb"), std::fclose);
+    if (!f)
+        throw EFOpenError::CannotOpen(path);
+    std::string data;
+    char buffer[65536];
+    size_t got;
+    while ((got = std::fread(buffer, 1, sizeof buffer, f.get())) > 0)
+        data.append(buffer, got);
+    if (std::ferror(f.get()))
+        throw EFOpenError::CannotOpen(path);
+    return data;
+}
+
+QImage readWithQt(const std::string& data, const char* format)
+{
+    QByteArray bytes(data.data(), static_cast<qsizetype>(data.size()));
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer, format);
+    return reader.read();
+}
+
+} // namespace
+
+namespace {
+
+// Only plain locals live in the frame that setjmp marks: the picture is
+// written through a pointer and the rows go straight into its scan lines
+// (libjpeg-turbo's BGRX output is QImage's RGB32 layout), so a jump back
+// loses nothing.
+bool decodeJpeg(const unsigned char* data, unsigned long size, QImage* image, int* code)
+{
+    jpeg_decompress_struct info;
+    JpegError error;
+    info.err = jpeg_std_error(&error.manager);
+    error.manager.error_exit = jpegFail;
+    error.manager.emit_message = jpegSilent;
+    error.code = 0;
+    if (setjmp(error.jump)) {
+        jpeg_destroy_decompress(&info);
+        *code = error.code;
+        return false;
+    }
+    jpeg_create_decompress(&info);
+    jpeg_mem_src(&info, data, size);
+    jpeg_read_header(&info, TRUE);
+    info.out_color_space = JCS_EXT_BGRX;
+    jpeg_start_decompress(&info);
+    *image = QImage(static_cast<int>(info.output_width), static_cast<int>(info.output_height), QImage::Format_RGB32);
+    if (image->isNull()) {
+        jpeg_destroy_decompress(&info);
+        *code = -1;
+        return false;
+    }
+    while (info.output_scanline < info.output_height) {
+        JSAMPROW row = image->scanLine(static_cast<int>(info.output_scanline));
+        jpeg_read_scanlines(&info, &row, 1);
+    }
+    jpeg_finish_decompress(&info);
+    jpeg_destroy_decompress(&info);
+    return true;
+}
+
+} // namespace
+
+QImage DecodeJpeg(std::string_view bytes)
+{
+    QImage image;
+    int code = 0;
+    if (!decodeJpeg(reinterpret_cast<const unsigned char*>(bytes.data()), static_cast<unsigned long>(bytes.size()),
+                    &image, &code))
+        throw Exception("JPEG エラー #" + std::to_string(code));
+    return image;
+}
+
+QImage LoadPictureFile(const std::string& path)
+{
+    const std::string data = readAll(path);
+    if (data.size() >= 2 && static_cast<unsigned char>(data[0]) == 0xFF && static_cast<unsigned char>(data[1]) == 0xD8)
+        return DecodeJpeg(data);
+    QImage image = readWithQt(data, "bmp");
+    if (image.isNull())
+        throw Exception("ビットマップ イメージは有効ではありません");
+    return image.convertToFormat(QImage::Format_RGB32);
+}
+
+QImage LoadIconFile(const std::string& path)
+{
+    const std::string data = readAll(path);
+    QByteArray bytes(data.data(), static_cast<qsizetype>(data.size()));
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer, "ico");
+    QImage best;
+    do {
+        QImage image = reader.read();
+        if (!image.isNull() && image.width() * image.height() > best.width() * best.height())
+            best = image;
+    } while (reader.jumpToNextImage());
+    if (best.isNull())
+        throw Exception("アイコン イメージは有効ではありません");
+    return best.convertToFormat(QImage::Format_ARGB32);
+}
