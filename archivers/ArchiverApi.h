@@ -1,0 +1,75 @@
+/* The interface between the program and the outside archiver libraries
+ * ("UNLHA32.DLL", "UNZIP32.DLL", "CAB32.DLL", "UNARJ32J.DLL", "tar32.dll",
+ * "UNRAR32.DLL", "BGA32.DLL"): the signatures of their entries and the
+ * record they hand to an owner window with the "wm_arcextract" message.
+ *
+ * Every entry has C linkage and is named by the library's prefix ("Unlha",
+ * "UnZip", "Cab", "Unarj", "Tar", "Unrar", "Bga") alone (the command entry)
+ * or followed by "OpenArchive", "CloseArchive", "CheckArchive",
+ * "SetOwnerWindowEx", "KillOwnerWindowEx"; tar32.dll also has
+ * "TarGetArchiveType". Integer arguments are int, window handles and archive
+ * handles are pointer-sized, texts are UTF-8 paths and command lines.
+ *
+ * Progress: while an owner window is set, the library sends the registered
+ * message "wm_arcextract" to it through the program's exported
+ * SendMessageA(HWND, UINT, WPARAM, LPARAM) and RegisterWindowMessageA(const
+ * char*) (looked up with dlsym(RTLD_DEFAULT, ...); when the program does not
+ * export them, no progress is sent). wParam is the state (ARCEXTRACT_*),
+ * lParam points to an EXTRACTINGINFOEX. A reply of 1 aborts the extraction.
+ */
+#ifndef FETCHLET_ARCHIVER_API_H
+#define FETCHLET_ARCHIVER_API_H
+
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+typedef uintptr_t ARC_HWND;
+typedef uintptr_t HARC;
+
+/* Command entry: returns 0 on success, an error number otherwise. output
+ * (may be null when outputSize is 0) receives a NUL-terminated log text. */
+typedef int (*ARC_COMMAND)(ARC_HWND owner, const char* commandLine, char* output, int outputSize);
+/* Returns a handle, 0 when the file is not an archive of the library's kind.
+ * Format detection uses mode 0x800002. */
+typedef HARC (*ARC_OPENARCHIVE)(ARC_HWND window, const char* path, int mode);
+typedef int (*ARC_CLOSEARCHIVE)(HARC archive);
+/* Nonzero when the archive is valid; LHA detection uses mode 16. */
+typedef int (*ARC_CHECKARCHIVE)(const char* path, int mode);
+/* (window, 0): start sending progress to the window; nonzero on success. */
+typedef int (*ARC_SETOWNERWINDOWEX)(ARC_HWND window, void* reserved);
+typedef int (*ARC_KILLOWNERWINDOWEX)(ARC_HWND window);
+/* tar32.dll: 1 tar; 2..5 compressed tar (gzip, compress, ...);
+ * 6 or 7 bzip2 (plain or tar); anything else: not recognised. */
+typedef int (*ARC_TARGETARCHIVETYPE)(const char* path);
+
+#define ARC_WM_ARCEXTRACT "wm_arcextract"
+
+#define ARCEXTRACT_BEGIN 0     /* a member is about to be extracted */
+#define ARCEXTRACT_INPROCESS 1 /* a member is being written */
+#define ARCEXTRACT_END 2       /* a member is done */
+#define ARCEXTRACT_OPEN 3      /* the archive was opened */
+#define ARCEXTRACT_COPY 4      /* the archive is being copied */
+
+#define ARC_NAME_MAX 1024
+
+typedef struct {
+    uint64_t FileSize;        /* original size of the member */
+    uint64_t WriteSize;       /* bytes of it written so far */
+    uint64_t CompressedSize;  /* stored size of the member */
+    uint32_t CRC;             /* stored check value, 0 when none */
+    uint32_t Attributes;      /* DOS attributes (0x10 a folder) */
+    uint16_t Date;            /* DOS date */
+    uint16_t Time;            /* DOS time */
+    char Mode[16];            /* method, "-lh5-", "deflate", ... */
+    char SourceFileName[ARC_NAME_MAX]; /* member name as stored, UTF-8 */
+    char DestFileName[ARC_NAME_MAX];   /* path being written */
+} EXTRACTINGINFOEX, *LPEXTRACTINGINFOEX;
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif
