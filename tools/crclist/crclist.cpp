@@ -1,0 +1,55 @@
+// crclist [-32] PATH...
+//
+// Checksums the given files and folders with TCRCList (CRC-16, or CRC-32
+// with -32), prints every line of the report followed by LF and then
+// "CRCText=" with the CRC text of the last file. Files that cannot be read
+// are left out of the report as the component leaves them out; the exit code
+// is 0 all the same. Bad usage (no path, an unknown option) exits with 2.
+// "--" ends the options, for paths that begin with "-".
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <string>
+
+#include "integrity/CrcListComp.h"
+
+namespace {
+
+int Usage(const char* message)
+{
+    std::fprintf(stderr, "crclist: %s\nusage: crclist [-32] PATH...\n", message);
+    return 2;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    TCRCList list;
+    int i = 1;
+    for (; i < argc && argv[i][0] == '-' && argv[i][1] != '\0'; i++) {
+        if (std::strcmp(argv[i], "--") == 0) {
+            i++;
+            break;
+        }
+        if (std::strcmp(argv[i], "-32") != 0)
+            return Usage((std::string("unknown option ") + argv[i]).c_str());
+        list.CRCType = c32;
+    }
+    if (i >= argc)
+        return Usage("no path given");
+
+    list.Files.Clear();
+    for (; i < argc; i++)
+        list.Files.Add(argv[i]);
+    try {
+        list.Execute();
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "crclist: %s\n", e.what());
+        return 1;
+    }
+    for (const std::string& line : list.Report)
+        std::printf("%s\n", line.c_str());
+    std::printf("CRCText=%s\n", list.CRCText.c_str());
+    return std::fflush(stdout) == 0 ? 0 : 1;
+}
