@@ -1,0 +1,25 @@
+// The stored form of the settings file "DL.ini": the plain text (lines in
+// code page 932, each followed by CR LF) with every byte XORed with 0xA7.
+// The same operation scrambles and unscrambles; the length never changes.
+#pragma once
+#include "runtime/StringList.h"
+
+#include <string>
+#include <string_view>
+
+constexpr unsigned char SettingsKey = 0xA7;
+
+std::string ScrambleBytes(std::string_view bytes);
+// Reads the whole file (EFOpenError when it cannot be read).
+std::string ReadWholeFile(const std::string& path);
+// Creates the file anew with the bytes (EFCreateError when it cannot).
+void WriteWholeFile(const std::string& path, std::string_view bytes);
+// Replaces a file's content by its scrambled form.
+void ScrambleInPlace(const std::string& path);
+
+// The lines of a stored settings file as UTF-8 (bytes that are not valid
+// code page 932 become U+FFFD; nothing fails on content).
+TStringList DecodeSettings(std::string_view stored);
+// The stored form of UTF-8 lines. A character without a CP932 form becomes
+// "?", as a Windows edit field would have stored it.
+std::string EncodeSettings(const TStringList& lines);

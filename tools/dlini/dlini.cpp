@@ -1,0 +1,82 @@
+// dlini: reads and writes the stored settings file "DL.ini".
+//
+//   dlini decode [FILE]   prints the plain lines as UTF-8, each followed by LF
+//   dlini encode [FILE]   reads UTF-8 lines from standard input and writes FILE
+//                         in the stored form (CP932, CR LF, every byte XOR 0xA7)
+//
+// FILE defaults to "DL.ini" in the current directory. A missing or
+// unreadable file, or text that has no CP932 form, ends with exit code 2 and
+// one line on standard error; nothing is written then. Bad usage: exit 2.
+#include "app/SettingsFile.h"
+#include "platform/Cp932.h"
+#include "runtime/Exceptions.h"
+
+#include <cstdio>
+#include <iostream>
+#include <iterator>
+#include <string>
+
+namespace {
+
+int usage()
+{
+    std::fprintf(stderr, "usage: dlini decode|encode [FILE]\n");
+    return 2;
+}
+
+int decode(const std::string& path)
+{
+    std::string stored;
+    try {
+        stored = ReadWholeFile(path);
+    } catch (const Exception& e) {
+        std::fprintf(stderr, "dlini: %s\n", e.what());
+        return 2;
+    }
+    const TStringList lines = DecodeSettings(stored);
+    std::string out;
+    for (const auto& line : lines)
+        out += line + "\n";
+    std::fwrite(out.data(), 1, out.size(), stdout);
+    return std::fflush(stdout) == 0 ? 0 : 2;
+}
+
+int encode(const std::string& path)
+{
+    const std::string input((std::istreambuf_iterator<char>(std::cin)), std::istreambuf_iterator<char>());
+    TStringList plain;
+    // Lines end at LF (a CR before it is dropped); a final line end adds no
+    // empty line.
+    plain.SetText(input);
+    TStringList cp932;
+    for (int i = 0; i < plain.Count(); i++) {
+        const auto converted = Utf8ToCp932(plain[i]);
+        if (!converted) {
+            std::fprintf(stderr, "dlini: line %d has no CP932 form: %s\n", i + 1, plain[i].c_str());
+            return 2;
+        }
+        cp932.Add(*converted);
+    }
+    try {
+        WriteWholeFile(path, ScrambleBytes(cp932.Text()));
+    } catch (const Exception& e) {
+        std::fprintf(stderr, "dlini: %s\n", e.what());
+        return 2;
+    }
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc < 2 || argc > 3)
+        return usage();
+    const std::string command = argv[1];
+    const std::string path = argc == 3 ? argv[2] : "DL.ini";
+    if (command == "decode")
+        return decode(path);
+    if (command == "encode")
+        return encode(path);
+    return usage();
+}
