@@ -1,0 +1,42 @@
+// A fresh working folder with the program's windows created in it, as the
+// program starts them, and every box answered and recorded.
+#pragma once
+#include "app/Unit1.h"
+#include "app/Unit2.h"
+#include "app/Unit3.h"
+#include "runtime/Dialogs.h"
+
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+class AppFixture : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // Creates the main, settings and proxy windows in the working folder.
+    void Start();
+    std::string Dir() const { return dir_->path().toStdString() + "/"; }
+    void WriteFile(const std::string& name, const std::string& bytes) const;
+    std::string ReadFile(const std::string& name) const;
+    // Writes the stored form of the lines as "DL.ini".
+    void WriteSettings(const std::vector<std::string>& lines) const;
+
+    // Recorded boxes and the answers to give (in order; default: accept).
+    std::vector<DialogRequest> shown;
+    std::deque<DialogAnswer> answers;
+    std::vector<std::string> Kinds() const;
+
+    std::unique_ptr<QTemporaryDir> dir_;
+    std::string previousDir_;
+    std::unique_ptr<TForm1> form1;
+    std::unique_ptr<TForm2> form2;
+    std::unique_ptr<TForm3> form3;
+};

@@ -1,0 +1,92 @@
+#include "AppFixture.h"
+
+#include "app/SettingsFile.h"
+#include "platform/Cp932.h"
+#include "platform/FileNames.h"
+#include "runtime/Application.h"
+#include "runtime/Fonts.h"
+
+#include <QApplication>
+#include <QStyleFactory>
+
+#include <fstream>
+#include <sstream>
+
+void AppFixture::SetUp()
+{
+    dir_ = std::make_unique<QTemporaryDir>();
+    ASSERT_TRUE(dir_->isValid());
+    previousDir_ = GetCurrentDir();
+    ASSERT_TRUE(SetCurrentDir(dir_->path().toStdString()));
+    SetDialogResponder([this](const DialogRequest& request) {
+        shown.push_back(request);
+        if (request.kind == DialogRequest::Beep || answers.empty()) {
+            DialogAnswer a;
+            a.accepted = true;
+            return a;
+        }
+        DialogAnswer a = answers.front();
+        answers.pop_front();
+        return a;
+    });
+}
+
+void AppFixture::TearDown()
+{
+    form3.reset();
+    form2.reset();
+    form1.reset();
+    SetDialogResponder({});
+    SetCurrentDir(previousDir_);
+}
+
+void AppFixture::Start()
+{
+    Application().SetTitle(QStringLiteral("Fetchlet"));
+    form1 = std::make_unique<TForm1>();
+    Application().SetMainForm(form1.get());
+    form2 = std::make_unique<TForm2>();
+    form3 = std::make_unique<TForm3>();
+}
+
+void AppFixture::WriteFile(const std::string& name, const std::string& bytes) const
+{
+    std::ofstream out(Dir() + name, std::ios::binary);
+    out << bytes;
+}
+
+std::string AppFixture::ReadFile(const std::string& name) const
+{
+    std::ifstream in(Dir() + name, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+void AppFixture::WriteSettings(const std::vector<std::string>& lines) const
+{
+    TStringList list;
+    for (const auto& l : lines)
+        list.Add(l);
+    WriteFile("DL.ini", EncodeSettings(list));
+}
+
+std::vector<std::string> AppFixture::Kinds() const
+{
+    static const char* names[] = {"beep", "message", "error", "input", "confirm", "color", "open"};
+    std::vector<std::string> kinds;
+    for (const auto& r : shown)
+        kinds.push_back(names[r.kind]);
+    return kinds;
+}
+
+int main(int argc, char** argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+    InstallFontSubstitutes();
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
