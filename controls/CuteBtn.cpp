@@ -1,12 +1,77 @@
 #include "controls/CuteBtn.h"
 
+#include "controls/GdiDraw.h"
 #include "runtime/Application.h"
 
 #include <QEnterEvent>
+#include <QFontMetrics>
+#include <QGuiApplication>
 #include <QKeyEvent>
+#include <QKeySequence>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QPointer>
+#include <QShortcutEvent>
+
+#include <algorithm>
+#include <climits>
+
+namespace {
+
+TPixel Pixel(TColor color)
+{
+    return ColorToArgb(color);
+}
+
+TShiftState ShiftFrom(Qt::KeyboardModifiers modifiers, Qt::MouseButtons buttons)
+{
+    TShiftState s = 0;
+    if (modifiers & Qt::ShiftModifier)
+        s |= ssShift;
+    if (modifiers & Qt::AltModifier)
+        s |= ssAlt;
+    if (modifiers & Qt::ControlModifier)
+        s |= ssCtrl;
+    if (buttons & Qt::LeftButton)
+        s |= ssLeft;
+    if (buttons & Qt::RightButton)
+        s |= ssRight;
+    if (buttons & Qt::MiddleButton)
+        s |= ssMiddle;
+    return s;
+}
+
+bool ToMouseButton(Qt::MouseButton b, TMouseButton& out)
+{
+    switch (b) {
+    case Qt::LeftButton: out = mbLeft; return true;
+    case Qt::RightButton: out = mbRight; return true;
+    case Qt::MiddleButton: out = mbMiddle; return true;
+    default: return false;
+    }
+}
+
+int Clamp32(long long v)
+{
+    return static_cast<int>(std::clamp<long long>(v, INT_MIN, INT_MAX));
+}
+
+// Runs a cleanup when the scope ends, also by an exception.
+template <typename F>
+struct ScopeExit {
+    F f;
+    ~ScopeExit() { f(); }
+};
+template <typename F>
+ScopeExit(F) -> ScopeExit<F>;
+
+} // namespace
+
+TShiftState CurrentShiftState()
+{
+    return ShiftFrom(QGuiApplication::keyboardModifiers(), QGuiApplication::mouseButtons());
+}
 
 TCuteButtonTimer::TCuteButtonTimer(TCuteButton* button) : QTimer(button), FCuteButton(button) {}
 
@@ -14,8 +79,7 @@ TCuteButton::TCuteButton(QWidget* parent) : QWidget(parent)
 {
     resize(75, 25);
     setFocusPolicy(Qt::StrongFocus);
-    setAttribute(Qt::WA_Hover, true);
-    font_ = font();
+    setAttribute(Qt::WA_OpaquePaintEvent, true);
 }
 
 TCuteButton::~TCuteButton() = default;
@@ -27,7 +91,10 @@ void TCuteButton::SetBounds(int left, int top, int width, int height)
 
 void TCuteButton::SetCaption(const QString& caption)
 {
+    if (caption == caption_)
+        return;
     caption_ = caption;
+    updateShortcut();
     update();
 }
 
@@ -39,10 +106,12 @@ void TCuteButton::SetColor(TColor color)
     }
 }
 
-void TCuteButton::SetFont(const QFont& font)
+void TCuteButton::SetFont(const QFont& f)
 {
-    font_ = font;
-    update();
+    const bool same = f == font();
+    setFont(f);
+    if (!same)
+        update();
 }
 
 void TCuteButton::SetFontColor(TColor color)
@@ -53,21 +122,147 @@ void TCuteButton::SetFontColor(TColor color)
     }
 }
 
-void TCuteButton::SetBevelShadowColor(TColor c) { if (c != bevelShadowColor_) { bevelShadowColor_ = c; update(); } }
-void TCuteButton::SetBevelHighlightColor(TColor c) { if (c != bevelHighlightColor_) { bevelHighlightColor_ = c; update(); } }
-void TCuteButton::SetDisabledColor(TColor c) { if (c != disabledColor_) { disabledColor_ = c; if (!isEnabled()) update(); } }
-void TCuteButton::SetUseDisabledColor(bool v) { if (v != useDisabledColor_) { useDisabledColor_ = v; if (!isEnabled()) update(); } }
-void TCuteButton::SetDropDownMenu(QMenu* m) { if (m != dropDownMenu_) { dropDownMenu_ = m; update(); } }
-void TCuteButton::SetFlat(bool v) { if (v != flat_) { flat_ = v; SetBevelInner(v ? bvNone : bvRaised); } }
-void TCuteButton::SetLayout(TTextLayout l) { if (l != layout_) { layout_ = l; update(); } }
-void TCuteButton::SetShowFocusRect(bool v) { if (v != showFocusRect_) { showFocusRect_ = v; update(); } }
-void TCuteButton::SetMarginX(int v) { if (v < -1) v = -1; if (v != marginX_) { marginX_ = v; update(); } }
-void TCuteButton::SetMarginY(int v) { if (v < -1) v = -1; if (v != marginY_) { marginY_ = v; update(); } }
-void TCuteButton::SetAlignment(TAlignment a) { alignment_ = a; update(); }
-void TCuteButton::SetBevelWidth(int w) { if (w < 1) w = 1; bevelWidth_ = w; update(); }
-void TCuteButton::SetBorderStyle(TBorderStyle s) { borderStyle_ = s; update(); }
-void TCuteButton::SetBevelOuter(TPanelBevel b) { bevelOuter_ = b; update(); }
-void TCuteButton::SetBevelInner(TPanelBevel b) { bevelInner_ = b; update(); }
+void TCuteButton::SetBevelShadowColor(TColor c)
+{
+    if (c != bevelShadowColor_) {
+        bevelShadowColor_ = c;
+        update();
+    }
+}
+
+void TCuteButton::SetBevelHighlightColor(TColor c)
+{
+    if (c != bevelHighlightColor_) {
+        bevelHighlightColor_ = c;
+        update();
+    }
+}
+
+void TCuteButton::SetDisabledColor(TColor c)
+{
+    if (c != disabledColor_) {
+        disabledColor_ = c;
+        if (!isEnabled())
+            update();
+    }
+}
+
+void TCuteButton::SetUseDisabledColor(bool v)
+{
+    if (v != useDisabledColor_) {
+        useDisabledColor_ = v;
+        if (!isEnabled())
+            update();
+    }
+}
+
+void TCuteButton::SetDropDownMenu(QMenu* m)
+{
+    if (m != dropDownMenu_) {
+        dropDownMenu_ = m;
+        update();
+    }
+}
+
+void TCuteButton::SetFlat(bool v)
+{
+    if (v != flat_) {
+        flat_ = v;
+        SetBevelInner(v ? bvNone : bvRaised);
+    }
+}
+
+void TCuteButton::SetLayout(TTextLayout l)
+{
+    if (l != layout_) {
+        layout_ = l;
+        update();
+    }
+}
+
+void TCuteButton::SetShowFocusRect(bool v)
+{
+    if (v != showFocusRect_) {
+        showFocusRect_ = v;
+        update();
+    }
+}
+
+void TCuteButton::SetMarginX(int v)
+{
+    v = std::max(v, -1);
+    if (v != marginX_) {
+        marginX_ = v;
+        update();
+    }
+}
+
+void TCuteButton::SetMarginY(int v)
+{
+    v = std::max(v, -1);
+    if (v != marginY_) {
+        marginY_ = v;
+        update();
+    }
+}
+
+void TCuteButton::SetAlignment(TAlignment a)
+{
+    alignment_ = a;
+    update();
+}
+
+void TCuteButton::SetBevelWidth(int w)
+{
+    bevelWidth_ = std::max(w, 1);
+    update();
+}
+
+void TCuteButton::SetBorderStyle(TBorderStyle s)
+{
+    if (s != borderStyle_) {
+        borderStyle_ = s;
+        update();
+    }
+}
+
+void TCuteButton::SetBevelOuter(TPanelBevel b)
+{
+    bevelOuter_ = b;
+    update();
+}
+
+void TCuteButton::SetBevelInner(TPanelBevel b)
+{
+    bevelInner_ = b;
+    update();
+}
+
+QChar TCuteButton::Accelerator() const
+{
+    for (qsizetype i = 0; i + 1 < caption_.size(); ++i) {
+        if (caption_[i] != QLatin1Char('&'))
+            continue;
+        if (caption_[i + 1] == QLatin1Char('&')) {
+            ++i;
+            continue;
+        }
+        return caption_[i + 1];
+    }
+    return QChar();
+}
+
+void TCuteButton::updateShortcut()
+{
+    if (shortcutId_ != 0) {
+        releaseShortcut(shortcutId_);
+        shortcutId_ = 0;
+    }
+    if (!Accelerator().isNull())
+        shortcutId_ = grabShortcut(QKeySequence::mnemonic(caption_));
+}
+
+// --- clicking and dropping down -------------------------------------------
 
 void TCuteButton::Click()
 {
@@ -75,19 +270,108 @@ void TCuteButton::Click()
         droppingDown_ = false;
         return;
     }
-    if (OnClick)
-        OnClick(this);
+    if (egnoreContClick_) {
+        // Clicks that arrive while the handler runs, or while the queue is
+        // pumped after it, find no handler.
+        TNotifyEvent handler = std::move(OnClick);
+        OnClick = nullptr;
+        ScopeExit restore{[&] {
+            if (!OnClick)
+                OnClick = std::move(handler);
+        }};
+        if (handler) {
+            handler(this);
+            Application().ProcessMessages();
+        }
+        return;
+    }
+    if (OnClick) {
+        const TNotifyEvent handler = OnClick; // the handler may replace itself
+        handler(this);
+    }
 }
 
-void TCuteButton::StartDropDown() { DropDown(); }
-void TCuteButton::DropDown() {}
-void TCuteButton::dropDownTimerFired() {}
+void TCuteButton::StartDropDown()
+{
+    if (dropDownDelay_ <= 0) {
+        DropDown();
+        return;
+    }
+    if (dropDownTimer_)
+        return;
+    auto* timer = new TCuteButtonTimer(this);
+    timer->setInterval(dropDownDelay_);
+    QObject::connect(timer, &QTimer::timeout, this, [this, timer] {
+        Guarded([&] {
+            if (dropDownTimer_ == timer)
+                dropDownTimerFired();
+        });
+    });
+    dropDownTimer_ = timer;
+    timer->start();
+}
+
+void TCuteButton::dropDownTimerFired()
+{
+    // It fires once: forget it and free it once its signal has returned.
+    TCuteButtonTimer* timer = dropDownTimer_;
+    dropDownTimer_ = nullptr;
+    timer->stop();
+    timer->deleteLater();
+    if (keyboardDropDown_) {
+        DropDown();
+    } else if (leftCaptured_) {
+        DropDown();
+        leftCaptured_ = false;
+    }
+}
+
+void TCuteButton::freeDropDownTimer()
+{
+    if (TCuteButtonTimer* timer = dropDownTimer_) {
+        dropDownTimer_ = nullptr;
+        delete timer;
+    }
+}
+
+void TCuteButton::DropDown()
+{
+    QPointer<QMenu> menu = dropDownMenu_;
+    if (!menu)
+        return;
+    const QPoint where = mapToGlobal(QPoint(0, height()));
+    droppingDown_ = true;
+    ScopeExit clear{[this] { droppingDown_ = false; }};
+    Application().ProcessMessages(); // paint the sunken face first
+    if (menu)
+        menu->exec(where);
+    // Finish the press as if it had been released; the click this causes is
+    // swallowed by the dropping-down flag.
+    if (keyboardDropDown_) {
+        WORD key = VK_SPACE;
+        KeyUp(key, 0);
+    } else {
+        MouseUp(mbLeft, 0, 0, 0);
+    }
+}
+
+void TCuteButton::pressAtOnce()
+{
+    SetBevelOuter(bvLowered);
+    if (dropDownMenu_ && dropDownDelay_ == 0)
+        DropDown();
+    else
+        Click();
+    SetBevelOuter(tabFocusUp_ ? bvRaised : bvNone);
+}
+
+// --- the state table -----------------------------------------------------
 
 void TCuteButton::MouseEnter(TShiftState shift, int x, int y)
 {
     if (OnMouseEnter)
         OnMouseEnter(this, shift, x, y);
-    SetBevelOuter(bvRaised);
+    SetBevelOuter((shift & ssLeft) ? bvLowered : bvRaised);
 }
 
 void TCuteButton::MouseLeave(TShiftState shift, int x, int y)
@@ -98,73 +382,122 @@ void TCuteButton::MouseLeave(TShiftState shift, int x, int y)
         SetBevelOuter(bvNone);
 }
 
-QImage TCuteButton::Render() const
+void TCuteButton::MouseDown(TMouseButton button, TShiftState shift, int x, int y)
 {
-    QImage image(width(), height(), QImage::Format_RGB32);
-    paintOn(image);
-    return image;
-}
-
-void TCuteButton::paintOn(QImage& image) const
-{
-    const bool disabled = !isEnabled();
-    const TColor face = (useDisabledColor_ && disabled) ? disabledColor_ : color_;
-    image.fill(QColor::fromRgb(ColorToArgb(face)));
-    QPainter p(&image);
-    if (bevelOuter_ != bvNone) {
-        const bool raised = bevelOuter_ == bvRaised;
-        p.setPen(QColor::fromRgb(ColorToArgb(raised ? bevelHighlightColor_ : bevelShadowColor_)));
-        p.drawLine(0, 0, width() - 1, 0);
-        p.drawLine(0, 0, 0, height() - 1);
-        p.setPen(QColor::fromRgb(ColorToArgb(raised ? bevelShadowColor_ : bevelHighlightColor_)));
-        p.drawLine(width() - 1, 0, width() - 1, height() - 1);
-        p.drawLine(0, height() - 1, width() - 1, height() - 1);
+    if (focusPolicy() != Qt::NoFocus && isEnabled() && !hasFocus())
+        setFocus(Qt::MouseFocusReason);
+    if (button == mbLeft) {
+        SetBevelOuter(bvLowered);
+        leftCaptured_ = true;
     }
-    QRect text = rect();
-    if (bevelOuter_ == bvLowered)
-        text.translate(2, 2);
-    p.setFont(font_);
-    p.setPen(QColor::fromRgb(ColorToArgb(disabled ? clBtnShadow : fontColor_)));
-    p.drawText(text, Qt::AlignCenter | Qt::TextShowMnemonic, caption_);
+    if (OnMouseDown)
+        OnMouseDown(this, button, shift, x, y);
+    if (dropDownMenu_ && button == mbLeft) {
+        keyboardDropDown_ = false;
+        StartDropDown();
+    }
 }
 
-void TCuteButton::paintEvent(QPaintEvent*)
+void TCuteButton::MouseUp(TMouseButton button, TShiftState shift, int x, int y)
 {
-    Guarded([&] {
-        QImage image = Render();
-        QPainter p(this);
-        p.drawImage(0, 0, image);
-    });
+    if (button == mbLeft) {
+        const bool inside = rect().contains(x, y);
+        const bool active = tabFocusUp_ && window()->focusWidget() == this;
+        SetBevelOuter(inside || active ? bvRaised : bvNone);
+    }
+    if (OnMouseUp)
+        OnMouseUp(this, button, shift, x, y);
+    freeDropDownTimer();
+    leftCaptured_ = false;
 }
+
+void TCuteButton::KeyDown(WORD& key, TShiftState shift)
+{
+    if (OnKeyDown)
+        OnKeyDown(this, key, shift);
+    if (!isEnabled())
+        return;
+    if (key == VK_SPACE) {
+        spaceDown_ = true;
+        SetBevelOuter(bvLowered);
+        if (dropDownMenu_) {
+            keyboardDropDown_ = true;
+            StartDropDown();
+        }
+    } else if (key == VK_RETURN) {
+        pressAtOnce();
+    } else if (spaceDown_) {
+        spaceDown_ = false;
+        SetBevelOuter(tabFocusUp_ ? bvRaised : bvNone);
+    }
+}
+
+void TCuteButton::KeyUp(WORD& key, TShiftState shift)
+{
+    if (OnKeyUp)
+        OnKeyUp(this, key, shift);
+    freeDropDownTimer();
+    if (spaceDown_ && key == VK_SPACE) {
+        spaceDown_ = false;
+        Click();
+        SetBevelOuter(tabFocusUp_ ? bvRaised : bvNone);
+    }
+}
+
+bool TCuteButton::DialogChar(QChar ch)
+{
+    const QChar accel = Accelerator();
+    const bool parentVisible = parentWidget() ? parentWidget()->isVisible() : isVisible();
+    if (accel.isNull() || ch.toUpper() != accel.toUpper() || !isEnabled() || !parentVisible)
+        return false;
+    pressAtOnce();
+    return true;
+}
+
+// --- Qt events -------------------------------------------------------------
 
 void TCuteButton::enterEvent(QEnterEvent* e)
 {
-    Guarded([&] { MouseEnter(0, int(e->position().x()), int(e->position().y())); });
+    Guarded([&] {
+        const QPoint p = e->position().toPoint();
+        MouseEnter(CurrentShiftState(), p.x(), p.y());
+    });
 }
 
 void TCuteButton::leaveEvent(QEvent*)
 {
-    Guarded([&] { MouseLeave(0, 0, 0); });
+    Guarded([&] {
+        const QPoint p = mapFromGlobal(QCursor::pos());
+        MouseLeave(CurrentShiftState(), p.x(), p.y());
+    });
 }
 
 void TCuteButton::mousePressEvent(QMouseEvent* e)
 {
     Guarded([&] {
-        setFocus(Qt::MouseFocusReason);
-        if (e->button() == Qt::LeftButton)
-            SetBevelOuter(bvLowered);
+        TMouseButton b;
+        if (!ToMouseButton(e->button(), b))
+            return;
+        const QPoint p = e->position().toPoint();
+        MouseDown(b, ShiftFrom(e->modifiers(), e->buttons()), p.x(), p.y());
     });
 }
 
 void TCuteButton::mouseReleaseEvent(QMouseEvent* e)
 {
     Guarded([&] {
-        if (e->button() != Qt::LeftButton)
+        TMouseButton b;
+        if (!ToMouseButton(e->button(), b))
             return;
-        const bool inside = rect().contains(e->position().toPoint());
-        SetBevelOuter(inside ? bvRaised : bvNone);
-        if (inside)
+        const QPoint p = e->position().toPoint();
+        // A left press on the button followed by its release inside clicks,
+        // before the release itself is handled.
+        const bool clicks = b == mbLeft && leftCaptured_ && rect().contains(p);
+        if (b == mbLeft)
+            leftCaptured_ = false;
+        if (clicks)
             Click();
+        MouseUp(b, ShiftFrom(e->modifiers(), e->buttons()), p.x(), p.y());
     });
 }
 
@@ -172,37 +505,26 @@ void TCuteButton::keyPressEvent(QKeyEvent* e)
 {
     Guarded([&] {
         WORD key = QtKeyToVK(e->key());
-        if (OnKeyDown)
-            OnKeyDown(this, key, 0);
-        if (!isEnabled())
-            return;
-        if (key == VK_SPACE) {
-            spaceDown_ = true;
-            SetBevelOuter(bvLowered);
-        } else if (key == VK_RETURN) {
-            SetBevelOuter(bvLowered);
-            Click();
-            SetBevelOuter(tabFocusUp_ ? bvRaised : bvNone);
-        }
+        KeyDown(key, ShiftFrom(e->modifiers(), Qt::NoButton));
     });
+    e->accept(); // a focused button's keys do not reach its window
 }
 
 void TCuteButton::keyReleaseEvent(QKeyEvent* e)
 {
+    e->accept();
+    if (e->isAutoRepeat())
+        return; // a held key goes up once, at its real release
     Guarded([&] {
         WORD key = QtKeyToVK(e->key());
-        if (OnKeyUp)
-            OnKeyUp(this, key, 0);
-        if (spaceDown_ && key == VK_SPACE && !e->isAutoRepeat()) {
-            spaceDown_ = false;
-            Click();
-            SetBevelOuter(tabFocusUp_ ? bvRaised : bvNone);
-        }
+        KeyUp(key, ShiftFrom(e->modifiers(), Qt::NoButton));
     });
 }
 
-void TCuteButton::focusInEvent(QFocusEvent*)
+void TCuteButton::focusInEvent(QFocusEvent* e)
 {
+    if (e->reason() == Qt::PopupFocusReason)
+        return; // the drop-down menu does not take the focus away
     Guarded([&] {
         if (tabFocusUp_)
             SetBevelOuter(bvRaised);
@@ -211,8 +533,10 @@ void TCuteButton::focusInEvent(QFocusEvent*)
     });
 }
 
-void TCuteButton::focusOutEvent(QFocusEvent*)
+void TCuteButton::focusOutEvent(QFocusEvent* e)
 {
+    if (e->reason() == Qt::PopupFocusReason)
+        return;
     Guarded([&] {
         if (OnExit)
             OnExit(this);
@@ -222,12 +546,137 @@ void TCuteButton::focusOutEvent(QFocusEvent*)
 
 void TCuteButton::changeEvent(QEvent* e)
 {
-    if (e->type() == QEvent::EnabledChange)
+    if (e->type() == QEvent::EnabledChange || e->type() == QEvent::FontChange)
         update();
     QWidget::changeEvent(e);
 }
 
 bool TCuteButton::event(QEvent* e)
 {
+    if (e->type() == QEvent::Shortcut) {
+        auto* se = static_cast<QShortcutEvent*>(e);
+        if (shortcutId_ != 0 && se->shortcutId() == shortcutId_) {
+            Guarded([&] { DialogChar(Accelerator()); });
+            return true;
+        }
+    }
     return QWidget::event(e);
+}
+
+// --- painting ----------------------------------------------------------------
+
+QImage TCuteButton::Render() const
+{
+    const int W = width(), H = height();
+    if (W <= 0 || H <= 0)
+        return QImage();
+    QImage image(W, H, QImage::Format_RGB32);
+    if (borderStyle_ != bsSingle) {
+        paintOn(image);
+        return image;
+    }
+    image.fill(Pixel(clWindowFrame));
+    if (W > 2 && H > 2) {
+        QImage client(W - 2, H - 2, QImage::Format_RGB32);
+        paintOn(client);
+        QPainter p(&image);
+        p.setCompositionMode(QPainter::CompositionMode_Source);
+        p.drawImage(1, 1, client);
+    }
+    return image;
+}
+
+void TCuteButton::paintOn(QImage& image) const
+{
+    const TRect client{0, 0, image.width(), image.height()};
+    const bool disabled = !isEnabled();
+    const TColor face = (useDisabledColor_ && disabled) ? disabledColor_ : color_;
+    GdiDraw::FillRect(image, client, Pixel(face));
+
+    TRect r = client;
+    const TPixel highlight = Pixel(bevelHighlightColor_), shadow = Pixel(bevelShadowColor_);
+    if (bevelOuter_ != bvNone) {
+        const bool raised = bevelOuter_ == bvRaised;
+        GdiDraw::Frame3D(image, r, raised ? highlight : shadow, raised ? shadow : highlight, bevelWidth_);
+    }
+    if (bevelInner_ != bvNone) {
+        const bool raised = bevelInner_ == bvRaised;
+        GdiDraw::Frame3D(image, r, raised ? highlight : shadow, raised ? shadow : highlight, bevelWidth_);
+    }
+
+    // The caption rectangle.
+    const long long inset = flat_ ? bevelWidth_ : 2LL * bevelWidth_;
+    TRect t{Clamp32(client.Left + inset), Clamp32(client.Top + inset), Clamp32(client.Right - inset),
+            Clamp32(client.Bottom - inset)};
+    if (alignment_ == taLeftJustify && marginX_ != -1)
+        t.Left = Clamp32(static_cast<long long>(t.Left) + marginX_);
+    else if (alignment_ == taRightJustify && marginX_ != -1)
+        t.Right = Clamp32(static_cast<long long>(t.Right) - marginX_);
+    if (layout_ == tlTop && marginY_ != -1)
+        t.Top = Clamp32(static_cast<long long>(t.Top) + marginY_);
+    else if (layout_ == tlBottom && marginY_ != -1)
+        t.Bottom = Clamp32(static_cast<long long>(t.Bottom) - marginY_);
+    if (bevelOuter_ == bvLowered) {
+        t.Left = Clamp32(static_cast<long long>(t.Left) + 2);
+        t.Top = Clamp32(static_cast<long long>(t.Top) + 2);
+    }
+
+    if (!caption_.isEmpty()) {
+        QPainter p(&image);
+        const QFont f = Font();
+        p.setFont(f);
+        const QFontMetrics fm(f, &image);
+        constexpr int flags = Qt::TextShowMnemonic | Qt::TextSingleLine;
+        const int tw = fm.size(flags, caption_).width(), th = fm.height();
+        // Single line, placed inside the caption rectangle and clipped to it.
+        auto place = [&](const TRect& in) {
+            long long x = in.Left, y = in.Top;
+            if (alignment_ == taRightJustify)
+                x = static_cast<long long>(in.Right) - tw;
+            else if (alignment_ == taCenter)
+                x = in.Left + (static_cast<long long>(in.Right) - in.Left - tw) / 2;
+            if (layout_ == tlBottom)
+                y = static_cast<long long>(in.Bottom) - th;
+            else if (layout_ == tlCenter)
+                y = in.Top + (static_cast<long long>(in.Bottom) - in.Top - th) / 2;
+            return QPoint(Clamp32(x), Clamp32(y));
+        };
+        auto draw = [&](const TRect& in, TColor color) {
+            if (in.Right <= in.Left || in.Bottom <= in.Top)
+                return;
+            const QPoint at = place(in);
+            p.setClipRect(QRect(in.Left, in.Top, in.Width(), in.Height()));
+            p.setPen(QColor::fromRgb(Pixel(color)));
+            p.drawText(QRect(at.x(), at.y(), tw + th + 16, th + 16), Qt::AlignLeft | Qt::AlignTop | flags, caption_);
+        };
+        if (disabled) {
+            TRect moved = t;
+            moved.Left = Clamp32(static_cast<long long>(moved.Left) + 1);
+            moved.Right = Clamp32(static_cast<long long>(moved.Right) + 1);
+            moved.Top = Clamp32(static_cast<long long>(moved.Top) + 1);
+            moved.Bottom = Clamp32(static_cast<long long>(moved.Bottom) + 1);
+            draw(moved, clBtnHighlight);
+            draw(t, clBtnShadow);
+        } else {
+            draw(t, fontColor_);
+        }
+    }
+
+    if (showFocusRect_ && hasFocus()) {
+        TRect focus = t;
+        focus.Left = Clamp32(static_cast<long long>(focus.Left) + 2);
+        focus.Top = Clamp32(static_cast<long long>(focus.Top) + 2);
+        focus.Right = Clamp32(static_cast<long long>(focus.Right) - 2);
+        focus.Bottom = Clamp32(static_cast<long long>(focus.Bottom) - 2);
+        GdiDraw::FocusRect(image, focus);
+    }
+}
+
+void TCuteButton::paintEvent(QPaintEvent*)
+{
+    Guarded([&] {
+        const QImage image = Render();
+        QPainter p(this);
+        p.drawImage(0, 0, image);
+    });
 }

@@ -2,6 +2,26 @@
 // follow the mouse, focus and press, caption placed by alignment, layout and
 // margins, embossed caption when disabled, optional focus rectangle and
 // drop-down menu), and TCuteButtonTimer, the timer of a delayed drop-down.
+//
+// The visual state is the outer bevel: none at rest, raised under the mouse
+// or with the focus (TabFocusUp), lowered while pressed. The button clicks on
+// the release of the space bar, at once on Enter and on its accelerator
+// (Alt + the character after "&" in the caption), and on a left-button
+// release inside the button after a press on it. Every paint is composed
+// off-screen (Render) and copied in one step.
+//
+// Choices of this port:
+// - Mouse enter and leave come from Qt's enter/leave events; the shift state
+//   (CurrentShiftState) is Qt's keyboard modifiers and mouse buttons.
+//   Dragging of controls does not exist here, so no enter is ignored for it.
+// - The mouse capture is Qt's implicit grab of a pressed button; the button
+//   records that the left button went down on it and is not yet released.
+// - With EgnoreContClick the click handler is put back even when it throws,
+//   so that an error in one click does not leave the button dead.
+// - The drop-down menu is a QMenu opened with exec() at the screen position
+//   just below the button's bottom-left corner.
+// - BorderStyle bsSingle draws a one-pixel window-frame border inside the
+//   widget and paints the button inside it.
 #pragma once
 #include "platform/Keys.h"
 #include "platform/SysColors.h"
@@ -25,6 +45,12 @@ enum TBorderStyle : std::uint8_t { bsNone, bsSingle };
 
 using TMouseMoveEvent = std::function<void(TObject* Sender, TShiftState Shift, int X, int Y)>;
 using TKeyEvent = std::function<void(TObject* Sender, WORD& Key, TShiftState Shift)>;
+enum TMouseButton : std::uint8_t { mbLeft, mbRight, mbMiddle };
+using TMouseEvent = std::function<void(TObject* Sender, TMouseButton Button, TShiftState Shift, int X, int Y)>;
+
+// The shift state from the keyboard and mouse state: Shift, Alt, Ctrl and the
+// left, right and middle mouse buttons.
+TShiftState CurrentShiftState();
 
 class TCuteButton;
 
@@ -47,7 +73,7 @@ public:
     TColor Color() const { return color_; }
     void SetColor(TColor color);
     // The caption font; its colour is kept apart as FontColor.
-    QFont Font() const { return font_; }
+    QFont Font() const { return font(); }
     void SetFont(const QFont& font);
     TColor FontColor() const { return fontColor_; }
     void SetFontColor(TColor color);
@@ -101,6 +127,16 @@ public:
     virtual void DropDown();
     virtual void MouseEnter(TShiftState shift, int x, int y);
     virtual void MouseLeave(TShiftState shift, int x, int y);
+    // The key and mouse handling of the state table, as the Qt events and
+    // the drop-down's synthesized release call it.
+    void KeyDown(WORD& key, TShiftState shift);
+    void KeyUp(WORD& key, TShiftState shift);
+    void MouseDown(TMouseButton button, TShiftState shift, int x, int y);
+    void MouseUp(TMouseButton button, TShiftState shift, int x, int y);
+    // The accelerator character: true when it was handled.
+    bool DialogChar(QChar ch);
+    // The character after a single "&" in the caption, or a null QChar.
+    QChar Accelerator() const;
 
     // What the button paints, composed off-screen.
     QImage Render() const;
@@ -112,6 +148,8 @@ public:
     TKeyEvent OnKeyUp;
     TMouseMoveEvent OnMouseEnter;
     TMouseMoveEvent OnMouseLeave;
+    TMouseEvent OnMouseDown;
+    TMouseEvent OnMouseUp;
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -129,10 +167,12 @@ protected:
 private:
     void paintOn(QImage& image) const;
     void dropDownTimerFired();
+    void freeDropDownTimer();
+    void pressAtOnce();
+    void updateShortcut();
 
     QString caption_;
     TColor color_ = clBtnFace;
-    QFont font_;
     TColor fontColor_ = clBlack;
     TColor bevelShadowColor_ = clBtnShadow;
     TColor bevelHighlightColor_ = clBtnHighlight;
@@ -156,4 +196,6 @@ private:
     TPanelBevel bevelOuter_ = bvNone;
     TPanelBevel bevelInner_ = bvRaised;
     TCuteButtonTimer* dropDownTimer_ = nullptr;
+    bool leftCaptured_ = false;
+    int shortcutId_ = 0;
 };

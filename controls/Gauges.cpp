@@ -3,23 +3,76 @@
 #include "runtime/Application.h"
 #include "runtime/Exceptions.h"
 
+#include <QFontMetrics>
 #include <QPainter>
+#include <QPalette>
 
 #include <cmath>
 #include <limits>
+#include <numbers>
+
+namespace {
+
+constexpr long double Pi = std::numbers::pi_v<long double>;
+constexpr TPixel Black = 0xFF000000u;
+constexpr TPixel White = 0xFFFFFFFFu;
+
+TPixel Pixel(TColor color)
+{
+    return ColorToArgb(color);
+}
+
+int ToInt(long double v)
+{
+    // Cut towards zero, kept inside the 32-bit range.
+    const long double t = std::trunc(v);
+    if (t >= static_cast<long double>(std::numeric_limits<int>::max()))
+        return std::numeric_limits<int>::max();
+    if (t <= static_cast<long double>(std::numeric_limits<int>::min()))
+        return std::numeric_limits<int>::min();
+    return static_cast<int>(t);
+}
+
+std::string RangeMessage(long long low, long long high)
+{
+    return std::to_string(low) + " から " + std::to_string(high) + " の間の値でなければなりません";
+}
+
+void Blackness(QImage& image)
+{
+    image.fill(Black);
+}
+
+} // namespace
+
+int PercentOf(long double x, long double z)
+{
+    if (z == 0)
+        return 0;
+    return ToInt(x * 100 / z);
+}
+
+int ScalePercent(int p, int z)
+{
+    return ToInt(static_cast<long double>(z) * (p * 0.01L));
+}
+
+int RoundEven(long double x)
+{
+    const long double r = std::nearbyint(x); // default rounding: nearest, ties to even
+    return ToInt(r);
+}
 
 void TBltBitmap::MakeLike(const QImage& source)
 {
     Image = QImage(source.width(), source.height(), QImage::Format_RGB32);
-    Image.fill(QColor::fromRgb(ColorToArgb(clWindowFrame)));
+    Image.fill(Pixel(clWindowFrame));
 }
 
 TGauge::TGauge(QWidget* parent) : QWidget(parent)
 {
     resize(100, 100);
     setAttribute(Qt::WA_OpaquePaintEvent, true);
-    if (parent)
-        font_ = parent->font();
 }
 
 void TGauge::SetBounds(int left, int top, int width, int height)
@@ -38,8 +91,8 @@ void TGauge::SetMinValue(int v)
     if (v == minValue_)
         return;
     if (v > maxValue_ && !Loading)
-        throw EInvalidOperation(std::to_string(-std::numeric_limits<int>::max()) + " から " +
-                                std::to_string(maxValue_ - 1) + " の間の値でなければなりません");
+        throw EInvalidOperation(RangeMessage(-static_cast<long long>(std::numeric_limits<int>::max()),
+                                             static_cast<long long>(maxValue_) - 1));
     minValue_ = v;
     if (progress_ < v)
         progress_ = v;
@@ -51,8 +104,8 @@ void TGauge::SetMaxValue(int v)
     if (v == maxValue_)
         return;
     if (v < minValue_ && !Loading)
-        throw EInvalidOperation(std::to_string(static_cast<long long>(minValue_) + 1) + " から " +
-                                std::to_string(std::numeric_limits<int>::max()) + " の間の値でなければなりません");
+        throw EInvalidOperation(
+            RangeMessage(static_cast<long long>(minValue_) + 1, std::numeric_limits<int>::max()));
     maxValue_ = v;
     if (progress_ > v)
         progress_ = v;
@@ -73,45 +126,198 @@ void TGauge::SetProgress(int v)
         Changed();
 }
 
-void TGauge::SetKind(TGaugeKind k) { if (k != kind_) { kind_ = k; Changed(); } }
-void TGauge::SetShowText(bool v) { if (v != showText_) { showText_ = v; Changed(); } }
-void TGauge::SetBorderStyle(TBorderStyle s) { if (s != borderStyle_) { borderStyle_ = s; Changed(); } }
-void TGauge::SetForeColor(TColor c) { if (c != foreColor_) { foreColor_ = c; Changed(); } }
-void TGauge::SetBackColor(TColor c) { if (c != backColor_) { backColor_ = c; Changed(); } }
-void TGauge::SetColor(TColor c) { if (c != color_) { color_ = c; Changed(); } }
-void TGauge::SetFont(const QFont& f) { font_ = f; Changed(); }
+void TGauge::SetKind(TGaugeKind k)
+{
+    if (k != kind_) {
+        kind_ = k;
+        Changed();
+    }
+}
+
+void TGauge::SetShowText(bool v)
+{
+    if (v != showText_) {
+        showText_ = v;
+        Changed();
+    }
+}
+
+void TGauge::SetBorderStyle(TBorderStyle s)
+{
+    if (s != borderStyle_) {
+        borderStyle_ = s;
+        Changed();
+    }
+}
+
+void TGauge::SetForeColor(TColor c)
+{
+    if (c != foreColor_) {
+        foreColor_ = c;
+        Changed();
+    }
+}
+
+void TGauge::SetBackColor(TColor c)
+{
+    if (c != backColor_) {
+        backColor_ = c;
+        Changed();
+    }
+}
+
+void TGauge::SetColor(TColor c)
+{
+    const bool wasParent = parentColor_;
+    parentColor_ = false;
+    if (c != color_ || wasParent) {
+        color_ = c;
+        Changed();
+    }
+}
+
+void TGauge::SetParentColor(bool value)
+{
+    if (value != parentColor_) {
+        parentColor_ = value;
+        Changed();
+    }
+}
+
+void TGauge::SetFont(const QFont& f)
+{
+    const bool same = f == font();
+    setFont(f);
+    if (!same)
+        Changed();
+}
 
 int TGauge::Percent() const
 {
-    const double z = static_cast<double>(maxValue_) - minValue_;
-    if (z == 0)
-        return 0;
-    return static_cast<int>(std::trunc((static_cast<double>(progress_) - minValue_) * 100.0 / z));
+    return PercentOf(static_cast<long double>(progress_) - minValue_,
+                     static_cast<long double>(maxValue_) - minValue_);
+}
+
+TPixel TGauge::ColorPixel() const
+{
+    if (parentColor_ && parentWidget())
+        return 0xFF000000u | parentWidget()->palette().color(QPalette::Window).rgb();
+    return Pixel(color_);
 }
 
 QImage TGauge::Render() const
 {
-    QImage image(width(), height(), QImage::Format_RGB32);
-    image.fill(Qt::black);
-    QPainter p(&image);
-    const int inset = borderStyle_ == bsSingle ? 1 : 0;
-    const QRect r = rect().adjusted(inset, inset, -inset, -inset);
-    p.fillRect(r, QColor::fromRgb(ColorToArgb(backColor_)));
-    const int x = static_cast<int>(r.width() * (Percent() * 0.01));
-    p.fillRect(QRect(r.left(), r.top(), x, r.height()), QColor::fromRgb(ColorToArgb(foreColor_)));
-    if (showText_) {
-        p.setFont(font_);
-        p.setPen(Qt::white);
-        p.setCompositionMode(QPainter::RasterOp_SourceXorDestination);
-        p.drawText(r, Qt::AlignCenter, QString::number(Percent()) + QLatin1Char('%'));
-    }
+    const int W = width(), H = height();
+    if (W <= 0 || H <= 0)
+        return QImage();
+
+    // The image, all black.
+    QImage image(W, H, QImage::Format_RGB32);
+    Blackness(image);
+
+    TRect rect{0, 0, W, H};
+    if (borderStyle_ == bsSingle)
+        rect.Inflate(-1, -1);
+
+    // The kind is drawn on a black overlay which, XORed into the black
+    // image, becomes the image; outside the paint rectangle both stay black.
+    TBltBitmap overlay;
+    overlay.MakeLike(image);
+    Blackness(overlay.Image);
+    DrawKind(overlay.Image, rect);
+    GdiDraw::XorInto(image, overlay.Image);
+
+    if (showText_)
+        DrawPercentText(image, rect);
     return image;
+}
+
+void TGauge::DrawKind(QImage& overlay, const TRect& r) const
+{
+    const TPixel fore = Pixel(foreColor_), back = Pixel(backColor_);
+    const int P = Percent();
+    const int single = borderStyle_ == bsSingle ? 1 : 0;
+    switch (kind_) {
+    case gkText:
+        GdiDraw::FillRect(overlay, r, back);
+        break;
+    case gkHorizontalBar:
+    case gkVerticalBar: {
+        const int w = r.Right - r.Left + 1, h = r.Bottom - r.Top + 1;
+        GdiDraw::FillRect(overlay, r, back);
+        if (kind_ == gkHorizontalBar) {
+            int x = ScalePercent(P, w);
+            if (x > w)
+                x = w;
+            if (x >= 1)
+                GdiDraw::FillRect(overlay, TRect{r.Left, r.Top, x, h}, fore);
+        } else {
+            int y = ScalePercent(P, h);
+            if (y >= h)
+                y = h - 1;
+            GdiDraw::FillRect(overlay, TRect{r.Left, h - y, w, h}, fore);
+        }
+        break;
+    }
+    case gkPie: {
+        const int w = r.Right - r.Left + single, h = r.Bottom - r.Top + single;
+        GdiDraw::FillRect(overlay, r, ColorPixel());
+        const TRect box{r.Left, r.Top, w, h};
+        GdiDraw::Ellipse(overlay, box, fore, back);
+        if (P <= 0)
+            break;
+        const int mx = w / 2, my = h / 2;
+        const long double a = (P / 50.0L + 0.5L) * Pi;
+        GdiDraw::Pie(overlay, box, RoundEven(mx * (1 - std::cos(a))), RoundEven(my * (1 - std::sin(a))), mx, 0,
+                     fore, fore);
+        break;
+    }
+    case gkNeedle: {
+        const int w = r.Right - r.Left + single, h = r.Bottom - r.Top + single;
+        GdiDraw::FillRect(overlay, r, ColorPixel());
+        const long long boxBottom = 2LL * h - 1;
+        const TRect box{r.Left, r.Top, w, static_cast<int>(std::min<long long>(boxBottom, std::numeric_limits<int>::max()))};
+        GdiDraw::Pie(overlay, box, r.Left + w, r.Bottom - 1, r.Left, r.Bottom - 1, fore, back);
+        GdiDraw::Line(overlay, r.Left, r.Bottom, r.Left + w, r.Bottom, fore);
+        if (P <= 0)
+            break;
+        const int c = width() / 2;
+        const long double a = P / 100.0L * Pi;
+        GdiDraw::Line(overlay, c, r.Bottom - 1, RoundEven(c * (1 - std::cos(a))),
+                      RoundEven((r.Bottom - 1) * (1 - std::sin(a))), fore);
+        break;
+    }
+    }
+}
+
+void TGauge::DrawPercentText(QImage& image, const TRect& r) const
+{
+    TBltBitmap layer;
+    layer.MakeLike(image);
+    Blackness(layer.Image);
+
+    const QString text = QString::number(Percent()) + QLatin1Char('%');
+    QFont f = Font();
+    f.setStyleStrategy(QFont::NoAntialias);
+    {
+        QPainter p(&layer.Image);
+        p.setFont(f);
+        p.setPen(QColor::fromRgb(White));
+        p.setBrush(Qt::NoBrush);
+        const QFontMetrics fm(f, &layer.Image);
+        const int tw = fm.horizontalAdvance(text), th = fm.height();
+        const int x = (r.Right - r.Left + 1 - tw) / 2;
+        const int y = (r.Bottom - r.Top + 1 - th) / 2;
+        p.setClipRect(QRect(r.Left, r.Top, r.Width(), r.Height()));
+        p.drawText(QPoint(x, y + fm.ascent()), text);
+    }
+    GdiDraw::XorInto(image, layer.Image);
 }
 
 void TGauge::paintEvent(QPaintEvent*)
 {
     Guarded([&] {
-        QImage image = Render();
+        const QImage image = Render();
         QPainter p(this);
         p.drawImage(0, 0, image);
     });

@@ -1,8 +1,27 @@
 // TGauge: shows how far a value has come between a minimum and a maximum, as
 // a whole percentage, as text, a horizontal or vertical bar, a pie or a
 // needle dial; and TBltBitmap, the layer bitmap its paints are composed of.
+//
+// Every paint is composed off-screen: a black image, an overlay on which the
+// kind is drawn and which is XORed into the image, and a text layer with the
+// percentage in white glyphs XORed over that, so the text shows as the
+// inverse of whatever lies under it. Glyphs are drawn without smoothing so
+// the inversion is exact.
+//
+// Choices of this port:
+// - Fractions are computed in extended (80-bit) floating point, as the
+//   original arithmetic was, so that e.g. 29 % of 100 pixels is 29 pixels
+//   and not 28 from a double-rounding error.
+// - Progress - MinValue and the error texts are computed in 64 bits, so
+//   extreme ranges never overflow.
+// - ParentColor (the default) takes the parent widget's window colour from
+//   its palette; SetColor switches it off. Font() is the widget's font, which
+//   follows the parent's until SetFont gives the gauge its own.
+// - "Repaint at once" asks Qt for a repaint (update); RepaintCount counts
+//   those requests.
 #pragma once
 #include "controls/CuteBtn.h"
+#include "controls/GdiDraw.h"
 #include "platform/SysColors.h"
 #include "runtime/Classes.h"
 
@@ -11,6 +30,13 @@
 #include <QWidget>
 
 enum TGaugeKind : std::uint8_t { gkText, gkHorizontalBar, gkVerticalBar, gkPie, gkNeedle };
+
+// The whole part of x * 100 / z; 0 when z is 0.
+int PercentOf(long double x, long double z);
+// The whole part of z * (p * 0.01).
+int ScalePercent(int p, int z);
+// x rounded to the nearest whole number, ties to even.
+int RoundEven(long double x);
 
 class TBltBitmap {
 public:
@@ -46,7 +72,9 @@ public:
     // default.
     TColor Color() const { return color_; }
     void SetColor(TColor color);
-    QFont Font() const { return font_; }
+    bool ParentColor() const { return parentColor_; }
+    void SetParentColor(bool value);
+    QFont Font() const { return font(); }
     void SetFont(const QFont& font);
 
     int Percent() const;
@@ -65,6 +93,9 @@ protected:
 
 private:
     void Changed();
+    TPixel ColorPixel() const;
+    void DrawKind(QImage& overlay, const TRect& rect) const;
+    void DrawPercentText(QImage& image, const TRect& rect) const;
 
     int minValue_ = 0;
     int maxValue_ = 100;
@@ -75,6 +106,6 @@ private:
     TColor foreColor_ = clBlack;
     TColor backColor_ = clWhite;
     TColor color_ = clWindow;
-    QFont font_;
+    bool parentColor_ = true;
     int repaintCount_ = 0;
 };
