@@ -12,6 +12,13 @@
 
 TForm1* Form1 = nullptr;
 
+// The pictures compiled into the program live in a library; its resources
+// are registered before the first window needs them.
+void TForm1::RegisterPictures()
+{
+    Q_INIT_RESOURCE(resources);
+}
+
 namespace {
 
 constexpr TColor DownloadButtonColor = 0x001A479B;
@@ -22,6 +29,7 @@ constexpr TColor GaugeForeColor = 0x00629BE8;
 
 QImage TForm1::BuiltInSkin()
 {
+    RegisterPictures();
     QFile file(QStringLiteral(":/resources/skin.jpg"));
     if (!file.open(QIODevice::ReadOnly))
         return QImage();

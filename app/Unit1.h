@@ -66,6 +66,7 @@ public:
 
     // The built-in skin picture.
     static QImage BuiltInSkin();
+    static void RegisterPictures();
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;

@@ -62,6 +62,7 @@ TLabel* makeLabel(QWidget* parent, const QString& caption, int left, int top)
 
 QImage builtInIcon()
 {
+    TForm1::RegisterPictures();
     QFile file(QStringLiteral(":/resources/icon.ico"));
     if (!file.open(QIODevice::ReadOnly))
         return QImage();
@@ -89,6 +90,11 @@ TForm2::TForm2(QWidget* parent) : QDialog(parent)
     pal.setColor(QPalette::ButtonText, Qt::white);
     setPalette(pal);
     setFont(FormFont(12));
+    // Group boxes: a thin etched frame with the caption on its top line.
+    setStyleSheet(QStringLiteral("QGroupBox { border: 1px solid rgba(255,255,255,150); border-radius: 2px;"
+                                 " margin-top: 6px; }"
+                                 "QListWidget, QComboBox, QLineEdit { background-color: #536DEA; color: white; }"
+                                 "QGroupBox::title { subcontrol-origin: margin; left: 7px; padding: 0 2px; }"));
 
     Label1 = makeLabel(this, QStringLiteral("Skin替え"), 8, 8);
     FileListBox1 = new TFileListBox(QStringLiteral("*.bmp;*.jpg;*.jpeg"), this);

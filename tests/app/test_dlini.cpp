@@ -7,13 +7,13 @@
 
 namespace {
 
-struct Run {
+struct ToolRun {
     int code;
     std::string out;
     std::string err;
 };
 
-Run dlini(const QStringList& args, const std::string& input, const std::string& dir)
+ToolRun dlini(const QStringList& args, const std::string& input, const std::string& dir)
 {
     QProcess p;
     p.setWorkingDirectory(QString::fromStdString(dir));
@@ -32,7 +32,7 @@ TEST_F(AppFixture, DliniDecodesWhatTheSettingsWindowSavesAndEncodesWhatItLoads)
     Start();
     form2->Form_Caption_Edit->setText(QStringLiteral("日本語のタイトル"));
     form2->CuteButton1->Click();
-    Run r = dlini({QStringLiteral("decode")}, "", Dir());
+    ToolRun r = dlini({QStringLiteral("decode")}, "", Dir());
     ASSERT_EQ(r.code, 0) << r.err;
     EXPECT_EQ(r.out, "なし\nDownLoad\n1722267\n12713468\n日本語のタイトル\n\nhttp://\nfalse\nwren\ntrue\n\n0\n"
                      "16777215\n6462440\nタイプA\n");
@@ -48,7 +48,7 @@ TEST_F(AppFixture, DliniDecodesWhatTheSettingsWindowSavesAndEncodesWhatItLoads)
 
 TEST_F(AppFixture, DliniRefusesMissingFilesAndTextWithoutCp932Form)
 {
-    Run r = dlini({QStringLiteral("decode"), QStringLiteral("nothing.ini")}, "", Dir());
+    ToolRun r = dlini({QStringLiteral("decode"), QStringLiteral("nothing.ini")}, "", Dir());
     EXPECT_EQ(r.code, 2);
     EXPECT_NE(r.err.find("nothing.ini"), std::string::npos);
     EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1);

@@ -102,7 +102,7 @@ TEST_F(AppFixture, LoadErrorsStopAtTheFailingLineAndKeepWhatWasSet)
     WriteSettings({"なし", "Get it", "1722267", "12713468", "Title here", "", "http://x/y"});
     Start();
     ASSERT_EQ(Kinds(), std::vector<std::string>{"error"});
-    EXPECT_EQ(shown[0].text, QStringLiteral("リストのインデックスが範囲を超えています (7)."));
+    EXPECT_EQ(shown[0].text, QStringLiteral("リストのインデックスが範囲を超えています (7)"));
     EXPECT_EQ(shown[0].caption, QStringLiteral("Title here"));
     EXPECT_EQ(form1->CuteButton1->Caption(), QStringLiteral("Get it"));
     EXPECT_EQ(form2->URL_Edit->text(), QStringLiteral("http://x/y"));
@@ -128,7 +128,7 @@ TEST_F(AppFixture, OddStoredFilesLoadWithoutHarm)
     WriteFile("DL.ini", ScrambleBytes(std::string("ab\0c\x81\xFF", 6)));
     Start();
     ASSERT_EQ(Kinds(), std::vector<std::string>{"error"});
-    EXPECT_EQ(shown[0].text, QStringLiteral("リストのインデックスが範囲を超えています (1)."));
+    EXPECT_EQ(shown[0].text, QStringLiteral("リストのインデックスが範囲を超えています (1)"));
     EXPECT_EQ(form2->Skin_Label->Caption().size(), 6); // a, b, NUL, c and two replacement characters
 
     // An empty file loads no lines and fails at the first.
@@ -139,7 +139,7 @@ TEST_F(AppFixture, OddStoredFilesLoadWithoutHarm)
     WriteFile("DL.ini", "");
     Start();
     ASSERT_EQ(Kinds(), std::vector<std::string>{"error"});
-    EXPECT_EQ(shown[0].text, QStringLiteral("リストのインデックスが範囲を超えています (0)."));
+    EXPECT_EQ(shown[0].text, QStringLiteral("リストのインデックスが範囲を超えています (0)"));
 }
 
 TEST_F(AppFixture, SkinAndIconComeFromTheSkinFolderWhateverItsCase)
