@@ -616,14 +616,17 @@ void TCuteButton::paintOn(QImage& image) const
         t.Top = Clamp32(static_cast<long long>(t.Top) + marginY_);
     else if (layout_ == tlBottom && marginY_ != -1)
         t.Bottom = Clamp32(static_cast<long long>(t.Bottom) - marginY_);
-    if (bevelOuter_ == bvLowered) {
+    if (bevelOuter_ == bvLowered) { // the caption sinks with the face
         t.Left = Clamp32(static_cast<long long>(t.Left) + 2);
         t.Top = Clamp32(static_cast<long long>(t.Top) + 2);
+        t.Right = Clamp32(static_cast<long long>(t.Right) + 2);
+        t.Bottom = Clamp32(static_cast<long long>(t.Bottom) + 2);
     }
 
     if (!caption_.isEmpty()) {
         QPainter p(&image);
-        const QFont f = Font();
+        QFont f = Font();
+        f.setStyleStrategy(QFont::NoAntialias);
         p.setFont(f);
         const QFontMetrics fm(f, &image);
         constexpr int flags = Qt::TextShowMnemonic | Qt::TextSingleLine;

@@ -20,6 +20,10 @@
 //   so that an error in one click does not leave the button dead.
 // - The drop-down menu is a QMenu opened with exec() at the screen position
 //   just below the button's bottom-left corner.
+// - A pressed button moves its whole caption rectangle 2 pixels right and
+//   down, so the caption sinks by 2 pixels whatever its alignment.
+// - The caption is drawn without smoothing, crisp as the bitmap glyphs of the
+//   Windows font it stands in for.
 // - BorderStyle bsSingle draws a one-pixel window-frame border inside the
 //   widget and paints the button inside it.
 #pragma once
