@@ -45,6 +45,22 @@ typedef int (*ARC_KILLOWNERWINDOWEX)(ARC_HWND window);
  * 6 or 7 bzip2 (plain or tar); anything else: not recognised. */
 typedef int (*ARC_TARGETARCHIVETYPE)(const char* path);
 
+/* Results of the command entry. 0 is success; when several members fail,
+ * the first failure's number is returned (the others are in the log text). */
+#define ARCERR_OK 0
+#define ARCERR_COMMAND 0x8001     /* bad command line, unknown command word */
+#define ARCERR_RESPONSE 0x8002    /* a response file ("@file") cannot be read */
+#define ARCERR_OPEN 0x8003        /* the archive cannot be opened */
+#define ARCERR_NOT_ARCHIVE 0x8004 /* the file is not an archive of this kind */
+#define ARCERR_DAMAGED 0x8005     /* damaged or truncated archive, bad header */
+#define ARCERR_CRC 0x8006         /* a member's data fails its check value */
+#define ARCERR_METHOD 0x8007      /* unsupported method, encrypted member */
+#define ARCERR_UNSAFE 0x8008      /* a member refused: absolute path, "..",
+                                     link pointing outside the destination */
+#define ARCERR_WRITE 0x8009       /* a file or folder cannot be written */
+#define ARCERR_ABORTED 0x800A     /* the owner window replied 1 */
+#define ARCERR_NO_FILES 0x800B    /* member names given, none matched */
+
 #define ARC_WM_ARCEXTRACT "wm_arcextract"
 
 #define ARCEXTRACT_BEGIN 0     /* a member is about to be extracted */

@@ -1,0 +1,4 @@
+// "CAB32.DLL": extraction and detection of CAB archives.
+#include "core/Exports.h"
+
+ARC_DEFINE_LIBRARY(Cab, arc::Kind::Cab)

@@ -1,0 +1,4 @@
+// "UNLHA32.DLL": extraction and detection of LHA archives.
+#include "core/Exports.h"
+
+ARC_DEFINE_LIBRARY(Unlha, arc::Kind::Lha)

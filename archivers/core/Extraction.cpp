@@ -1,0 +1,426 @@
+#include "core/Extraction.h"
+
+#include "core/Progress.h"
+
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
+#include <fnmatch.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace arc {
+namespace {
+
+std::vector<std::string> SplitPath(const std::string& path)
+{
+    std::vector<std::string> parts;
+    std::string cur;
+    for (char c : path) {
+        if (c == '/') {
+            parts.push_back(cur);
+            cur.clear();
+        } else {
+            cur += c;
+        }
+    }
+    parts.push_back(cur);
+    return parts;
+}
+
+void CopyText(char* dst, size_t size, const std::string& text)
+{
+    size_t n = std::min(size - 1, text.size());
+    std::memcpy(dst, text.data(), n);
+    dst[n] = 0;
+}
+
+bool MatchOne(const std::string& pattern, const std::string& path, bool escapeBrackets)
+{
+    std::string p;
+    for (char c : pattern) {
+        if (c == '[' && escapeBrackets)
+            p += "[[]";
+        else
+            p += c;
+    }
+    int flags = FNM_CASEFOLD | FNM_NOESCAPE;
+    if (fnmatch(p.c_str(), path.c_str(), flags) == 0)
+        return true;
+    // A folder name selects everything below it.
+    for (size_t i = path.find('/'); i != std::string::npos; i = path.find('/', i + 1))
+        if (fnmatch(p.c_str(), path.substr(0, i).c_str(), flags) == 0)
+            return true;
+    // A pattern without folders is matched against the bare file name.
+    if (pattern.find('/') == std::string::npos) {
+        size_t slash = path.rfind('/');
+        if (slash != std::string::npos && fnmatch(p.c_str(), path.c_str() + slash + 1, flags) == 0)
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+bool SafeRelativePath(const std::string& name, std::string& out)
+{
+    out.clear();
+    if (name.empty() || name[0] == '/')
+        return false;
+    if (name.size() >= 2 && name[1] == ':' && std::isalpha(static_cast<unsigned char>(name[0])))
+        return false;
+    for (auto& part : SplitPath(name)) {
+        if (part.empty() || part == ".")
+            continue;
+        if (part == "..")
+            return false;
+        if (!out.empty())
+            out += '/';
+        out += part;
+    }
+    return !out.empty();
+}
+
+bool SafeLinkTarget(const std::string& relPath, const std::string& target)
+{
+    if (target.empty() || target[0] == '/')
+        return false;
+    std::vector<std::string> stack = SplitPath(relPath);
+    stack.pop_back(); // the link itself
+    for (auto& part : SplitPath(target)) {
+        if (part.empty() || part == ".")
+            continue;
+        if (part == "..") {
+            if (stack.empty())
+                return false;
+            stack.pop_back();
+        } else {
+            stack.push_back(part);
+        }
+    }
+    return true;
+}
+
+uint16_t DosDate(int64_t t)
+{
+    if (t < 0)
+        return 0;
+    time_t tt = static_cast<time_t>(t);
+    struct tm tm {};
+    if (!localtime_r(&tt, &tm) || tm.tm_year < 80)
+        return 0;
+    return static_cast<uint16_t>(((tm.tm_year - 80) << 9) | ((tm.tm_mon + 1) << 5) | tm.tm_mday);
+}
+
+uint16_t DosTime(int64_t t)
+{
+    if (t < 0)
+        return 0;
+    time_t tt = static_cast<time_t>(t);
+    struct tm tm {};
+    if (!localtime_r(&tt, &tm))
+        return 0;
+    return static_cast<uint16_t>((tm.tm_hour << 11) | (tm.tm_min << 5) | (tm.tm_sec / 2));
+}
+
+int64_t FromDosDateTime(uint16_t date, uint16_t time)
+{
+    struct tm tm {};
+    tm.tm_year = ((date >> 9) & 0x7F) + 80;
+    tm.tm_mon = ((date >> 5) & 0x0F) - 1;
+    tm.tm_mday = date & 0x1F;
+    tm.tm_hour = (time >> 11) & 0x1F;
+    tm.tm_min = (time >> 5) & 0x3F;
+    tm.tm_sec = (time & 0x1F) * 2;
+    tm.tm_isdst = -1;
+    if (tm.tm_mon < 0 || tm.tm_mday == 0)
+        return -1;
+    return static_cast<int64_t>(mktime(&tm));
+}
+
+Extraction::Extraction(Kind kind, const Command& command)
+    : kind_(kind), destination_(command.destination), names_(command.names),
+      settings_(SettingsFor(command, kind))
+{
+}
+
+Extraction::~Extraction()
+{
+    if (inMember_)
+        EndMember(false);
+    if (destFd_ >= 0)
+        close(destFd_);
+}
+
+bool Extraction::Open()
+{
+    std::string dest = destination_.empty() ? std::string(".") : destination_;
+    // Create the folder and its missing parents (the destination is the
+    // caller's choice, so links in it are followed).
+    for (size_t i = 1; i <= dest.size(); ++i) {
+        if (i == dest.size() || dest[i] == '/') {
+            std::string prefix = dest.substr(0, i);
+            if (mkdir(prefix.c_str(), 0755) != 0 && errno != EEXIST) {
+                Fail(ARCERR_WRITE, "cannot create the folder " + prefix + ": " + std::strerror(errno));
+                return false;
+            }
+        }
+    }
+    destFd_ = open(dest.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (destFd_ < 0) {
+        Fail(ARCERR_WRITE, "cannot open the folder " + dest + ": " + std::strerror(errno));
+        return false;
+    }
+    if (!destination_.empty() && destination_.back() != '/')
+        destination_ += '/';
+    return true;
+}
+
+bool Extraction::Selected(const std::string& path) const
+{
+    bool escape = kind_ != Kind::Zip;
+    for (auto& ex : settings_.excludes)
+        if (MatchOne(ex, path, escape))
+            return false;
+    if (names_.empty())
+        return true;
+    for (auto& n : names_)
+        if (MatchOne(n, path, escape))
+            return true;
+    return false;
+}
+
+void Extraction::Note(const std::string& line) { log_ += line + "\n"; }
+
+void Extraction::Fail(int error, const std::string& message)
+{
+    if (result_ == 0)
+        result_ = error;
+    Note("error: " + message);
+}
+
+void Extraction::SendState(unsigned state)
+{
+    if (SendProgress(state, info_)) {
+        stopped_ = true;
+        if (result_ == 0)
+            result_ = ARCERR_ABORTED;
+    }
+}
+
+int Extraction::OpenParent(const std::vector<std::string>& parts, size_t count, int& error)
+{
+    int fd = dup(destFd_);
+    if (fd < 0) {
+        error = ARCERR_WRITE;
+        return -1;
+    }
+    for (size_t i = 0; i < count; ++i) {
+        const char* name = parts[i].c_str();
+        int next = openat(fd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (next < 0 && errno == ENOENT) {
+            if (mkdirat(fd, name, 0755) != 0 && errno != EEXIST) {
+                close(fd);
+                error = ARCERR_WRITE;
+                return -1;
+            }
+            next = openat(fd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        }
+        if (next < 0) {
+            struct stat st {};
+            bool link = fstatat(fd, name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode);
+            close(fd);
+            error = link ? ARCERR_UNSAFE : ARCERR_WRITE;
+            return -1;
+        }
+        close(fd);
+        fd = next;
+    }
+    return fd;
+}
+
+Step Extraction::BeginMember(const Member& member)
+{
+    if (stopped_)
+        return Step::Stop;
+    std::string rel;
+    if (!SafeRelativePath(member.name, rel)) {
+        if (member.type == Member::Folder && !member.name.empty() && member.name.find("..") == std::string::npos
+            && member.name[0] != '/')
+            return Step::Skip; // "./" and the like: nothing to make
+        if (result_ == 0)
+            result_ = ARCERR_UNSAFE;
+        Note("refused (unsafe path): " + member.name);
+        return Step::Skip;
+    }
+    if (!Selected(rel))
+        return Step::Skip;
+    matchedAny_ = true;
+    if (!settings_.keepFolders) {
+        if (member.type == Member::Folder)
+            return Step::Skip;
+        rel = rel.substr(rel.rfind('/') == std::string::npos ? 0 : rel.rfind('/') + 1);
+    }
+    std::string linkTarget = member.link;
+    if (member.type == Member::Symlink && !SafeLinkTarget(rel, member.link)) {
+        if (result_ == 0)
+            result_ = ARCERR_UNSAFE;
+        Note("refused (link pointing outside): " + member.name + " -> " + member.link);
+        return Step::Skip;
+    }
+    if (member.type == Member::Hardlink) {
+        if (!SafeRelativePath(member.link, linkTarget)) {
+            if (result_ == 0)
+                result_ = ARCERR_UNSAFE;
+            Note("refused (link pointing outside): " + member.name + " -> " + member.link);
+            return Step::Skip;
+        }
+        if (!settings_.keepFolders && linkTarget.rfind('/') != std::string::npos)
+            linkTarget = linkTarget.substr(linkTarget.rfind('/') + 1);
+    }
+
+    current_ = member;
+    info_ = EXTRACTINGINFOEX{};
+    info_.FileSize = member.size;
+    info_.CompressedSize = member.compressedSize;
+    info_.CRC = member.crc;
+    info_.Attributes = member.attributes | (member.type == Member::Folder ? 0x10 : 0);
+    info_.Date = DosDate(member.mtime);
+    info_.Time = DosTime(member.mtime);
+    CopyText(info_.Mode, sizeof info_.Mode, member.method);
+    CopyText(info_.SourceFileName, sizeof info_.SourceFileName, member.name);
+    CopyText(info_.DestFileName, sizeof info_.DestFileName, destination_ + rel);
+    sentInProcess_ = false;
+    SendState(ARCEXTRACT_BEGIN);
+    if (stopped_)
+        return Step::Stop;
+
+    std::vector<std::string> parts = SplitPath(rel);
+    int error = 0;
+    size_t parents = member.type == Member::Folder ? parts.size() : parts.size() - 1;
+    int parent = OpenParent(parts, parents, error);
+    if (parent < 0) {
+        if (result_ == 0)
+            result_ = error;
+        Note((error == ARCERR_UNSAFE ? "refused (link in the way): " : "cannot create the folder for: ") + rel);
+        SendState(ARCEXTRACT_END);
+        return stopped_ ? Step::Stop : Step::Skip;
+    }
+    inMember_ = true;
+    parentFd_ = parent;
+    leaf_ = member.type == Member::Folder ? std::string() : parts.back();
+    if (member.type == Member::Folder)
+        return Step::Write;
+
+    if (member.type == Member::Symlink || member.type == Member::Hardlink) {
+        unlinkat(parent, leaf_.c_str(), 0);
+        int rc;
+        if (member.type == Member::Symlink) {
+            rc = symlinkat(linkTarget.c_str(), parent, leaf_.c_str());
+        } else {
+            rc = linkat(destFd_, linkTarget.c_str(), parent, leaf_.c_str(), 0);
+        }
+        if (rc != 0) {
+            std::string why = std::strerror(errno);
+            leaf_.clear();
+            EndMember(false, ARCERR_WRITE, "cannot make the link " + rel + ": " + why);
+            return Step::Skip;
+        }
+        return Step::Write;
+    }
+
+    int flags = O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC;
+    int fd = openat(parent, leaf_.c_str(), flags, 0600);
+    if (fd < 0 && (errno == ELOOP || errno == EACCES || errno == EPERM || errno == ETXTBSY)) {
+        // An old link or a read-only file: replace it rather than follow it.
+        unlinkat(parent, leaf_.c_str(), 0);
+        fd = openat(parent, leaf_.c_str(), flags | O_EXCL, 0600);
+    }
+    if (fd < 0) {
+        std::string why = std::strerror(errno);
+        leaf_.clear();
+        EndMember(false, ARCERR_WRITE, "cannot create " + rel + ": " + why);
+        return Step::Skip;
+    }
+    fileFd_ = fd;
+    return Step::Write;
+}
+
+bool Extraction::Write(const void* data, size_t size)
+{
+    if (fileFd_ < 0)
+        return !stopped_;
+    const char* p = static_cast<const char*>(data);
+    while (size > 0) {
+        ssize_t n = write(fileFd_, p, size);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            if (result_ == 0)
+                result_ = ARCERR_WRITE;
+            Note("cannot write " + std::string(info_.DestFileName) + ": " + std::strerror(errno));
+            return false;
+        }
+        p += n;
+        size -= static_cast<size_t>(n);
+        info_.WriteSize += static_cast<uint64_t>(n);
+    }
+    sentInProcess_ = true;
+    SendState(ARCEXTRACT_INPROCESS);
+    return !stopped_;
+}
+
+void Extraction::EndMember(bool ok, int error, const std::string& why)
+{
+    if (!why.empty())
+        Note(why);
+    if (ok && fileFd_ >= 0) {
+        uint32_t mode = current_.mode ? (current_.mode & 0755) : 0644;
+        if (!current_.mode && (current_.attributes & 1))
+            mode = 0444;
+        if (current_.mtime >= 0) {
+            struct timespec times[2];
+            times[0].tv_sec = 0;
+            times[0].tv_nsec = UTIME_OMIT;
+            times[1].tv_sec = static_cast<time_t>(current_.mtime);
+            times[1].tv_nsec = 0;
+            futimens(fileFd_, times);
+        }
+        fchmod(fileFd_, mode | 0400);
+    }
+    if (fileFd_ >= 0)
+        close(fileFd_);
+    fileFd_ = -1;
+    if (!ok) {
+        if (error != 0 && result_ == 0)
+            result_ = error;
+        if (parentFd_ >= 0 && !leaf_.empty() && current_.type == Member::File)
+            unlinkat(parentFd_, leaf_.c_str(), 0);
+        Note("failed: " + current_.name);
+    } else {
+        if (!sentInProcess_)
+            SendState(ARCEXTRACT_INPROCESS);
+        Note(current_.name);
+    }
+    if (parentFd_ >= 0)
+        close(parentFd_);
+    parentFd_ = -1;
+    leaf_.clear();
+    inMember_ = false;
+    if (!stopped_)
+        SendState(ARCEXTRACT_END);
+}
+
+int Extraction::Finish()
+{
+    if (inMember_)
+        EndMember(false);
+    if (result_ == 0 && !names_.empty() && !matchedAny_) {
+        result_ = ARCERR_NO_FILES;
+        Note("error: no member matches the names given");
+    }
+    return result_;
+}
+
+} // namespace arc

@@ -1,0 +1,169 @@
+#include "core/LhasaReader.h"
+
+#include "ArchiverApi.h"
+#include "core/NameCodec.h"
+
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <lhasa.h>
+#include <memory>
+#include <vector>
+
+namespace arc {
+namespace {
+
+// Owns the file, the stream and the reader.
+class Reader {
+public:
+    explicit Reader(const std::string& path)
+    {
+        file_ = std::fopen(path.c_str(), "rb");
+        if (file_)
+            stream_ = lha_input_stream_from_FILE(file_);
+        if (stream_)
+            reader_ = lha_reader_new(stream_);
+        if (reader_)
+            lha_reader_set_dir_policy(reader_, LHA_READER_DIR_PLAIN);
+    }
+    ~Reader()
+    {
+        if (reader_)
+            lha_reader_free(reader_);
+        if (stream_)
+            lha_input_stream_free(stream_);
+        if (file_)
+            std::fclose(file_);
+    }
+    Reader(const Reader&) = delete;
+    Reader& operator=(const Reader&) = delete;
+    LHAReader* get() const { return reader_; }
+
+private:
+    std::FILE* file_ = nullptr;
+    LHAInputStream* stream_ = nullptr;
+    LHAReader* reader_ = nullptr;
+};
+
+bool LibarchiveMethod(const char* method)
+{
+    for (const char* m : {"-lh0-", "-lh5-", "-lh6-", "-lh7-", "-lhd-", "-lz4-"})
+        if (std::strncmp(method, m, 5) == 0)
+            return true;
+    return false;
+}
+
+uint16_t Crc16(uint16_t crc, const uint8_t* data, size_t size)
+{
+    for (size_t i = 0; i < size; ++i) {
+        crc ^= data[i];
+        for (int k = 0; k < 8; ++k)
+            crc = (crc & 1) ? static_cast<uint16_t>((crc >> 1) ^ 0xA001) : static_cast<uint16_t>(crc >> 1);
+    }
+    return crc;
+}
+
+bool IsFolder(const LHAFileHeader* h) { return std::strncmp(h->compress_method, LHA_COMPRESS_TYPE_DIR, 5) == 0; }
+
+// Decodes the current member; 0, ARCERR_CRC or ARCERR_DAMAGED / ARCERR_WRITE.
+int ReadData(LHAReader* r, const LHAFileHeader* h, const std::function<bool(const uint8_t*, size_t)>& sink)
+{
+    std::vector<uint8_t> buffer(65536);
+    uint16_t crc = 0;
+    size_t total = 0;
+    for (;;) {
+        size_t n = lha_reader_read(r, buffer.data(), buffer.size());
+        if (n == 0)
+            break;
+        total += n;
+        crc = Crc16(crc, buffer.data(), n);
+        if (!sink(buffer.data(), n))
+            return ARCERR_WRITE;
+    }
+    if (total != h->length)
+        return ARCERR_DAMAGED;
+    return crc == h->crc ? 0 : ARCERR_CRC;
+}
+
+} // namespace
+
+bool LhasaNeeded(const std::string& path)
+{
+    Reader reader(path);
+    if (!reader.get())
+        return false;
+    while (LHAFileHeader* h = lha_reader_next_file(reader.get()))
+        if (!LibarchiveMethod(h->compress_method))
+            return true;
+    return false;
+}
+
+void ExtractWithLhasa(const std::string& path, Extraction& job)
+{
+    Reader reader(path);
+    if (!reader.get()) {
+        job.Fail(ARCERR_OPEN, "cannot open " + path);
+        return;
+    }
+    bool any = false;
+    while (!job.Stopped()) {
+        LHAFileHeader* h = lha_reader_next_file(reader.get());
+        if (!h)
+            break;
+        any = true;
+        Member m;
+        std::string raw = std::string(h->path ? h->path : "") + (h->filename ? h->filename : "");
+        m.name = BackslashesToSlashes(DecodeName(raw, true));
+        if (IsFolder(h))
+            m.type = Member::Folder;
+        else if (h->symlink_target) {
+            m.type = Member::Symlink;
+            m.link = DecodeName(h->symlink_target, true);
+        }
+        m.size = h->length;
+        m.compressedSize = h->compressed_length;
+        m.crc = h->crc;
+        m.mtime = h->timestamp;
+        if (LHA_FILE_HAVE_EXTRA(h, LHA_FILE_UNIX_PERMS))
+            m.mode = h->unix_perms & 0777;
+        m.method = std::string(h->compress_method, 5);
+        Step step = job.BeginMember(m);
+        if (step == Step::Stop)
+            break;
+        if (step == Step::Skip || m.type != Member::File) {
+            if (step == Step::Write)
+                job.EndMember(true);
+            continue;
+        }
+        int rc = ReadData(reader.get(), h, [&](const uint8_t* d, size_t n) { return job.Write(d, n); });
+        if (rc != 0) {
+            job.EndMember(false, rc == ARCERR_WRITE && job.Stopped() ? 0 : rc,
+                          "error: " + m.name + (rc == ARCERR_CRC ? ": bad CRC" : ": damaged data"));
+            if (rc != ARCERR_CRC)
+                break;
+            continue;
+        }
+        job.EndMember(true);
+    }
+    if (!any)
+        job.Fail(ARCERR_NOT_ARCHIVE, path + ": not an LHA archive");
+}
+
+bool LhasaRecognises(const std::string& path, int depth)
+{
+    Reader reader(path);
+    if (!reader.get())
+        return false;
+    bool any = false;
+    while (LHAFileHeader* h = lha_reader_next_file(reader.get())) {
+        any = true;
+        if (depth <= 0)
+            return true;
+        if (depth >= 2 && !IsFolder(h) && !h->symlink_target
+            && ReadData(reader.get(), h, [](const uint8_t*, size_t) { return true; }) != 0)
+            return false;
+    }
+    return any;
+}
+
+} // namespace arc

@@ -1,0 +1,344 @@
+#include "core/LibarchiveReader.h"
+
+#include "ArchiverApi.h"
+#include "core/NameCodec.h"
+
+#include <archive.h>
+#include <archive_entry.h>
+#include <clocale>
+#include <cstring>
+#include <locale.h>
+#include <memory>
+#include <strings.h>
+#include <vector>
+
+namespace arc {
+namespace {
+
+// A UTF-8 locale for the calling thread while an archive is read.
+class Utf8Locale {
+public:
+    Utf8Locale()
+    {
+        static locale_t utf8 = [] {
+            for (const char* name : {"C.UTF-8", "C.utf8", "en_US.UTF-8"}) {
+                locale_t l = newlocale(LC_CTYPE_MASK, name, static_cast<locale_t>(nullptr));
+                if (l)
+                    return l;
+            }
+            return static_cast<locale_t>(nullptr);
+        }();
+        if (utf8)
+            old_ = uselocale(utf8);
+    }
+    ~Utf8Locale()
+    {
+        if (old_)
+            uselocale(old_);
+    }
+    Utf8Locale(const Utf8Locale&) = delete;
+    Utf8Locale& operator=(const Utf8Locale&) = delete;
+
+private:
+    locale_t old_ = nullptr;
+};
+
+struct ReadFree {
+    void operator()(archive* a) const { archive_read_free(a); }
+};
+using ArchivePtr = std::unique_ptr<archive, ReadFree>;
+
+enum class ZipMode { Seekable, Streamable };
+
+ArchivePtr MakeReader(Kind kind, ZipMode zipMode, bool withRaw)
+{
+    ArchivePtr a(archive_read_new());
+    switch (kind) {
+    case Kind::Lha:
+        archive_read_support_format_lha(a.get());
+        break;
+    case Kind::Zip:
+        if (zipMode == ZipMode::Seekable)
+            archive_read_support_format_zip_seekable(a.get());
+        else
+            archive_read_support_format_zip_streamable(a.get());
+        break;
+    case Kind::Cab:
+        archive_read_support_format_cab(a.get());
+        break;
+    case Kind::Rar:
+        archive_read_support_format_rar(a.get());
+        archive_read_support_format_rar5(a.get());
+        break;
+    case Kind::Tar:
+        archive_read_support_filter_all(a.get());
+        archive_read_support_format_tar(a.get());
+        archive_read_support_format_gnutar(a.get());
+        if (withRaw)
+            archive_read_support_format_raw(a.get());
+        break;
+    default:
+        break;
+    }
+    return a;
+}
+
+int Classify(const char* message)
+{
+    std::string m = message ? message : "";
+    for (auto& c : m)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (m.find("encrypt") != std::string::npos || m.find("unsupported") != std::string::npos
+        || m.find("password") != std::string::npos)
+        return ARCERR_METHOD;
+    if (m.find("crc") != std::string::npos || m.find("checksum") != std::string::npos)
+        return ARCERR_CRC;
+    return ARCERR_DAMAGED;
+}
+
+std::string ErrorText(archive* a)
+{
+    const char* e = archive_error_string(a);
+    return e ? e : "unknown error";
+}
+
+std::string BaseName(const std::string& path)
+{
+    size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// The output name of a plain compressed file.
+std::string RawName(const std::string& archivePath)
+{
+    std::string base = BaseName(archivePath);
+    size_t dot = base.rfind('.');
+    if (dot != std::string::npos && dot > 0) {
+        std::string ext = base.substr(dot);
+        if (strcasecmp(ext.c_str(), ".tgz") == 0 || strcasecmp(ext.c_str(), ".taz") == 0)
+            return base.substr(0, dot) + ".tar";
+        for (const char* e : {".gz", ".z", ".bz2", ".bz", ".tbz"})
+            if (strcasecmp(ext.c_str(), e) == 0)
+                return base.substr(0, dot);
+    }
+    return base + ".out";
+}
+
+bool IsWindowsNamed(Kind kind) { return kind == Kind::Lha || kind == Kind::Zip || kind == Kind::Cab; }
+
+// Reads every member of an opened archive into the job. False when the
+// format was not recognised at all.
+bool ReadAll(Kind kind, archive* a, const std::string& archivePath, Extraction& job)
+{
+    archive_entry* entry = nullptr;
+    bool first = true;
+    std::vector<char> buffer(65536);
+    while (!job.Stopped()) {
+        int r = archive_read_next_header(a, &entry);
+        if (r == ARCHIVE_EOF)
+            break;
+        if (r == ARCHIVE_FATAL) {
+            if (first && archive_format(a) == 0)
+                return false;
+            job.Fail(Classify(archive_error_string(a)), ErrorText(a));
+            break;
+        }
+        if (first && kind == Kind::Tar && archive_format(a) == ARCHIVE_FORMAT_RAW
+            && archive_filter_count(a) <= 1)
+            return false;
+        first = false;
+        if (r == ARCHIVE_FAILED) {
+            job.Fail(Classify(archive_error_string(a)), ErrorText(a));
+            continue;
+        }
+        if (r == ARCHIVE_WARN)
+            job.Note("warning: " + ErrorText(a));
+
+        Member m;
+        bool cp932 = kind != Kind::Tar;
+        if (archive_format(a) == ARCHIVE_FORMAT_RAW) {
+            m.name = RawName(archivePath);
+        } else {
+            const char* raw = archive_entry_pathname(entry);
+            if (!raw)
+                raw = archive_entry_pathname_utf8(entry);
+            m.name = DecodeName(raw ? raw : "", cp932);
+            if (IsWindowsNamed(kind))
+                m.name = BackslashesToSlashes(m.name);
+        }
+        switch (archive_entry_filetype(entry)) {
+        case AE_IFDIR:
+            m.type = Member::Folder;
+            break;
+        case AE_IFLNK: {
+            m.type = Member::Symlink;
+            const char* target = archive_entry_symlink(entry);
+            m.link = DecodeName(target ? target : "", cp932);
+            break;
+        }
+        case AE_IFREG:
+        case 0:
+            m.type = Member::File;
+            break;
+        default:
+            job.Note("skipped (not a file, folder or link): " + m.name);
+            continue;
+        }
+        if (const char* hard = archive_entry_hardlink(entry)) {
+            m.type = Member::Hardlink;
+            m.link = DecodeName(hard, cp932);
+            if (IsWindowsNamed(kind))
+                m.link = BackslashesToSlashes(m.link);
+        }
+        m.size = archive_entry_size_is_set(entry) ? static_cast<uint64_t>(archive_entry_size(entry)) : 0;
+        if (archive_entry_mtime_is_set(entry))
+            m.mtime = archive_entry_mtime(entry);
+        m.mode = archive_entry_perm(entry) & 07777;
+        if (const char* fmt = archive_format_name(a))
+            m.method = fmt;
+
+        Step step = job.BeginMember(m);
+        if (step == Step::Stop)
+            break;
+        if (step == Step::Skip)
+            continue; // the reader skips the data itself
+        if (m.type != Member::File) {
+            job.EndMember(true);
+            continue;
+        }
+        bool ok = true, fatal = false;
+        for (;;) {
+            la_ssize_t n = archive_read_data(a, buffer.data(), buffer.size());
+            if (n == 0)
+                break;
+            if (n < 0) {
+                if (n == ARCHIVE_WARN)
+                    continue;
+                job.EndMember(false, Classify(archive_error_string(a)), "error: " + m.name + ": " + ErrorText(a));
+                ok = false;
+                fatal = n == ARCHIVE_FATAL;
+                break;
+            }
+            if (!job.Write(buffer.data(), static_cast<size_t>(n))) {
+                job.EndMember(false);
+                ok = false;
+                break;
+            }
+        }
+        if (!ok) {
+            if (fatal || job.Stopped())
+                break;
+            continue;
+        }
+        job.EndMember(true);
+    }
+    return true;
+}
+
+bool OpenFile(archive* a, const std::string& path) { return archive_read_open_filename(a, path.c_str(), 65536) == ARCHIVE_OK; }
+
+} // namespace
+
+void ExtractWithLibarchive(Kind kind, const std::string& path, Extraction& job)
+{
+    Utf8Locale locale;
+    ArchivePtr a = MakeReader(kind, ZipMode::Seekable, true);
+    if (!OpenFile(a.get(), path)) {
+        if (kind == Kind::Zip) {
+            // Nothing recognised from the end: read the local headers.
+            a = MakeReader(kind, ZipMode::Streamable, false);
+            if (OpenFile(a.get(), path) && ReadAll(kind, a.get(), path, job))
+                return;
+        }
+        // The file itself was readable: the format was not recognised.
+        job.Fail(ARCERR_NOT_ARCHIVE, path + ": " + ErrorText(a.get()));
+        return;
+    }
+    if (ReadAll(kind, a.get(), path, job))
+        return;
+    if (kind == Kind::Zip) {
+        a = MakeReader(kind, ZipMode::Streamable, false);
+        if (OpenFile(a.get(), path) && ReadAll(kind, a.get(), path, job))
+            return;
+    }
+    job.Fail(ARCERR_NOT_ARCHIVE, path + ": not an archive of this kind");
+}
+
+namespace {
+
+bool Recognises(Kind kind, ZipMode zipMode, const std::string& path, int depth)
+{
+    ArchivePtr a = MakeReader(kind, zipMode, false);
+    if (!OpenFile(a.get(), path))
+        return false;
+    archive_entry* entry = nullptr;
+    int r = archive_read_next_header(a.get(), &entry);
+    if (r == ARCHIVE_EOF)
+        return archive_format(a.get()) != 0;
+    if (r != ARCHIVE_OK && r != ARCHIVE_WARN)
+        return false;
+    if (depth <= 0)
+        return true;
+    std::vector<char> buffer(65536);
+    for (;;) {
+        if (depth >= 2) {
+            for (;;) {
+                la_ssize_t n = archive_read_data(a.get(), buffer.data(), buffer.size());
+                if (n == 0)
+                    break;
+                if (n < 0 && n != ARCHIVE_WARN)
+                    return false;
+            }
+        }
+        r = archive_read_next_header(a.get(), &entry);
+        if (r == ARCHIVE_EOF)
+            return true;
+        if (r != ARCHIVE_OK && r != ARCHIVE_WARN)
+            return false;
+    }
+}
+
+} // namespace
+
+bool LibarchiveRecognises(Kind kind, const std::string& path, int depth)
+{
+    Utf8Locale locale;
+    if (kind == Kind::Tar) {
+        int type = TarArchiveType(path);
+        return type >= 1 && type <= 7;
+    }
+    if (Recognises(kind, ZipMode::Seekable, path, depth))
+        return true;
+    return kind == Kind::Zip && Recognises(kind, ZipMode::Streamable, path, depth);
+}
+
+int TarArchiveType(const std::string& path)
+{
+    Utf8Locale locale;
+    ArchivePtr a = MakeReader(Kind::Tar, ZipMode::Seekable, true);
+    if (!OpenFile(a.get(), path))
+        return -1;
+    archive_entry* entry = nullptr;
+    int r = archive_read_next_header(a.get(), &entry);
+    if (r != ARCHIVE_OK && r != ARCHIVE_WARN && r != ARCHIVE_EOF)
+        return 0;
+    bool tar = (archive_format(a.get()) & ARCHIVE_FORMAT_BASE_MASK) == ARCHIVE_FORMAT_TAR;
+    bool raw = archive_format(a.get()) == ARCHIVE_FORMAT_RAW;
+    if (!tar && !raw)
+        return 0;
+    int filter = archive_filter_count(a.get()) > 1 ? archive_filter_code(a.get(), 0) : ARCHIVE_FILTER_NONE;
+    switch (filter) {
+    case ARCHIVE_FILTER_NONE:
+        return tar ? 1 : 0;
+    case ARCHIVE_FILTER_GZIP:
+        return tar ? 2 : 3;
+    case ARCHIVE_FILTER_COMPRESS:
+        return tar ? 4 : 5;
+    case ARCHIVE_FILTER_BZIP2:
+        return tar ? 7 : 6;
+    default:
+        return 0;
+    }
+}
+
+} // namespace arc
