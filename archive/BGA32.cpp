@@ -1,0 +1,49 @@
+#include "archive/BGA32.h"
+
+TArchiverDll& Bga32Dll()
+{
+    static TArchiverDll dll("BGA32.DLL");
+    return dll;
+}
+
+TBGA32::TBGA32()
+{
+    TBGA32::LoadDLL();
+}
+
+void TBGA32::LoadDLL()
+{
+    LoadOrRaise(Bga32Dll(), "Bga 形式書庫を扱うには BGA32.DLL が 必要です。");
+}
+
+void TBGA32::FreeDLL()
+{
+    Bga32Dll().Free();
+}
+
+int TBGA32::Extract(HWND owner, const std::string& archive, TOutputBuffer& output, bool useResFile,
+                    const TFileList& files, const std::string& folder, const TArchiverOptions& o)
+{
+    TBGA32::LoadDLL();
+    TCmdOpt b;
+    b.AddFlag("a", o.a > 0);
+    b.AddFlag(o.c > 0 ? "o" : "n", true);
+    b.AddFlag("i", o.n > 0 || OwnerWindow != 0);
+    b.AddFlag("r", o.r > 0);
+    b.AddFlag("j", o.x <= 0);
+    b.AddInt("l", o.jm);
+    b.Add(o.UserOptions);
+    b.AddArchiveAndFolder(archive, folder);
+    b.AddFileList(o, useResFile, FileListItems(files));
+    return RunCommand(Bga32Dll(), "Bga", owner, "x" + b.Text, output);
+}
+
+bool TBGA32::SetOwnerWindow(HWND window)
+{
+    return SetOwnerWindowIn(Bga32Dll(), "Bga", window);
+}
+
+bool TBGA32::KillOwnerWindow(HWND window)
+{
+    return KillOwnerWindowIn(Bga32Dll(), "Bga", window);
+}

@@ -1,0 +1,51 @@
+#include "archive/CAB32.h"
+
+#include "runtime/SysUtils.h"
+
+TArchiverDll& Cab32Dll()
+{
+    static TArchiverDll dll("CAB32.DLL");
+    return dll;
+}
+
+TCab32::TCab32()
+{
+    TCab32::LoadDLL();
+}
+
+void TCab32::LoadDLL()
+{
+    LoadOrRaise(Cab32Dll(), "CAB 形式書庫を扱うには CAB32.DLL が 必要です。");
+}
+
+void TCab32::FreeDLL()
+{
+    Cab32Dll().Free();
+}
+
+int TCab32::Extract(HWND owner, const std::string& archive, TOutputBuffer& output, bool, const TFileList& files,
+                    const std::string& folder, const TArchiverOptions& o)
+{
+    TCab32::LoadDLL();
+    const std::string fullPath = ExpandFileName(archive);
+    TCmdOpt b;
+    b.AddFlag("o", o.c == 1);
+    b.AddFlag("i", o.n > 0 || OwnerWindow != 0);
+    b.AddFlag("r", o.r > 0);
+    b.AddFlag("j", o.x == 0);
+    b.AddFlag("q", o.ji > 0);
+    b.Add(o.UserOptions);
+    b.AddArchiveAndFolder(fullPath, folder);
+    b.AddFileList(o, o.ResFileUsage.Contains(ruOnUnpack), FileListItems(files));
+    return RunCommand(Cab32Dll(), "Cab", owner, "-x" + b.Text, output);
+}
+
+bool TCab32::SetOwnerWindow(HWND window)
+{
+    return SetOwnerWindowIn(Cab32Dll(), "Cab", window);
+}
+
+bool TCab32::KillOwnerWindow(HWND window)
+{
+    return KillOwnerWindowIn(Cab32Dll(), "Cab", window);
+}
