@@ -476,7 +476,10 @@ void ExtractArj(const std::string& path, Extraction& job)
         m.size = fi.original;
         m.compressedSize = fi.packed;
         m.crc = fi.crc;
-        m.mtime = FromDosDateTime(static_cast<uint16_t>(fi.dosDateTime >> 16), static_cast<uint16_t>(fi.dosDateTime));
+        // Archives made on UNIX hosts keep a UNIX time, the others a DOS one.
+        m.mtime = fi.host == 2 ? static_cast<int64_t>(fi.dosDateTime)
+                               : FromDosDateTime(static_cast<uint16_t>(fi.dosDateTime >> 16),
+                                                 static_cast<uint16_t>(fi.dosDateTime));
         if (DosHost(fi.host))
             m.attributes = fi.access & 0xFF;
         else if (fi.access & 0777)

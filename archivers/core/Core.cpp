@@ -80,7 +80,8 @@ int RunCommand(Kind kind, ARC_HWND /*owner*/, const char* commandLine, char* out
                 ExtractBga(cmd.archive, job);
                 break;
             case Kind::Lha:
-                if (LhasaNeeded(cmd.archive))
+                if (LhasaNeeded(cmd.archive)
+                    || (!LibarchiveRecognises(kind, cmd.archive, 1) && LhasaRecognises(cmd.archive, 0)))
                     ExtractWithLhasa(cmd.archive, job);
                 else
                     ExtractWithLibarchive(kind, cmd.archive, job);

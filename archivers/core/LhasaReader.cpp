@@ -63,6 +63,25 @@ uint16_t Crc16(uint16_t crc, const uint8_t* data, size_t size)
     return crc;
 }
 
+// liblhasa turns every "\\" byte into "/", also the second byte of a
+// double-byte CP932 character; "/" is never such a second byte, so it is
+// put back wherever it follows a first byte.
+std::string RestoreCp932(const std::string& raw)
+{
+    if (IsValidUtf8(raw))
+        return raw;
+    std::string out = raw;
+    for (size_t i = 0; i + 1 < out.size(); ++i) {
+        auto c = static_cast<unsigned char>(out[i]);
+        if ((c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC)) {
+            if (out[i + 1] == '/')
+                out[i + 1] = '\\';
+            ++i;
+        }
+    }
+    return out;
+}
+
 bool IsFolder(const LHAFileHeader* h) { return std::strncmp(h->compress_method, LHA_COMPRESS_TYPE_DIR, 5) == 0; }
 
 // Decodes the current member; 0, ARCERR_CRC or ARCERR_DAMAGED / ARCERR_WRITE.
@@ -113,7 +132,7 @@ void ExtractWithLhasa(const std::string& path, Extraction& job)
         any = true;
         Member m;
         std::string raw = std::string(h->path ? h->path : "") + (h->filename ? h->filename : "");
-        m.name = BackslashesToSlashes(DecodeName(raw, true));
+        m.name = BackslashesToSlashes(DecodeName(RestoreCp932(raw), true));
         if (IsFolder(h))
             m.type = Member::Folder;
         else if (h->symlink_target) {
