@@ -1,0 +1,419 @@
+#include "net/NMHttp.h"
+
+#include "net/NMURL.h"
+#include "net/NMUUE.h"
+#include "runtime/SysUtils.h"
+
+#include <cstdint>
+#include <cstdio>
+
+namespace {
+
+const char* const requestWords[] = {"GET ",    "OPTIONS ", "HEAD ",  "POST ",   "PUT ",    "PATCH ",
+                                    "COPY ",   "MOVE ",    "DELETE ", "LINK ",  "UNLINK ", "TRACE "};
+
+std::string fieldName(const std::string& line)
+{
+    const std::size_t colon = line.find(':');
+    return colon == std::string::npos ? std::string() : line.substr(0, colon);
+}
+
+// Position of the n-th (1-based) "/" in text, or npos.
+std::size_t nthSlash(const std::string& text, int n)
+{
+    std::size_t pos = std::string::npos;
+    for (int i = 0; i < n; ++i) {
+        pos = text.find('/', pos == std::string::npos ? 0 : pos + 1);
+        if (pos == std::string::npos)
+            break;
+    }
+    return pos;
+}
+
+bool hasBody(CmdType c) { return c == cmdPost || c == cmdPut || c == cmdPatch || c == cmdTrace || c == cmdCustom; }
+
+std::string withoutTerminator(const std::string& line)
+{
+    std::size_t end = line.size();
+    while (end > 0 && (line[end - 1] == '\n' || line[end - 1] == '\r'))
+        --end;
+    return line.substr(0, end);
+}
+
+} // namespace
+
+// --------------------------------------------------------------- TExStringList
+
+int TExStringList::IndexOfField(const std::string& name) const
+{
+    if (Sorted) {
+        int low = 0, high = Count() - 1;
+        while (low <= high) {
+            const int mid = (low + high) / 2;
+            const std::string& line = Strings(mid);
+            const int order = AnsiCompareText(line.find(':') == std::string::npos ? line : fieldName(line), name);
+            if (order == 0 && line.find(':') != std::string::npos) {
+                int first = mid; // the first of equal names
+                while (first > 0 && AnsiCompareText(fieldName(Strings(first - 1)), name) == 0 &&
+                       Strings(first - 1).find(':') != std::string::npos)
+                    --first;
+                return first;
+            }
+            if (order < 0)
+                low = mid + 1;
+            else
+                high = mid - 1;
+        }
+        return -1;
+    }
+    for (int i = 0; i < Count(); ++i) {
+        const std::string& line = Strings(i);
+        if (line.find(':') != std::string::npos && AnsiCompareText(fieldName(line), name) == 0)
+            return i;
+    }
+    return -1;
+}
+
+void TExStringList::SetField(const std::string& name, const std::string& value)
+{
+    const int index = IndexOfField(name);
+    if (value.empty()) {
+        if (index >= 0)
+            Delete(index);
+    } else if (index >= 0) {
+        Strings(index) = name + ": " + value;
+    } else {
+        Add(name + ": " + value);
+    }
+}
+
+// --------------------------------------------------------------------- TNMHTTP
+
+TNMHTTP::TNMHTTP(TComponent* owner) : TPowersock(owner) {}
+
+TNMHTTP::~TNMHTTP()
+{
+    try {
+        Abort();
+    } catch (...) {
+    }
+}
+
+void TNMHTTP::Abort()
+{
+    SetWaitOver(true);
+    Cancel();
+}
+
+void TNMHTTP::Run(CmdType command, const std::string& url)
+{
+    URL = url;
+    Command = command;
+    DoRequest();
+}
+
+void TNMHTTP::Get(const std::string& url) { Run(cmdGet, url); }
+void TNMHTTP::Options(const std::string& url) { Run(cmdOptions, url); }
+void TNMHTTP::Head(const std::string& url) { Run(cmdHead, url); }
+void TNMHTTP::Delete(const std::string& url) { Run(cmdDelete, url); }
+
+void TNMHTTP::Post(const std::string& url, const std::string& data)
+{
+    if (EncodePostData && !OutputFileMode) {
+        TNMURL encoder;
+        encoder.InputString = data;
+        SendData = encoder.Encode();
+    } else {
+        SendData = data;
+    }
+    Run(cmdPost, url);
+}
+
+void TNMHTTP::Put(const std::string& url, const std::string& data)
+{
+    SendData = data;
+    Run(cmdPut, url);
+}
+
+void TNMHTTP::Patch(const std::string& url, const std::string& data)
+{
+    SendData = data;
+    Run(cmdPatch, url);
+}
+
+void TNMHTTP::Trace(const std::string& url, const std::string& data)
+{
+    SendData = data;
+    Run(cmdTrace, url);
+}
+
+void TNMHTTP::Custom(const std::string& url, const std::string& data)
+{
+    SendData = data;
+    Run(cmdCustom, url);
+}
+
+void TNMHTTP::Copy(const std::string& url, const std::string& value)
+{
+    ExtraHeaderValue = value;
+    Run(cmdCopy, url);
+}
+
+void TNMHTTP::Move(const std::string& url, const std::string& value)
+{
+    ExtraHeaderValue = value;
+    Run(cmdMove, url);
+}
+
+void TNMHTTP::Link(const std::string& url, const std::string& value)
+{
+    ExtraHeaderValue = value;
+    SendData = "Send.dat";
+    Run(cmdLink, url);
+}
+
+void TNMHTTP::Unlink(const std::string& url, const std::string& value)
+{
+    ExtraHeaderValue = value;
+    SendData = "Send.dat";
+    Run(cmdUnlink, url);
+}
+
+bool TNMHTTP::IsFollowed(int replyNumber)
+{
+    return (replyNumber >= 300 && replyNumber <= 303) || replyNumber == 307 || replyNumber == 308;
+}
+
+void TNMHTTP::DoRequest()
+{
+    for (int iteration = 1;; ++iteration) {
+        if (iteration > MaxIterations)
+            throw Exception("Too many redirects");
+        ParseURL();
+        ComposeRequest();
+        if (OnAboutToSend)
+            OnAboutToSend(this);
+        try {
+            Connect();
+            SendRequest();
+            ReplyNumber = 0;
+            ReadReplyHeader();
+            if (InputFileMode)
+                CaptureFile(Body);
+            else
+                CaptureString(Body, -1);
+            if (ReplyNumber < 299) {
+                if (OnSuccess)
+                    OnSuccess(this, Command);
+                ReportStatus(2, "Transaction Completed");
+            } else if (ReplyNumber > 399) {
+                if (OnFailure)
+                    OnFailure(this, Command);
+            } else if (IsFollowed(ReplyNumber)) {
+                URL = ReplyLocation;
+            }
+        } catch (...) {
+            try {
+                Disconnect();
+            } catch (...) {
+            }
+            throw;
+        }
+        Disconnect();
+        if (ReplyNumber >= 300 && ReplyNumber <= 398) {
+            if (!ReplyCookie.empty())
+                HeaderInfo.Cookie = ReplyCookie;
+            bool handled = false;
+            if (OnRedirect)
+                OnRedirect(this, handled);
+            if (handled)
+                return;
+            if (URL.find('/') == std::string::npos) // a file name on the current host and port
+                URL = "http://" + Host + (Port == 80 ? "" : ":" + IntToStr(Port)) + "/" + URL;
+        }
+        if (ReplyNumber == 401 && OnAuthenticationNeeded)
+            OnAuthenticationNeeded(this);
+        if (!IsFollowed(ReplyNumber))
+            return;
+    }
+}
+
+void TNMHTTP::ParseURL()
+{
+    if (URL.empty())
+        throw Exception("Empty URL");
+    if (Port == 0)
+        Port = 80;
+    const bool twoSlashes = URL.find("//") != std::string::npos;
+    if (twoSlashes) {
+        const std::size_t third = nthSlash(URL, 3);
+        Path = (third == std::string::npos || third + 1 == URL.size()) ? std::string() : URL.substr(third);
+    } else if (const std::size_t first = URL.find('/'); first != std::string::npos) {
+        Path = URL.substr(first);
+    } else {
+        Path.clear();
+    }
+    if (const std::size_t colon = URL.find(':'); colon != std::string::npos) {
+        const std::string scheme = LowerCase(URL.substr(0, colon));
+        if (scheme == "gopher")
+            Port = 70;
+        else if (scheme == "ftp")
+            Port = 21;
+        else if (scheme == "https")
+            throw Exception("HTTP Secure Socket is not supported");
+        else
+            Port = 80;
+    }
+    std::string host;
+    if (twoSlashes) {
+        const std::size_t second = nthSlash(URL, 2);
+        const std::size_t third = nthSlash(URL, 3);
+        if (second != std::string::npos)
+            host = URL.substr(second + 1, third == std::string::npos ? std::string::npos : third - second - 1);
+    } else if (!URL.empty() && URL[0] != '/') {
+        host = URL.substr(0, URL.find('/'));
+    }
+    if (const std::size_t colon = host.find(':'); colon != std::string::npos) {
+        Port = StrToInt(host.substr(colon + 1));
+        host.erase(colon);
+    }
+    if (!host.empty())
+        Host = host;
+    if (Path.empty()) {
+        Path = "/";
+        URL += "/";
+    }
+}
+
+void TNMHTTP::ComposeRequest()
+{
+    RequestLines.Clear();
+    if (Command < cmdCustom)
+        RequestLines.Add(std::string(requestWords[Command]) + (Proxy.empty() ? Path : URL) + " HTTP/1.0");
+    if (!Proxy.empty()) {
+        RequestLines.Add("Proxy-Connection: Keep-Alive");
+        RequestLines.Add("Host: " + Host);
+    }
+    RequestLines.SetField("Host", Host);
+    RequestLines.Add("Accept: www/source, text/html, video/mpeg, image/jpeg, image/x-tiff");
+    RequestLines.Add("Accept: image/x-rgb, image/x-xbm, image/gif, */*, application/postscript");
+    if (!HeaderInfo.LocalProgram.empty())
+        RequestLines.SetField("User-Agent", HeaderInfo.LocalProgram);
+    if (!HeaderInfo.LocalMailAddress.empty())
+        RequestLines.SetField("From", HeaderInfo.LocalMailAddress);
+    if (!HeaderInfo.Cookie.empty())
+        RequestLines.SetField("Cookie", HeaderInfo.Cookie);
+    if (!HeaderInfo.Referer.empty())
+        RequestLines.SetField("Referer", HeaderInfo.Referer);
+    if (!HeaderInfo.UserId.empty() && !HeaderInfo.Password.empty()) {
+        std::string encoded = TNMUUProcessor::EncodeText(HeaderInfo.UserId + ":" + HeaderInfo.Password, uuMime);
+        std::string oneLine;
+        for (char c : encoded)
+            if (c != '\r' && c != '\n')
+                oneLine += c;
+        RequestLines.SetField("Authorization", "Basic " + oneLine);
+    }
+    RequestLines.Add("Content-type: application/x-www-form-urlencoded");
+    if (Command == cmdCopy || Command == cmdMove)
+        RequestLines.Add("URI-header: " + ExtraHeaderValue);
+    if (Command == cmdLink || Command == cmdUnlink)
+        RequestLines.Add("Link: " + ExtraHeaderValue);
+    if (hasBody(Command) || Command == cmdLink || Command == cmdUnlink) {
+        std::int64_t length = static_cast<std::int64_t>(SendData.size());
+        if (OutputFileMode) {
+            std::FILE* file = std::fopen(SendData.c_str(), "rb");
+            if (!file)
+                throw EFOpenError::CannotOpen(SendData);
+            std::fseek(file, 0, SEEK_END);
+            length = std::ftell(file);
+            std::fclose(file);
+        }
+        RequestLines.Add("Content-Length: " + IntToStr(length));
+    }
+}
+
+void TNMHTTP::SendRequest()
+{
+    Write(RequestLines.Text());
+    Writeln("");
+    if (hasBody(Command)) {
+        if (OutputFileMode)
+            SendFile(SendData);
+        else
+            Write(SendData);
+    }
+}
+
+void TNMHTTP::ReadReplyHeader()
+{
+    BytesTotal = 0;
+    ReplyCookie.clear();
+    std::FILE* file = nullptr;
+    if (OutputFileMode) {
+        file = std::fopen(Header.c_str(), "wb");
+        if (!file)
+            throw EFCreateError::CannotCreate(Header);
+    } else {
+        Header.clear();
+    }
+    struct Closer {
+        std::FILE*& f;
+        ~Closer()
+        {
+            if (f)
+                std::fclose(f);
+        }
+    } closer{file};
+    auto append = [&](const std::string& line) {
+        if (file) {
+            if (std::fwrite(line.data(), 1, line.size(), file) != line.size())
+                throw EStreamError("ファイル " + Header + " に書き込めません");
+        } else {
+            Header += line;
+        }
+    };
+
+    const std::string status = ReadLn();
+    if (!status.empty()) {
+        // The second blank-separated field, which must be followed by a blank.
+        std::size_t start = status.find(' ');
+        while (start != std::string::npos && start < status.size() && status[start] == ' ')
+            ++start;
+        ReplyNumber = 0;
+        if (start != std::string::npos && start < status.size()) {
+            const std::size_t end = status.find(' ', start);
+            if (end != std::string::npos) {
+                const std::int32_t number = StrToIntDef(status.substr(start, end - start), 0);
+                ReplyNumber = (number >= -32768 && number <= 32767) ? number : 0;
+            }
+        }
+    }
+    append(status);
+    for (;;) {
+        const std::string line = ReadLn();
+        const std::string upper = UpperCase(line);
+        const std::string field = upper.substr(0, upper.find(' '));
+        if (field == "SET-COOKIE:")
+            ReplyCookie = line.size() > 12 ? withoutTerminator(line.substr(12)) : std::string();
+        else if (field == "LOCATION:")
+            ReplyLocation = line.size() > 10 ? withoutTerminator(line.substr(10)) : std::string();
+        else if (field == "CONTENT-LENGTH:") {
+            std::size_t pos = upper.find(':') + 1;
+            while (pos < line.size() && line[pos] == ' ')
+                ++pos;
+            std::int64_t total = 0;
+            while (pos < line.size() && line[pos] >= '0' && line[pos] <= '9' && total < (INT64_MAX - 9) / 10)
+                total = total * 10 + (line[pos++] - '0');
+            BytesTotal = total;
+        }
+        append(line);
+        if (line.empty() || line == "\n" || line == "\r\n")
+            break;
+    }
+    if (file) {
+        const bool flushed = std::fclose(file) == 0;
+        file = nullptr;
+        if (!flushed)
+            throw EStreamError("ファイル " + Header + " に書き込めません");
+    }
+}

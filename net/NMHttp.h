@@ -1,0 +1,130 @@
+// TNMHTTP: the HTTP/1.0 client component, built on TPowersock.
+//
+// One request cycle (DoRequest): split the URL, compose the request lines,
+// connect (directly, or to Proxy/ProxyPort), send, read the status line and
+// the header lines, capture the body until the server closes, judge the
+// reply number and follow redirects. The header goes to the file named by
+// Header (OutputFileMode) or into Header itself; the body to the file named
+// by Body (InputFileMode) or into Body itself. Every iteration opens a fresh
+// connection and closes it again, also when an exception ends it; what was
+// written to disk so far stays there, closed.
+//
+// Property style as in TPowersock: public fields named as the component
+// names them (`http.Body`, `http.ReportLevel = 2`, `http.OnStatus = ...`).
+//
+// Choices of this port:
+//  - Redirects end: at most 20 iterations; one more redirect fails with the
+//    general exception "Too many redirects" (not ESockError). 303, 307 and
+//    308 are followed like 300..302; 299, 304..306 and 309..399 end the
+//    cycle as final replies.
+//  - Path, ReplyLocation and ReplyCookie are kept whole (no 256-character
+//    cut), so a long address or redirect target is requested as given.
+//  - A redirect to a bare file name (a Location without "/") stays on the
+//    current host and port; the port is written into the new URL when it is
+//    not 80, so a server on another port is not left for port 80.
+//  - A reply number that does not fit 16 bits counts as no number (0).
+//  - An Authorization value is sent on one line: the line breaks the Base64
+//    encoder puts after every 60 characters are removed.
+//  - Link and Unlink announce a Content-Length (of "Send.dat") but send no
+//    body; the operation with code 12 (Custom) composes no request line and
+//    sends Content-Length and its data, both as the component always did.
+//  - A line of the reply header longer than 65,536 bytes fails the request
+//    with ESockError "Line too long".
+#pragma once
+#include "net/Psock.h"
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+enum CmdType : std::uint8_t {
+    cmdGet = 0,
+    cmdOptions = 1,
+    cmdHead = 2,
+    cmdPost = 3,
+    cmdPut = 4,
+    cmdPatch = 5,
+    cmdCopy = 6,
+    cmdMove = 7,
+    cmdDelete = 8,
+    cmdLink = 9,
+    cmdUnlink = 10,
+    cmdTrace = 11,
+    cmdCustom = 12,
+};
+
+using TResultEvent = std::function<void(TObject* Sender, CmdType Cmd)>;
+
+// A line list whose lines read "name: value".
+class TExStringList : public TStringList {
+public:
+    // Index of the first line whose text before its first ":" equals name
+    // (ignoring case), or -1.
+    int IndexOfField(const std::string& name) const;
+    // Non-empty value: replace or append "name: value"; empty: delete it.
+    void SetField(const std::string& name, const std::string& value);
+};
+
+class THeaderInfo : public TObject {
+public:
+    std::string LocalMailAddress;
+    std::string LocalProgram;
+    std::string Cookie;
+    std::string Referer;
+    std::string UserId;
+    std::string Password;
+};
+
+class TNMHTTP : public TPowersock {
+public:
+    static constexpr int MaxIterations = 20;
+
+    explicit TNMHTTP(TComponent* owner = nullptr);
+    ~TNMHTTP() override;
+
+    std::string Body = "Default.htm";
+    std::string Header = "Head.txt";
+    std::string Path;
+    TExStringList RequestLines;
+    std::string ReplyLocation;
+    THeaderInfo HeaderInfo;
+    std::string ReplyCookie;
+    bool InputFileMode = false;
+    bool OutputFileMode = false;
+    bool EncodePostData = true;
+    std::string SendData;
+    std::string ExtraHeaderValue;
+    std::string URL;
+    CmdType Command = cmdGet;
+    TResultEvent OnSuccess;
+    TResultEvent OnFailure;
+    TNotifyEvent OnAboutToSend;
+    THandlerEvent OnRedirect;
+    TNotifyEvent OnAuthenticationNeeded;
+
+    void Abort() override;
+
+    virtual void DoRequest();
+    virtual void ParseURL();
+    virtual void ComposeRequest();
+    virtual void ReadReplyHeader();
+    virtual void SendRequest();
+    virtual void Options(const std::string& url);
+    virtual void Get(const std::string& url);
+    virtual void Post(const std::string& url, const std::string& data);
+    virtual void Put(const std::string& url, const std::string& data);
+    virtual void Head(const std::string& url);
+    virtual void Patch(const std::string& url, const std::string& data);
+    virtual void Delete(const std::string& url);
+    virtual void Trace(const std::string& url, const std::string& data);
+    virtual void Copy(const std::string& url, const std::string& value);
+    virtual void Move(const std::string& url, const std::string& value);
+    virtual void Link(const std::string& url, const std::string& value);
+    virtual void Unlink(const std::string& url, const std::string& value);
+    virtual void Custom(const std::string& url, const std::string& data);
+
+private:
+    void Run(CmdType command, const std::string& url);
+    // Follows the reply's location; false when the reply ends the cycle.
+    static bool IsFollowed(int replyNumber);
+};

@@ -1,0 +1,179 @@
+// TPowersock: one TCP client socket with blocking-style operations for the
+// GUI thread (resolve, connect, send, read a line, capture until the peer
+// closes, disconnect), and TThreadTimer, the time-out timer it owns.
+//
+// The socket is non-blocking; Windows Sockets events arrive as messages
+// (1125 socket events, 1126 lookups finished) on a hidden window of the
+// component. Every wait blocks in the event dispatcher (WaitForMessages) until
+// a socket event, a timer or another event arrives, so the GUI keeps running
+// and Cancel/Abort/time-outs reach the running operation, and a slow peer
+// costs no CPU. Capture and line-reading loops let the queue run once after
+// each chunk and wait in the dispatcher when nothing has arrived yet.
+//
+// Property style: plain properties are public fields named as the component
+// names them (`Host`, `Port`, `TimeOut`, `ReportLevel`, `BytesRecvd`,
+// `OnStatus` ...); a property whose access has an effect is a function
+// (`LastErrorNo()` reports "Getting LastError Number" at level 8; the
+// timer's `SetEnabled`/`SetInterval`/`SetOnTimer` apply the OS timer).
+//
+// Choices of this port:
+//  - BytesRecvd, BytesSent and BytesTotal are 64-bit, so bodies of 2 GiB and
+//    more are counted right.
+//  - Socket handles are plain ints; INVALID_SOCKET (-1) means "no socket".
+//  - A send that finds the socket's buffer full waits in the dispatcher for
+//    the socket to drain (time-outs and Cancel still work) instead of
+//    retrying at once in a tight loop.
+//  - The time-out timer restarts only when its interval changes: TimeOut
+//    bounds a whole capture, not the gap between two chunks.
+//  - Notifications of a socket that has been closed are dropped, so a
+//    late FD_CLOSE of the previous connection never closes the next one.
+//  - The lookup message's low word (8) is ignored.
+#pragma once
+#include "platform/MessageWindow.h"
+#include "platform/WinSock.h"
+#include "runtime/Classes.h"
+#include "runtime/Exceptions.h"
+#include "runtime/StringList.h"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+class ESockError : public Exception {
+public:
+    using Exception::Exception;
+};
+
+// An operation ended because it was canceled (Cancel, Abort or a time-out).
+class EAbortError : public ESockError {
+public:
+    using ESockError::ESockError;
+};
+
+using THandlerEvent = std::function<void(TObject* Sender, bool& Handled)>;
+using TOnHostResolved = std::function<void(TObject* Sender)>;
+using TOnStatus = std::function<void(TObject* Sender, const std::string& Status)>;
+using TOnSocketError = std::function<void(TObject* Sender, std::uint16_t ErrorNo, const std::string& Msg)>;
+
+class TThreadTimer : public TComponent {
+public:
+    explicit TThreadTimer(TComponent* owner = nullptr);
+    ~TThreadTimer() override;
+
+    bool Enabled() const { return enabled_; }
+    void SetEnabled(bool value);
+    unsigned Interval() const { return interval_; }
+    void SetInterval(unsigned value);
+    const TNotifyEvent& OnTimer() const { return onTimer_; }
+    void SetOnTimer(TNotifyEvent value);
+
+private:
+    void UpdateTimer();
+    bool enabled_ = true;
+    unsigned interval_ = 1000;
+    TNotifyEvent onTimer_;
+    std::unique_ptr<TMessageWindow> window_;
+};
+
+class TPowersock : public TComponent {
+public:
+    static constexpr UINT WM_ASYNCSOCKET = WM_USER + 101; // 1125
+    static constexpr UINT WM_HOSTRESOLVED = WM_USER + 102; // 1126
+    static constexpr int BufferSize = 65537;
+
+    explicit TPowersock(TComponent* owner = nullptr);
+    ~TPowersock() override;
+    TPowersock(const TPowersock&) = delete;
+    TPowersock& operator=(const TPowersock&) = delete;
+
+    // Published.
+    std::string Host;
+    int Port = 0;
+    int TimeOut = 0;
+    int ReportLevel = 0;
+    TNotifyEvent OnDisconnect;
+    TNotifyEvent OnConnect;
+    THandlerEvent OnInvalidHost;
+    TOnHostResolved OnHostResolved;
+    TOnStatus OnStatus;
+    TNotifyEvent OnConnectionFailed;
+    TNotifyEvent OnPacketRecvd;
+    TNotifyEvent OnPacketSent;
+    std::string Proxy;
+    int ProxyPort = 0;
+
+    // Public state.
+    int LastErrorNo();
+    std::int64_t BytesRecvd = 0;
+    std::int64_t BytesSent = 0;
+    std::int64_t BytesTotal = 0;
+    int ReplyNumber = 0;
+    std::string TransactionReply;
+    std::string Status;
+    TStringList WSAInfo;
+    bool Connected = false;
+
+    TNotifyEvent OnRead;
+    TNotifyEvent OnAccept;
+    TOnSocketError OnSocketError;
+
+    // Operations.
+    virtual SOCKET Accept();
+    virtual void Connect();
+    virtual void Disconnect();
+    virtual std::string Transaction(const std::string& command);
+    virtual void Abort();
+
+    void RequestCloseSocket();
+    void Cancel();
+    // length 0: up to the first NUL byte (at most 65,535 bytes).
+    void SendBuffer(const char* block, std::uint16_t length);
+    void Write(const std::string& text);
+    void Writeln(const std::string& text);
+    std::string ReadLn();
+    void SendFile(const std::string& fileName);
+    void CaptureFile(const std::string& fileName);
+    // maximum -1: no maximum.
+    void CaptureString(std::string& text, std::int64_t maximum);
+    bool DataAvailable();
+    void ResolveHost();
+    std::string ErrorMessage(std::uint16_t errorNo);
+    void CheckSocketError(int tolerated);
+    void TimerOn();
+    void TimerOff();
+    void TimerTriggered(TObject* Sender);
+
+    SOCKET Socket() const { return socket_; }
+
+protected:
+    void ReportStatus(int level, const std::string& text);
+    void InitWinsock();
+    bool Canceled() const { return canceled_; }
+    bool WaitOver() const { return waitOver_; }
+    void SetWaitOver(bool value) { waitOver_ = value; }
+    // The caller's part of a capture: where each received chunk goes.
+    void Capture(const std::function<void(const char*, int)>& store, std::int64_t maximum,
+                 const std::function<std::int64_t()>& length);
+
+private:
+    LRESULT WindowProc(UINT msg, WPARAM wParam, LPARAM lParam);
+    void HandleSocketMessage(UINT msg, WPARAM wParam, LPARAM lParam);
+    SOCKET NewSocket(bool linger);
+    void SendAll(const char* data, std::size_t length, bool countSent);
+
+    SOCKET socket_ = INVALID_SOCKET;
+    sockaddr_in remote_{};
+    std::unique_ptr<char[]> buffer_;
+    std::unique_ptr<char[]> hostEntry_;
+    std::unique_ptr<TMessageWindow> window_;
+    std::unique_ptr<TThreadTimer> timer_;
+    HANDLE lookup_ = 0;
+    int lastErrorNo_ = 0;
+    bool canceled_ = false;
+    bool timedOut_ = false;
+    bool ok_ = true;
+    bool waitOver_ = false;
+    bool destroying_ = false;
+    bool counted_ = false;
+};

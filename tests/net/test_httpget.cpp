@@ -1,0 +1,114 @@
+// The httpget tool as a user runs it: output lines, files and exit codes.
+#include "Servers.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <filesystem>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using testsupport::NginxServer;
+using testsupport::ReadFile;
+using testsupport::ScriptedServer;
+using testsupport::TempDir;
+
+extern char** environ;
+
+namespace {
+
+struct ToolRun {
+    int code = -1;
+    std::string out;
+};
+
+// Runs httpget in dir; its output goes to a file there.
+ToolRun httpget(const TempDir& dir, std::vector<std::string> args)
+{
+    const std::string outPath = dir.file("stdout");
+    std::vector<std::string> all{HTTPGET_PATH};
+    all.insert(all.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (auto& a : all)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    const std::string cwd = dir.path();
+    const std::string oldCwd = std::filesystem::current_path();
+    std::filesystem::current_path(cwd);
+    pid_t pid = -1;
+    ToolRun run;
+    if (posix_spawn(&pid, HTTPGET_PATH, &actions, nullptr, argv.data(), environ) == 0) {
+        int status = 0;
+        waitpid(pid, &status, 0);
+        run.code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
+    std::filesystem::current_path(oldCwd);
+    posix_spawn_file_actions_destroy(&actions);
+    run.out = ReadFile(outPath);
+    return run;
+}
+
+} // namespace
+
+TEST(Httpget, PrintsEventsWritesFilesAndExits)
+{
+    NginxServer nginx;
+    ASSERT_TRUE(nginx.ok()) << nginx.log();
+    testsupport::WriteFile(nginx.root() + "/f.txt", "hello nginx\n");
+    TempDir dir;
+
+    ToolRun ok = httpget(dir, {"--report-level", "2", nginx.url("/f.txt")});
+    EXPECT_EQ(ok.code, 0);
+    EXPECT_EQ(ok.out, "success: 0\nstatus: Transaction Completed\nReplyNumber=200\nBytesRecvd=12\nBytesTotal=12\n");
+    EXPECT_EQ(ReadFile(dir.file("body.out")), "hello nginx\n");
+    EXPECT_EQ(ReadFile(dir.file("header.out")).rfind("HTTP/1.1 200 OK\r\n", 0), 0u);
+
+    ToolRun head = httpget(dir, {"--head", "--body", "b", "--header", "h", nginx.url("/f.txt")});
+    EXPECT_EQ(head.code, 0);
+    EXPECT_EQ(head.out, "success: 2\nReplyNumber=200\nBytesRecvd=0\nBytesTotal=12\n");
+    EXPECT_NE(ReadFile(dir.file("h")).find("Content-Length: 12"), std::string::npos);
+
+    ToolRun missing = httpget(dir, {nginx.url("/none")});
+    EXPECT_EQ(missing.code, 0);
+    EXPECT_EQ(missing.out.rfind("failure: 0\nReplyNumber=404\n", 0), 0u) << missing.out;
+
+    int closed;
+    {
+        ScriptedServer gone(ScriptedServer::Reply(""));
+        closed = gone.port();
+    }
+    ToolRun refused = httpget(dir, {"http://127.0.0.1:" + std::to_string(closed) + "/"});
+    EXPECT_EQ(refused.code, 3);
+    EXPECT_EQ(refused.out, "ESockError: Connection Failed\nLastErrorNo=10035\n");
+
+    ToolRun secure = httpget(dir, {"https://127.0.0.1/"});
+    EXPECT_EQ(secure.code, 4);
+    EXPECT_EQ(secure.out, "Exception: HTTP Secure Socket is not supported\n");
+
+    EXPECT_EQ(httpget(dir, {}).code, 2);
+    EXPECT_EQ(httpget(dir, {"--timeout", "x", "http://h/"}).code, 2);
+    EXPECT_EQ(httpget(dir, {"--bogus", "http://h/"}).code, 2);
+}
+
+TEST(Httpget, CancelAfterAndRedirects)
+{
+    ScriptedServer server([](testsupport::ScriptedConnection& c) {
+        const std::string request = c.ReadRequest();
+        if (request.rfind("GET /r ", 0) == 0) {
+            c.Send("HTTP/1.0 301 Moved\r\nLocation: /big\r\n\r\n");
+            return;
+        }
+        c.Send("HTTP/1.0 200 OK\r\n\r\n" + std::string(4096, 'b'));
+        c.WaitForPeerClose(); // only the client's cancel ends it
+    });
+    TempDir dir;
+    ToolRun run = httpget(dir, {"--cancel-after", "1", server.url("/r")});
+    EXPECT_EQ(run.code, 3);
+    EXPECT_EQ(run.out, "redirect\nEAbortError: Socket capture aborted\nLastErrorNo=10035\n");
+    EXPECT_FALSE(ReadFile(dir.file("body.out")).empty());
+}

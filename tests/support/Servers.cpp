@@ -1,0 +1,339 @@
+#include "Servers.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <netinet/in.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sstream>
+#include <stdexcept>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace testsupport {
+
+namespace {
+
+int freePort()
+{
+    const int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof a;
+    int port = 0;
+    if (::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
+        ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &length) == 0)
+        port = ntohs(a.sin_port);
+    ::close(s);
+    return port;
+}
+
+bool canConnect(int port)
+{
+    const int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons(static_cast<uint16_t>(port));
+    const bool ok = ::connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    ::close(s);
+    return ok;
+}
+
+} // namespace
+
+// --------------------------------------------------------------------- TempDir
+
+TempDir::TempDir()
+{
+    const char* base = std::getenv("TMPDIR");
+    std::string pattern = std::string(base && *base ? base : "/tmp") + "/fetchlet-test-XXXXXX";
+    std::vector<char> buffer(pattern.begin(), pattern.end());
+    buffer.push_back('\0');
+    if (!::mkdtemp(buffer.data()))
+        throw std::runtime_error("mkdtemp failed");
+    path_ = buffer.data();
+    ::chmod(path_.c_str(), 0755); // readable by nginx's worker
+}
+
+TempDir::~TempDir()
+{
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+}
+
+std::string ReadFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream out;
+    out << in.rdbuf();
+    return out.str();
+}
+
+void WriteFile(const std::string& path, std::string_view content)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(content.data(), static_cast<std::streamsize>(content.size()));
+}
+
+bool Exists(const std::string& path)
+{
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0;
+}
+
+void WritePatternFile(const std::string& path, std::int64_t size)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    std::vector<char> block(1 << 20);
+    for (std::int64_t done = 0; done < size;) {
+        const std::size_t n = static_cast<std::size_t>(std::min<std::int64_t>(size - done, static_cast<std::int64_t>(block.size())));
+        for (std::size_t i = 0; i < n; ++i) {
+            const std::uint64_t p = static_cast<std::uint64_t>(done) + i;
+            block[i] = static_cast<char>((p * 131 + (p >> 12)) & 0xFF);
+        }
+        out.write(block.data(), static_cast<std::streamsize>(n));
+        done += static_cast<std::int64_t>(n);
+    }
+}
+
+// ----------------------------------------------------------------- NginxServer
+
+NginxServer::NginxServer(const std::string& extra)
+{
+    root_ = dir_.path() + "/root";
+    std::filesystem::create_directory(root_);
+    ::chmod(root_.c_str(), 0755);
+    for (int attempt = 0; attempt < 5 && pid_ <= 0; ++attempt) {
+        const int port = freePort();
+        const std::string d = dir_.path();
+        std::ostringstream conf;
+        conf << "daemon off;\nmaster_process off;\nworker_processes 1;\n"
+             << "error_log " << d << "/error.log info;\npid " << d << "/nginx.pid;\n"
+             << "events { worker_connections 64; }\n"
+             << "http {\n  access_log " << d << "/access.log;\n"
+             << "  client_body_temp_path " << d << "/body;\n  proxy_temp_path " << d << "/proxy;\n"
+             << "  fastcgi_temp_path " << d << "/fastcgi;\n  uwsgi_temp_path " << d << "/uwsgi;\n"
+             << "  scgi_temp_path " << d << "/scgi;\n  default_type application/octet-stream;\n"
+             << "  sendfile on;\n  keepalive_timeout 0;\n"
+             << "  server {\n    listen 127.0.0.1:" << port << ";\n    root " << root_ << ";\n    " << extra
+             << "\n  }\n}\n";
+        WriteFile(d + "/nginx.conf", conf.str());
+        const std::string confPath = d + "/nginx.conf";
+        const char* argv[] = {"nginx", "-p", d.c_str(), "-c", confPath.c_str(), nullptr};
+        pid_t pid = -1;
+        const char* program = ::access("/usr/sbin/nginx", X_OK) == 0 ? "/usr/sbin/nginx" : "nginx";
+        if (::posix_spawnp(&pid, program, nullptr, nullptr, const_cast<char**>(argv), environ) != 0)
+            return;
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        bool up = false;
+        while (std::chrono::steady_clock::now() < deadline) {
+            int status = 0;
+            if (::waitpid(pid, &status, WNOHANG) == pid)
+                break; // it gave up (port taken?): try another port
+            if (canConnect(port)) {
+                up = true;
+                break;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        if (up) {
+            pid_ = pid;
+            port_ = port;
+        } else {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, nullptr, 0);
+        }
+    }
+}
+
+NginxServer::~NginxServer()
+{
+    if (pid_ <= 0)
+        return;
+    ::kill(pid_, SIGQUIT);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (::waitpid(pid_, nullptr, WNOHANG) == pid_)
+            return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ::kill(pid_, SIGKILL);
+    ::waitpid(pid_, nullptr, 0);
+}
+
+std::string NginxServer::url(const std::string& path) const
+{
+    return "http://127.0.0.1:" + std::to_string(port_) + path;
+}
+
+std::string NginxServer::log() const { return ReadFile(dir_.path() + "/error.log"); }
+
+// ---------------------------------------------------------- ScriptedConnection
+
+bool ScriptedConnection::WaitReadable()
+{
+    while (!stopping_.load()) {
+        pollfd p{fd_, POLLIN, 0};
+        const int rc = ::poll(&p, 1, 50);
+        if (rc > 0)
+            return true;
+        if (rc < 0 && errno != EINTR)
+            return false;
+    }
+    return false;
+}
+
+std::string ScriptedConnection::ReadRequest()
+{
+    std::string data;
+    char c;
+    while (data.find("\r\n\r\n") == std::string::npos && WaitReadable()) {
+        if (::recv(fd_, &c, 1, 0) != 1)
+            break;
+        data += c;
+    }
+    request += data;
+    return data;
+}
+
+std::string ScriptedConnection::ReadBytes(std::size_t count)
+{
+    std::string data;
+    char buffer[4096];
+    while (data.size() < count && WaitReadable()) {
+        const ssize_t n = ::recv(fd_, buffer, std::min(sizeof buffer, count - data.size()), 0);
+        if (n <= 0)
+            break;
+        data.append(buffer, static_cast<std::size_t>(n));
+    }
+    request += data;
+    return data;
+}
+
+void ScriptedConnection::Send(std::string_view bytes)
+{
+    while (!bytes.empty()) {
+        const ssize_t n = ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+        if (n <= 0) {
+            if (n < 0 && (errno == EINTR || errno == EAGAIN))
+                continue;
+            return;
+        }
+        bytes.remove_prefix(static_cast<std::size_t>(n));
+    }
+}
+
+bool ScriptedConnection::WaitForPeerClose()
+{
+    char buffer[4096];
+    while (WaitReadable())
+        if (::recv(fd_, buffer, sizeof buffer, 0) <= 0)
+            return true;
+    return false;
+}
+
+void ScriptedConnection::ResetOnClose()
+{
+    ::linger option{1, 0};
+    ::setsockopt(fd_, SOL_SOCKET, SO_LINGER, &option, sizeof option);
+}
+
+// -------------------------------------------------------------- ScriptedServer
+
+ScriptedServer::ScriptedServer(Handler handler) : handler_(std::move(handler))
+{
+    listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int one = 1;
+    ::setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof a;
+    if (::bind(listener_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(listener_, 16) != 0 ||
+        ::getsockname(listener_, reinterpret_cast<sockaddr*>(&a), &length) != 0)
+        throw std::runtime_error("scripted server: cannot listen");
+    port_ = ntohs(a.sin_port);
+    thread_ = std::thread([this] { Run(); });
+}
+
+ScriptedServer::~ScriptedServer()
+{
+    stopping_ = true;
+    thread_.join();
+    ::close(listener_);
+}
+
+void ScriptedServer::Run()
+{
+    while (!stopping_.load()) {
+        pollfd p{listener_, POLLIN, 0};
+        if (::poll(&p, 1, 50) <= 0)
+            continue;
+        const int fd = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+        if (fd < 0)
+            continue;
+        ScriptedConnection connection(fd, stopping_);
+        try {
+            handler_(connection);
+        } catch (...) {
+        }
+        {
+            std::lock_guard<std::mutex> guard(lock_);
+            requests_.push_back(connection.request);
+        }
+        ::close(fd);
+        ++connections_;
+    }
+}
+
+std::string ScriptedServer::url(const std::string& path) const
+{
+    return "http://127.0.0.1:" + std::to_string(port_) + path;
+}
+
+std::vector<std::string> ScriptedServer::Requests() const
+{
+    std::lock_guard<std::mutex> guard(lock_);
+    return requests_;
+}
+
+bool ScriptedServer::WaitForConnections(int count, std::chrono::milliseconds limit) const
+{
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (connections_.load() < count) {
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+}
+
+ScriptedServer::Handler ScriptedServer::Reply(std::string reply)
+{
+    return [reply = std::move(reply)](ScriptedConnection& c) {
+        c.ReadRequest();
+        c.Send(reply);
+    };
+}
+
+ScriptedServer::Handler ScriptedServer::Stall(std::string partialReply)
+{
+    return [partialReply = std::move(partialReply)](ScriptedConnection& c) {
+        c.ReadRequest();
+        c.Send(partialReply);
+        c.WaitForPeerClose();
+    };
+}
+
+} // namespace testsupport

@@ -1,0 +1,132 @@
+// Test peers on 127.0.0.1 for network tests (library fetchlet_testsupport_servers).
+//
+// TempDir      a fresh folder under $TMPDIR (or /tmp), removed with its
+//              content when the object goes away.
+// NginxServer  a real nginx started on 127.0.0.1 with a free port and a
+//              temporary configuration; files put into root() are served.
+//              `extra` is inserted into the server block (for instance
+//              "limit_rate 2m;" or "location /old { return 302 /new; }").
+//              ok() tells whether it came up; log() gives its error log.
+//              The destructor stops it (SIGQUIT, then SIGKILL) and waits.
+// ScriptedServer  a TCP server on 127.0.0.1 with a free port that runs a
+//              handler on its own thread for each connection, one after the
+//              other, for byte-exact or misbehaving replies:
+//                  ScriptedServer server(ScriptedServer::Reply("HTTP/1.0 200 OK\r\n\r\nbody"));
+//                  ScriptedServer server([](ScriptedConnection& c) {
+//                      c.ReadRequest(); c.Send("HTTP/1.0 200 OK\r\n"); c.WaitForPeerClose(); });
+//              Requests() returns what each connection's ReadRequest read.
+//              The handler must return when the server stops: the waiting
+//              calls of ScriptedConnection return early then.
+//
+// Nothing here touches Qt or the program: the servers run on their own
+// threads or processes with blocking sockets, so a test's event loop on the
+// main thread is free to drive the code under test.
+#pragma once
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <sys/types.h>
+#include <thread>
+#include <vector>
+
+namespace testsupport {
+
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    // Without a trailing "/".
+    const std::string& path() const { return path_; }
+    std::string file(const std::string& name) const { return path_ + "/" + name; }
+
+private:
+    std::string path_;
+};
+
+std::string ReadFile(const std::string& path);
+void WriteFile(const std::string& path, std::string_view content);
+bool Exists(const std::string& path);
+// A file of `size` bytes of a repeating, position-dependent pattern.
+void WritePatternFile(const std::string& path, std::int64_t size);
+
+class NginxServer {
+public:
+    explicit NginxServer(const std::string& extra = {});
+    ~NginxServer();
+    NginxServer(const NginxServer&) = delete;
+    NginxServer& operator=(const NginxServer&) = delete;
+
+    bool ok() const { return pid_ > 0 && port_ > 0; }
+    int port() const { return port_; }
+    // Folder served as "/", without a trailing "/".
+    const std::string& root() const { return root_; }
+    std::string url(const std::string& path) const;
+    std::string log() const;
+
+private:
+    TempDir dir_;
+    std::string root_;
+    int port_ = 0;
+    pid_t pid_ = -1;
+};
+
+class ScriptedConnection {
+public:
+    ScriptedConnection(int fd, const std::atomic<bool>& stopping) : fd_(fd), stopping_(stopping) {}
+    int fd() const { return fd_; }
+    // Reads up to and including the blank line that ends a request header
+    // (or until the peer closes); also records it for Requests().
+    std::string ReadRequest();
+    // Reads `count` more bytes (a request body), or fewer if the peer closes.
+    std::string ReadBytes(std::size_t count);
+    void Send(std::string_view bytes);
+    // Blocks until the peer closes (true) or the server stops (false).
+    bool WaitForPeerClose();
+    // Sends a reset instead of an orderly close when the handler returns.
+    void ResetOnClose();
+    std::string request;
+
+private:
+    bool WaitReadable();
+    int fd_;
+    const std::atomic<bool>& stopping_;
+};
+
+class ScriptedServer {
+public:
+    using Handler = std::function<void(ScriptedConnection&)>;
+    explicit ScriptedServer(Handler handler);
+    ~ScriptedServer();
+    ScriptedServer(const ScriptedServer&) = delete;
+    ScriptedServer& operator=(const ScriptedServer&) = delete;
+
+    int port() const { return port_; }
+    std::string url(const std::string& path) const;
+    std::vector<std::string> Requests() const;
+    int Connections() const { return connections_.load(); }
+    // Waits (bounded) until `count` connections have been handled completely.
+    bool WaitForConnections(int count, std::chrono::milliseconds limit = std::chrono::seconds(20)) const;
+
+    // Reads the request, sends `reply`, closes.
+    static Handler Reply(std::string reply);
+    // Reads the request, then sends nothing until the peer closes.
+    static Handler Stall(std::string partialReply = {});
+
+private:
+    void Run();
+    Handler handler_;
+    int listener_ = -1;
+    int port_ = 0;
+    std::atomic<bool> stopping_{false};
+    std::atomic<int> connections_{0};
+    mutable std::mutex lock_;
+    std::vector<std::string> requests_;
+    std::thread thread_;
+};
+
+} // namespace testsupport

@@ -1,0 +1,157 @@
+// httpget: one Get (or Head) through TNMHTTP in input-file and output-file
+// mode, printing every event as it happens.
+//
+//   httpget [--head] [--body FILE] [--header FILE] [--report-level N]
+//           [--timeout MS] [--proxy HOST --proxy-port N]
+//           [--user U --password P] [--cancel-after BYTES] URL
+//
+// Output, one line per event: "status: TEXT", "success: CODE",
+// "failure: CODE", "redirect"; then "ReplyNumber=N", "BytesRecvd=N" and
+// "BytesTotal=N". Exit codes: 0 done (whatever the reply number), 2 bad
+// usage, 3 ESockError/EAbortError (printed with LastErrorNo), 4 any other
+// exception.
+#include "net/NMHttp.h"
+#include "runtime/SysUtils.h"
+
+#include <QCoreApplication>
+
+#include <cstdint>
+#include <cstdio>
+#include <iostream>
+#include <string>
+
+namespace {
+
+int usage(const std::string& why)
+{
+    std::cerr << "httpget: " << why << "\n"
+              << "usage: httpget [--head] [--body FILE] [--header FILE] [--report-level N] [--timeout MS]\n"
+              << "               [--proxy HOST --proxy-port N] [--user U --password P] [--cancel-after BYTES] URL\n";
+    return 2;
+}
+
+bool number(const std::string& text, std::int64_t& value)
+{
+    if (text.empty() || text.size() > 18)
+        return false;
+    for (char c : text)
+        if (c < '0' || c > '9')
+            return false;
+    value = std::stoll(text);
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    bool head = false;
+    std::string body = "body.out", header = "header.out", url, proxy, user, password;
+    std::int64_t reportLevel = 0, timeout = 0, proxyPort = 0, cancelAfter = -1;
+    bool haveProxyPort = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        auto value = [&](std::string& out) {
+            if (i + 1 >= argc)
+                return false;
+            out = argv[++i];
+            return true;
+        };
+        auto integer = [&](std::int64_t& out, std::int64_t max) {
+            std::string text;
+            return value(text) && number(text, out) && out <= max;
+        };
+        if (arg == "--head")
+            head = true;
+        else if (arg == "--body") {
+            if (!value(body))
+                return usage("--body needs a file name");
+        } else if (arg == "--header") {
+            if (!value(header))
+                return usage("--header needs a file name");
+        } else if (arg == "--report-level") {
+            if (!integer(reportLevel, 255))
+                return usage("--report-level needs a number 0..255");
+        } else if (arg == "--timeout") {
+            if (!integer(timeout, 0x7FFFFFFF))
+                return usage("--timeout needs a number of milliseconds");
+        } else if (arg == "--proxy") {
+            if (!value(proxy))
+                return usage("--proxy needs a host");
+        } else if (arg == "--proxy-port") {
+            if (!integer(proxyPort, 65535))
+                return usage("--proxy-port needs a port number");
+            haveProxyPort = true;
+        } else if (arg == "--user") {
+            if (!value(user))
+                return usage("--user needs a name");
+        } else if (arg == "--password") {
+            if (!value(password))
+                return usage("--password needs a text");
+        } else if (arg == "--cancel-after") {
+            if (!integer(cancelAfter, INT64_MAX))
+                return usage("--cancel-after needs a number of bytes");
+        } else if (arg.size() > 1 && arg[0] == '-' && arg != "-") {
+            return usage("unknown option " + arg);
+        } else if (url.empty()) {
+            url = arg;
+        } else {
+            return usage("only one URL");
+        }
+    }
+    if (url.empty())
+        return usage("no URL");
+    if (!proxy.empty() && !haveProxyPort)
+        return usage("--proxy needs --proxy-port");
+
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    int code = 0;
+    try {
+        TNMHTTP http;
+        http.InputFileMode = true;
+        http.OutputFileMode = true;
+        http.Body = body;
+        http.Header = header;
+        http.ReportLevel = static_cast<int>(reportLevel);
+        http.TimeOut = static_cast<int>(timeout);
+        http.Proxy = proxy;
+        http.ProxyPort = static_cast<int>(proxyPort);
+        http.HeaderInfo.UserId = user;
+        http.HeaderInfo.Password = password;
+        http.OnStatus = [](TObject*, const std::string& status) { std::printf("status: %s\n", status.c_str()); };
+        http.OnSuccess = [](TObject*, CmdType cmd) { std::printf("success: %d\n", int(cmd)); };
+        http.OnFailure = [](TObject*, CmdType cmd) { std::printf("failure: %d\n", int(cmd)); };
+        http.OnRedirect = [](TObject*, bool&) { std::printf("redirect\n"); };
+        if (cancelAfter >= 0)
+            http.OnPacketRecvd = [&http, cancelAfter](TObject*) {
+                if (http.BytesRecvd >= cancelAfter)
+                    http.Cancel();
+            };
+        try {
+            if (head)
+                http.Head(url);
+            else
+                http.Get(url);
+        } catch (const EAbortError& e) {
+            std::printf("EAbortError: %s\n", e.Message().c_str());
+            std::printf("LastErrorNo=%d\n", http.LastErrorNo());
+            code = 3;
+        } catch (const ESockError& e) {
+            std::printf("ESockError: %s\n", e.Message().c_str());
+            std::printf("LastErrorNo=%d\n", http.LastErrorNo());
+            code = 3;
+        }
+        if (code == 0) {
+            std::printf("ReplyNumber=%d\n", http.ReplyNumber);
+            std::printf("BytesRecvd=%lld\n", static_cast<long long>(http.BytesRecvd));
+            std::printf("BytesTotal=%lld\n", static_cast<long long>(http.BytesTotal));
+        }
+        http.OnStatus = nullptr; // the closing reports are not part of the run
+    } catch (const std::exception& e) {
+        std::printf("Exception: %s\n", e.what());
+        code = 4;
+    }
+    std::fflush(stdout);
+    return code;
+}
