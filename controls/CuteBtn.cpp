@@ -458,6 +458,9 @@ bool TCuteButton::DialogChar(QChar ch)
 
 void TCuteButton::enterEvent(QEnterEvent* e)
 {
+    if (pointerInside_)
+        return;
+    pointerInside_ = true;
     Guarded([&] {
         const QPoint p = e->position().toPoint();
         MouseEnter(CurrentShiftState(), p.x(), p.y());
@@ -466,6 +469,9 @@ void TCuteButton::enterEvent(QEnterEvent* e)
 
 void TCuteButton::leaveEvent(QEvent*)
 {
+    if (!pointerInside_)
+        return;
+    pointerInside_ = false;
     Guarded([&] {
         const QPoint p = mapFromGlobal(QCursor::pos());
         MouseLeave(CurrentShiftState(), p.x(), p.y());
@@ -499,6 +505,28 @@ void TCuteButton::mouseReleaseEvent(QMouseEvent* e)
             Click();
         MouseUp(b, ShiftFrom(e->modifiers(), e->buttons()), p.x(), p.y());
     });
+}
+
+void TCuteButton::mouseMoveEvent(QMouseEvent* e)
+{
+    const QPoint p = e->position().toPoint();
+    const bool inside = rect().contains(p);
+    if (inside == pointerInside_)
+        return;
+    pointerInside_ = inside;
+    Guarded([&] {
+        const TShiftState shift = ShiftFrom(e->modifiers(), e->buttons());
+        if (inside)
+            MouseEnter(shift, p.x(), p.y());
+        else
+            MouseLeave(shift, p.x(), p.y());
+    });
+}
+
+void TCuteButton::hideEvent(QHideEvent* e)
+{
+    pointerInside_ = false; // the next crossing after showing again counts
+    QWidget::hideEvent(e);
 }
 
 void TCuteButton::keyPressEvent(QKeyEvent* e)

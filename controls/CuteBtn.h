@@ -14,6 +14,9 @@
 // - Mouse enter and leave come from Qt's enter/leave events; the shift state
 //   (CurrentShiftState) is Qt's keyboard modifiers and mouse buttons.
 //   Dragging of controls does not exist here, so no enter is ignored for it.
+//   While a mouse button is held Qt reports no crossings, so the button
+//   tells them from the pointer's moves itself; each crossing is reported
+//   once.
 // - The mouse capture is Qt's implicit grab of a pressed button; the button
 //   records that the left button went down on it and is not yet released.
 // - With EgnoreContClick the click handler is put back even when it throws,
@@ -161,6 +164,8 @@ protected:
     void leaveEvent(QEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void keyReleaseEvent(QKeyEvent* event) override;
     void focusInEvent(QFocusEvent* event) override;
@@ -201,5 +206,6 @@ private:
     TPanelBevel bevelInner_ = bvRaised;
     TCuteButtonTimer* dropDownTimer_ = nullptr;
     bool leftCaptured_ = false;
+    bool pointerInside_ = false;
     int shortcutId_ = 0;
 };

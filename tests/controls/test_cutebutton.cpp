@@ -6,7 +6,7 @@
 
 #include <QApplication>
 #include <QDeadlineTimer>
-#include <QEnterEvent>
+#include <QWindow>
 #include <QMenu>
 #include <QTest>
 #include <QTimer>
@@ -80,16 +80,6 @@ struct ButtonFixture : ::testing::Test {
         ASSERT_TRUE(QTest::qWaitForWindowActive(&form, 5000));
         button->setFocus(Qt::TabFocusReason);
         ASSERT_TRUE(button->hasFocus());
-    }
-    void Enter()
-    {
-        QEnterEvent e(QPointF(5, 5), QPointF(15, 15), button->mapToGlobal(QPointF(5, 5)));
-        QApplication::sendEvent(button, &e);
-    }
-    void Leave()
-    {
-        QEvent e(QEvent::Leave);
-        QApplication::sendEvent(button, &e);
     }
     // Closes the menu as soon as it is shown, remembering where it opened.
     QPoint* WatchMenu(QMenu& menu)
@@ -189,28 +179,40 @@ TEST_F(ButtonFixture, DisabledFaceAndEmbossedCaption)
     EXPECT_EQ(button->Render().pixel(W / 2, 3), FacePx);
 }
 
-TEST_F(ButtonFixture, MouseEnterLeaveAndFocusFollowTheTable)
+TEST_F(ButtonFixture, PointerAndFocusFollowTheTable)
 {
-    Enter();
-    EXPECT_EQ(button->BevelOuter(), bvRaised);
-    Leave();
-    EXPECT_EQ(button->BevelOuter(), bvNone);
-
     ShowAndFocus();
-    EXPECT_EQ(button->BevelOuter(), bvRaised);
-    Leave(); // focused with TabFocusUp stays raised
-    EXPECT_EQ(button->BevelOuter(), bvRaised);
-    button->SetTabFocusUp(false);
-    Enter();
-    Leave();
-    EXPECT_EQ(button->BevelOuter(), bvNone);
-
-    button->SetTabFocusUp(true);
+    EXPECT_EQ(button->BevelOuter(), bvRaised); // focused with TabFocusUp
+    QTest::mouseMove(&form, QPoint(250, 100));
+    EXPECT_EQ(button->BevelOuter(), bvRaised); // and stays so when the pointer leaves
     button->SetShowFocusRect(true);
     const QImage focused = button->Render();
     other->setFocus(Qt::TabFocusReason);
     EXPECT_EQ(button->BevelOuter(), bvNone);
     EXPECT_NE(button->Render(), focused);
+
+    int entered = 0, left = 0;
+    button->OnMouseEnter = [&](TObject*, TShiftState, int, int) { ++entered; };
+    button->OnMouseLeave = [&](TObject*, TShiftState, int, int) { ++left; };
+    QTest::mouseMove(button, QPoint(20, 10));
+    EXPECT_EQ(button->BevelOuter(), bvRaised);
+    QTest::mouseMove(&form, QPoint(250, 100));
+    EXPECT_EQ(button->BevelOuter(), bvNone);
+    EXPECT_EQ(entered, 1);
+    EXPECT_EQ(left, 1);
+
+    // Held down, dragged out and back in: flat outside, sunk inside again.
+    button->SetTabFocusUp(false);
+    QWindow* win = form.windowHandle();
+    QTest::mousePress(win, Qt::LeftButton, {}, QPoint(30, 20));
+    EXPECT_EQ(button->BevelOuter(), bvLowered);
+    QTest::mouseMove(win, QPoint(250, 100));
+    EXPECT_EQ(button->BevelOuter(), bvNone);
+    QTest::mouseMove(win, QPoint(30, 20));
+    EXPECT_EQ(button->BevelOuter(), bvLowered);
+    QTest::mouseRelease(win, Qt::LeftButton, {}, QPoint(30, 20));
+    EXPECT_EQ(clicks, 1);
+    EXPECT_EQ(button->BevelOuter(), bvRaised);
 }
 
 TEST_F(ButtonFixture, ClicksFromMouseAndKeyboard)
