@@ -41,6 +41,13 @@
 //  - The owner window is a hidden TMessageWindow handle (or 0). After a
 //    "Tar" command the original brings a nonzero owner window to the
 //    foreground; a hidden window has no foreground, so nothing is done.
+//  - TArchiverOptions::SetProperty / GetProperty reach the published
+//    properties by name (for tools); an unknown name or a value out of
+//    range raises EArchiver.
+//  - KillOwnerWindow forgets the window even when the library cannot be
+//    told, so that later commands do not run as if progress were relayed.
+//  - A response file that cannot be written completely raises the same
+//    file-creation error as one that cannot be created.
 //  - Library loading needs no lock; like the original, the process-wide
 //    handles and entries are meant for the one thread that extracts.
 #pragma once

@@ -192,19 +192,6 @@ TEST(Extraction, ArchivesMadeByOtherArchivers)
         GTEST_SKIP() << "no real libraries or archivers";
 }
 
-TEST(Extraction, OptionXZeroDropsStoredFolders)
-{
-    NEED_LIBRARY("UNZIP32.DLL");
-    NEED_TOOL("zip");
-    TempDir dir;
-    makeTree(dir);
-    ASSERT_TRUE(sh(dir.Path(), "cd src && zip -qr ../t.zip ."));
-    EXPECT_EQ(extract(dir / "t.zip", dir / "flat", 0), 0);
-    EXPECT_TRUE(FileExists(dir / "flat/data.bin"));
-    EXPECT_TRUE(FileExists(dir / "flat/inner.txt"));
-    EXPECT_FALSE(DirectoryExists(dir / "flat/sub"));
-}
-
 TEST(Extraction, SelfExtractingFilesAreRecognisedByContent)
 {
     TempDir dir;
@@ -288,11 +275,6 @@ TEST(Extraction, DamagedArchivesEndWithAnError)
         const std::string tgz = ReadFile(dir / "t.tgz");
         WriteFile(dir / "cut.tgz", tgz.substr(0, tgz.size() * 2 / 3));
         EXPECT_NE(extract(dir / "cut.tgz", dir / "out-tgz"), 0);
-    }
-    if (realLibrary("UNLHA32.DLL")) {
-        const std::string lzh = ReadFile(std::string(FETCHLET_SAMPLES) + "/lha_lh6.lzh");
-        WriteFile(dir / "cut.lzh", lzh.substr(0, lzh.size() - 40));
-        EXPECT_NE(extract(dir / "cut.lzh", dir / "out-lzh"), 0);
     }
 }
 
