@@ -135,7 +135,8 @@ void Memory(benchmark::State& state, F step)
     SetRate(state, static_cast<double>(kBlock));
 }
 
-// Collects the real time per run for the ratios printed at the end.
+// Collects the real and CPU time per run for the ratios printed at the end
+// (on a shared machine the CPU times are the steadier of the two).
 class RatioReporter : public benchmark::ConsoleReporter {
 public:
     void ReportRuns(const std::vector<Run>& runs) override
@@ -143,16 +144,17 @@ public:
         ConsoleReporter::ReportRuns(runs);
         for (const Run& run : runs)
             if (run.run_type == Run::RT_Iteration && run.iterations > 0)
-                seconds[run.run_name.function_name] = run.GetAdjustedRealTime();
+                times[run.run_name.function_name] = {run.GetAdjustedRealTime(), run.GetAdjustedCPUTime()};
     }
-    std::map<std::string, double> seconds;
+    std::map<std::string, std::pair<double, double>> times;
 };
 
 void PrintRatio(const RatioReporter& r, const std::string& fast, const std::string& slow)
 {
-    const auto f = r.seconds.find(fast), s = r.seconds.find(slow);
-    if (f != r.seconds.end() && s != r.seconds.end() && f->second > 0)
-        std::printf("%-36s / %-36s %6.2fx\n", fast.c_str(), slow.c_str(), s->second / f->second);
+    const auto f = r.times.find(fast), s = r.times.find(slow);
+    if (f != r.times.end() && s != r.times.end() && f->second.first > 0 && f->second.second > 0)
+        std::printf("%-20s / %-20s %7.2fx real %7.2fx cpu\n", fast.c_str(), slow.c_str(),
+                    s->second.first / f->second.first, s->second.second / f->second.second);
 }
 
 } // namespace
