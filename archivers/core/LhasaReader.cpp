@@ -104,6 +104,26 @@ int ReadData(LHAReader* r, const LHAFileHeader* h, const std::function<bool(cons
     return crc == h->crc ? 0 : ARCERR_CRC;
 }
 
+// liblhasa stops silently at a damaged or truncated header. A plain
+// archive (no self-extracting stub, whose length is unknown) must end where
+// its last member ends, or continue there with the end mark (a 0 byte).
+bool EndsCleanly(const std::string& path, uint64_t end)
+{
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f)
+        return false;
+    char magic[2] = {0, 0};
+    bool ok = true;
+    if (std::fread(magic, 1, 2, f) == 2 && !(magic[0] == 'M' && magic[1] == 'Z')) {
+        int c = EOF;
+        if (fseeko(f, static_cast<off_t>(end), SEEK_SET) == 0)
+            c = std::fgetc(f);
+        ok = c == 0 || (c == EOF && std::feof(f));
+    }
+    std::fclose(f);
+    return ok;
+}
+
 } // namespace
 
 bool LhasaNeeded(const std::string& path)
@@ -125,19 +145,21 @@ void ExtractWithLhasa(const std::string& path, Extraction& job)
         return;
     }
     bool any = false;
+    uint64_t end = 0; // where the members read so far end
     while (!job.Stopped()) {
         LHAFileHeader* h = lha_reader_next_file(reader.get());
         if (!h)
             break;
         any = true;
+        end += h->raw_data_len + h->compressed_length;
         Member m;
         std::string raw = std::string(h->path ? h->path : "") + (h->filename ? h->filename : "");
         m.name = BackslashesToSlashes(DecodeName(RestoreCp932(raw), true));
-        if (IsFolder(h))
-            m.type = Member::Folder;
-        else if (h->symlink_target) {
+        if (h->symlink_target) {
             m.type = Member::Symlink;
-            m.link = DecodeName(h->symlink_target, true);
+            m.link = DecodeName(RestoreCp932(h->symlink_target), true);
+        } else if (IsFolder(h)) {
+            m.type = Member::Folder;
         }
         m.size = h->length;
         m.compressedSize = h->compressed_length;
@@ -166,6 +188,8 @@ void ExtractWithLhasa(const std::string& path, Extraction& job)
     }
     if (!any)
         job.Fail(ARCERR_NOT_ARCHIVE, path + ": not an LHA archive");
+    else if (!job.Stopped() && !EndsCleanly(path, end))
+        job.Fail(ARCERR_DAMAGED, path + ": damaged or truncated archive");
 }
 
 bool LhasaRecognises(const std::string& path, int depth)

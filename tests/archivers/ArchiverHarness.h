@@ -1,0 +1,103 @@
+// Shared pieces of the archiver library tests: loading a library by file
+// name from the bin folder, temporary folders, running the real archivers,
+// describing extracted trees, and the recorded progress messages.
+#pragma once
+#include "archivers/ArchiverApi.h"
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+struct ArchiverLib {
+    explicit ArchiverLib(const std::string& file, const std::string& prefix);
+    ~ArchiverLib();
+    ArchiverLib(const ArchiverLib&) = delete;
+    ArchiverLib& operator=(const ArchiverLib&) = delete;
+
+    // Runs the command entry with owner 0; output receives the log.
+    int Run(const std::string& commandLine, std::string* log = nullptr, int outputSize = 4096);
+    bool Detects(const std::string& path);
+    void* Entry(const std::string& suffix) const;
+
+    void* handle = nullptr;
+    std::string prefix;
+    ARC_COMMAND command = nullptr;
+    ARC_OPENARCHIVE open = nullptr;
+    ARC_CLOSEARCHIVE close = nullptr;
+    ARC_CHECKARCHIVE check = nullptr;
+    ARC_SETOWNERWINDOWEX setOwner = nullptr;
+    ARC_KILLOWNERWINDOWEX killOwner = nullptr;
+};
+
+// One per library kind, loaded once for the whole test run.
+ArchiverLib& Unlha();
+ArchiverLib& Unzip();
+ArchiverLib& Cab();
+ArchiverLib& Unarj();
+ArchiverLib& Tar();
+ArchiverLib& Unrar();
+ArchiverLib& Bga();
+
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::string& path() const { return path_; }
+    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+
+private:
+    std::string path_;
+};
+
+// Runs a shell command in a folder; returns its exit status.
+int Shell(const std::string& folder, const std::string& command);
+std::string Quote(const std::string& text);
+void WriteFile(const std::string& path, const std::string& data);
+std::string ReadFile(const std::string& path);
+bool Exists(const std::string& path);
+
+struct FileFacts {
+    uint64_t size;
+    std::string sha256;
+    bool operator==(const FileFacts&) const = default;
+};
+using Tree = std::map<std::string, FileFacts>;
+// Regular files below a folder (relative paths).
+Tree TreeOf(const std::string& folder);
+Tree ReadManifest(const std::string& path);
+std::string SamplesDir();
+
+struct ProgressRecord {
+    uintptr_t window;
+    unsigned message;
+    unsigned state;
+    std::string source;
+    std::string dest;
+    uint64_t fileSize;
+    uint64_t writeSize;
+};
+std::vector<ProgressRecord>& RecordedProgress();
+// The state on which SendMessageA replies 1 (-1: never).
+void AbortOnState(int state, int afterCount = 0);
+unsigned ArcExtractMessage();
+
+// Hand-made archives for cases no archiver on the machine produces.
+struct BgaMember {
+    std::string folder; // CP932 bytes, "\" separated
+    std::string name;
+    std::string data;
+    bool bzip2 = false;
+    uint16_t arcType = 1; // 1 compressed, 2 stored
+    uint8_t attributes = 0x20;
+};
+std::string MakeBga(const std::vector<BgaMember>& members);
+// An ARJ archive whose members are stored (method 0), made on MS-DOS.
+std::string MakeStoredArj(const std::vector<std::pair<std::string, std::string>>& members);
+// An LHA archive with level-0 headers and stored (-lh0-) members.
+std::string MakeStoredLzh(const std::vector<std::pair<std::string, std::string>>& members);
+// Source files of varied kinds below folder: words.txt, zeros.bin,
+// random.bin, empty, sub/deep/notes.txt, sub/日本語.txt.
+void MakeSourceTree(const std::string& folder);
