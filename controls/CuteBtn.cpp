@@ -345,6 +345,7 @@ void TCuteButton::DropDown()
     Application().ProcessMessages(); // paint the sunken face first
     if (menu)
         menu->exec(where);
+    clickPending_ = false; // the press that opened the menu never clicks
     // Finish the press as if it had been released; the click this causes is
     // swallowed by the dropping-down flag.
     if (keyboardDropDown_) {
@@ -389,6 +390,7 @@ void TCuteButton::MouseDown(TMouseButton button, TShiftState shift, int x, int y
     if (button == mbLeft) {
         SetBevelOuter(bvLowered);
         leftCaptured_ = true;
+        clickPending_ = true;
     }
     if (OnMouseDown)
         OnMouseDown(this, button, shift, x, y);
@@ -498,9 +500,11 @@ void TCuteButton::mouseReleaseEvent(QMouseEvent* e)
         const QPoint p = e->position().toPoint();
         // A left press on the button followed by its release inside clicks,
         // before the release itself is handled.
-        const bool clicks = b == mbLeft && leftCaptured_ && rect().contains(p);
-        if (b == mbLeft)
+        const bool clicks = b == mbLeft && clickPending_ && rect().contains(p);
+        if (b == mbLeft) {
+            clickPending_ = false;
             leftCaptured_ = false;
+        }
         if (clicks)
             Click();
         MouseUp(b, ShiftFrom(e->modifiers(), e->buttons()), p.x(), p.y());

@@ -205,7 +205,8 @@ private:
     TPanelBevel bevelOuter_ = bvNone;
     TPanelBevel bevelInner_ = bvRaised;
     TCuteButtonTimer* dropDownTimer_ = nullptr;
-    bool leftCaptured_ = false;
+    bool leftCaptured_ = false; // the mouse capture of a left press
+    bool clickPending_ = false; // a left press that its release may turn into a click
     bool pointerInside_ = false;
     int shortcutId_ = 0;
 };
