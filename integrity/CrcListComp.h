@@ -61,7 +61,8 @@ std::uint32_t UpdateCRC32Bytewise(std::uint32_t crc, const void* data, std::size
 // n copies of s joined; "" when n <= 0.
 std::string RepeatStr(const std::string& s, int n);
 // The path with "/" appended unless its last byte already is "/";
-// "" stays "".
+// "" stays "". In UTF-8 the byte "/" never occurs inside a multi-byte
+// character, so testing the last byte is testing the last character.
 std::string AddBackslash(const std::string& path);
 
 class TCRCList : public TComponent {
