@@ -41,8 +41,8 @@ typedef int (*ARC_CHECKARCHIVE)(const char* path, int mode);
 /* (window, 0): start sending progress to the window; nonzero on success. */
 typedef int (*ARC_SETOWNERWINDOWEX)(ARC_HWND window, void* reserved);
 typedef int (*ARC_KILLOWNERWINDOWEX)(ARC_HWND window);
-/* tar32.dll: 1 tar; 2..5 compressed tar (gzip, compress, ...);
- * 6 or 7 bzip2 (plain or tar); anything else: not recognised. */
+/* tar32.dll: 1 tar; 2 tar+gzip; 3 gzip; 4 tar+compress; 5 compress;
+ * 6 bzip2; 7 tar+bzip2; 0 not recognised; -1 the file cannot be read. */
 typedef int (*ARC_TARGETARCHIVETYPE)(const char* path);
 
 /* Results of the command entry. 0 is success; when several members fail,
@@ -79,7 +79,7 @@ typedef struct {
     uint32_t Attributes;      /* DOS attributes (0x10 a folder) */
     uint16_t Date;            /* DOS date */
     uint16_t Time;            /* DOS time */
-    char Mode[16];            /* method, "-lh5-", "deflate", ... */
+    char Mode[16];            /* method ("-lh1-", "-m1", "GZIP") or format name */
     char SourceFileName[ARC_NAME_MAX]; /* member name as stored, UTF-8 */
     char DestFileName[ARC_NAME_MAX];   /* path being written */
 } EXTRACTINGINFOEX, *LPEXTRACTINGINFOEX;

@@ -194,6 +194,20 @@ void ExtractWithLhasa(const std::string& path, Extraction& job)
 
 bool LhasaRecognises(const std::string& path, int depth)
 {
+    // Only a file that starts with an LHA header or a program stub: an LHA
+    // archive stored inside another archive does not make that one LHA.
+    {
+        std::FILE* f = std::fopen(path.c_str(), "rb");
+        if (!f)
+            return false;
+        unsigned char b[7] = {};
+        size_t n = std::fread(b, 1, sizeof b, f);
+        std::fclose(f);
+        bool header = n == sizeof b && b[2] == '-' && b[6] == '-';
+        bool stub = n >= 2 && b[0] == 'M' && b[1] == 'Z';
+        if (!header && !stub)
+            return false;
+    }
     Reader reader(path);
     if (!reader.get())
         return false;
