@@ -228,8 +228,14 @@ void TNMHTTP::DoRequest()
                 OnRedirect(this, handled);
             if (handled)
                 return;
-            if (URL.find('/') == std::string::npos) // a file name on the current host and port
-                URL = "http://" + Host + (Port == 80 ? "" : ":" + IntToStr(Port)) + "/" + URL;
+            if (URL.find('/') == std::string::npos) { // a file name on the current host and port
+                std::string target = "http://";
+                target += Host;
+                if (Port != 80)
+                    target.append(":").append(IntToStr(Port));
+                target.append("/").append(URL);
+                URL = std::move(target);
+            }
         }
         if (ReplyNumber == 401 && OnAuthenticationNeeded)
             OnAuthenticationNeeded(this);
@@ -280,8 +286,8 @@ void TNMHTTP::ParseURL()
     if (!host.empty())
         Host = host;
     if (Path.empty()) {
-        Path = "/";
-        URL += "/";
+        Path.assign(1, '/');
+        URL.push_back('/');
     }
 }
 

@@ -1,6 +1,7 @@
 #include "net/Psock.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 
@@ -10,6 +11,7 @@ int componentCount = 0; // live components: Windows Sockets runs while > 0
 
 constexpr long SocketEvents = FD_READ | FD_OOB | FD_ACCEPT | FD_CONNECT | FD_CLOSE; // 61
 constexpr int ChunkSize = 65536;
+constexpr auto QueueInterval = std::chrono::milliseconds(4);
 
 struct ErrorText {
     std::int32_t number;
@@ -552,6 +554,7 @@ std::string TPowersock::ReadLn()
 void TPowersock::Capture(const std::function<void(const char*, int)>& store, std::int64_t maximum,
                          const std::function<std::int64_t()>& length)
 {
+    auto lastRun = std::chrono::steady_clock::now();
     while (!canceled_) {
         if (maximum != -1 && length() >= maximum)
             break;
@@ -562,7 +565,13 @@ void TPowersock::Capture(const std::function<void(const char*, int)>& store, std
             if (OnPacketRecvd)
                 OnPacketRecvd(this);
             TimerOn();
-            ProcessMessages();
+            // While data streams in, the queue runs every few milliseconds:
+            // often enough for any GUI, rarely enough to cost nothing.
+            const auto now = std::chrono::steady_clock::now();
+            if (now - lastRun >= QueueInterval) {
+                ProcessMessages();
+                lastRun = now;
+            }
         } else if (n == 0) {
             break; // the peer closed
         } else {

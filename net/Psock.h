@@ -7,8 +7,10 @@
 // component. Every wait blocks in the event dispatcher (WaitForMessages) until
 // a socket event, a timer or another event arrives, so the GUI keeps running
 // and Cancel/Abort/time-outs reach the running operation, and a slow peer
-// costs no CPU. Capture and line-reading loops let the queue run once after
-// each chunk and wait in the dispatcher when nothing has arrived yet.
+// costs no CPU. Capture loops let the queue run every 4 ms while
+// data streams in (not after every chunk: at loopback speed that would cost
+// more than the transfer) and wait in the dispatcher when nothing has
+// arrived yet; the line reader lets it run after each partial line.
 //
 // Property style: plain properties are public fields named as the component
 // names them (`Host`, `Port`, `TimeOut`, `ReportLevel`, `BytesRecvd`,
