@@ -10,7 +10,7 @@
 //
 // Choices of this port:
 // - Fractions are computed in extended (80-bit) floating point, as the
-//   original arithmetic was, so that e.g. 29 % of 100 pixels is 29 pixels
+//   Windows program computes them, so that e.g. 29 % of 100 pixels is 29 pixels
 //   and not 28 from a double-rounding error.
 // - Progress - MinValue and the error texts are computed in 64 bits, so
 //   extreme ranges never overflow.
