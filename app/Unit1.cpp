@@ -2,13 +2,20 @@
 
 #include "app/Unit2.h"
 #include "app/V_Unit.h"
+#include "archive/ARCHIVES.h"
+#include "integrity/CrcListComp.h"
 #include "platform/FileNames.h"
 #include "runtime/Application.h"
+#include "runtime/Dialogs.h"
 #include "runtime/Fonts.h"
 #include "runtime/Picture.h"
+#include "runtime/SysUtils.h"
 
+#include <QCloseEvent>
 #include <QFile>
 #include <QKeyEvent>
+
+#include <limits>
 
 TForm1* Form1 = nullptr;
 
@@ -102,6 +109,20 @@ TForm1::TForm1() : QWidget(nullptr)
     Timer1 = new QTimer(this);
     Timer1->setInterval(100);
 
+    handleWindow_ = std::make_unique<TMessageWindow>([](UINT, WPARAM, LPARAM) -> LRESULT { return 0; },
+                                                     "TForm1");
+    NMHTTP1 = std::make_unique<TNMHTTP>(nullptr);
+    NMHTTP1->Port = 0;
+    NMHTTP1->ReportLevel = 0;
+    NMHTTP1->Body = "Default.htm";
+    NMHTTP1->Header = "DL.dat";
+    NMHTTP1->InputFileMode = true;
+    NMHTTP1->OutputFileMode = true;
+    NMHTTP1->ProxyPort = 0;
+    NMHTTP1->OnStatus = [this](TObject* sender, const std::string& status) { NMHTTP1Status(sender, status); };
+    NMHTTP1->OnFailure = [this](TObject* sender, CmdType cmd) { NMHTTP1Failure(sender, cmd); };
+    ArchiveFile1 = std::make_unique<TArchiveFile>(nullptr);
+
     // Tab order: the download button first, the Close/Cancel button later.
     setTabOrder(CuteButton1, CuteButton2);
 
@@ -117,6 +138,8 @@ TForm1::TForm1() : QWidget(nullptr)
 
 TForm1::~TForm1()
 {
+    ArchiveFile1.reset();
+    NMHTTP1.reset();
     if (Form1 == this)
         Form1 = nullptr;
 }
@@ -154,18 +177,236 @@ void TForm1::CuteButton1KeyDown(TObject*, WORD& Key, TShiftState)
         Form2->exec();
 }
 
+void TForm1::closeEvent(QCloseEvent* event)
+{
+    Guarded([this] {
+        if (downloading_)
+            NMHTTP1->Abort();
+    });
+    QWidget::closeEvent(event);
+}
+
+std::string TForm1::LocalFileName(const std::string& address)
+{
+    size_t start = 0;
+    bool slash = false;
+    for (size_t i = 0; i < address.size() && address[i] != ' '; i++)
+        if (address[i] == '/') {
+            start = i + 1;
+            slash = true;
+        }
+    if (!slash)
+        start = 0;
+    return address.substr(start, 10000);
+}
+
+QString TForm1::ProgressText(std::int64_t b, std::int32_t sizeKB, int* percent)
+{
+    const std::int64_t r = b / 1024;
+    if (sizeKB == 0)
+        return QString::number(r) + QStringLiteral("kbyte");
+    // Extended precision (64-bit mantissa): the quotient first, then the
+    // product, cut towards zero. 53/100 gives 52, 29/100 gives 29.
+    const long double p = (static_cast<long double>(r) / static_cast<long double>(sizeKB)) * 100.0L;
+    const auto whole = static_cast<std::int64_t>(p);
+    if (percent)
+        *percent = static_cast<int>(std::min<std::int64_t>(std::max<std::int64_t>(whole, std::numeric_limits<int>::min()),
+                                                           std::numeric_limits<int>::max()));
+    return QString::number(r) + QStringLiteral("Kbyte/") + QString::number(sizeKB) + QStringLiteral("Kbyte(") +
+           QString::number(whole) + QStringLiteral("%)");
+}
+
 void TForm1::CuteButton1Click(TObject*)
 {
+    // The download button is only covered while a transfer runs; a key
+    // press on it must not start a second one.
+    if (downloading_)
+        return;
+    downloading_ = true;
+    struct Done {
+        bool& flag;
+        ~Done() { flag = false; }
+    } done{downloading_};
+    Download();
+}
+
+void TForm1::Download()
+{
+    // 1. The address.
+    const QString address = Form2->URL_Edit->text();
+    if (address == QStringLiteral("http://") || address.isEmpty()) {
+        Beep();
+        ShowMessageBox(QStringLiteral("ダウンロードするファイルが指定されていません"));
+        return;
+    }
+    // 2, 3. The password, once per run.
+    if (!Pass_OK && Form2->PASS_CheckBox->isChecked()) {
+        const QString password = Form2->pass_Edit->text();
+        const QString typed = InputBox(QStringLiteral("PASSWORD"), QStringLiteral("パスワードを入力してください"), QString());
+        if (typed != password) {
+            Beep();
+            ShowMessageBox(QStringLiteral("パスワードが違います"));
+            return;
+        }
+    }
+    Pass_OK = true;
+
+    // 4, 5. Receiving.
+    DL_URL = address.toStdString();
+    Label1->SetCaption(QStringLiteral("受信中"));
+    NMHTTP1->InputFileMode = true;
+    NMHTTP1->ReportLevel = 2;
+    const std::string target = Work_Dir + LocalFileName(DL_URL);
+    NMHTTP1->Body = target;
+    Timer1->start();
+    CuteButton2->show();
+    CuteButton2->raise();
+    CuteButton2->SetCaption(QStringLiteral("Cansel"));
+    getFailed_ = false;
+
+    auto notFound = [this] {
+        Beep();
+        ShowMessageBox(QStringLiteral("ファイルが存在しません"));
+        Timer1->stop();
+        Application().Terminate();
+    };
+
+    // 6, 7. The transfer.
+    try {
+        NMHTTP1->Head(DL_URL);
+        if (NMHTTP1->ReplyNumber == 404) {
+            notFound();
+            return;
+        }
+        const std::string header = ResolveName(Work_Dir, "DL.dat");
+        if (FileExists(header)) {
+            ListBox1.LoadFromFile(header);
+            DeleteFile(header);
+            if (Size_Unknown) {
+                for (const std::string& line : ListBox1) {
+                    if (line.compare(0, 13, "Content-Lengt") == 0 && line.size() >= 13) {
+                        const std::string text = line.size() > 16 ? line.substr(16, 100) : std::string();
+                        const std::int64_t kbytes = StrToInt64(text) / 1024;
+                        Size_KB = static_cast<std::int32_t>(
+                            std::min<std::int64_t>(std::max<std::int64_t>(kbytes, std::numeric_limits<std::int32_t>::min()),
+                                                   std::numeric_limits<std::int32_t>::max()));
+                    }
+                }
+            }
+        }
+        NMHTTP1->Get(DL_URL);
+        if (NMHTTP1->ReplyNumber == 404) {
+            notFound();
+            return;
+        }
+    } catch (const ESockError&) {
+        Beep();
+        CuteButton2->hide();
+        const int error = NMHTTP1->LastErrorNo();
+        if (error == 10065 || error == 0) {
+            ShowMessageBox(QStringLiteral("インターネットに接続されていません"));
+            Timer1->stop();
+            return;
+        }
+        if (error == 10035) {
+            Timer1->stop();
+            return;
+        }
+    }
+    if (getFailed_) {
+        // The server refused the GET: the Stopped display, the file kept.
+        CuteButton2->hide();
+        Timer1->stop();
+        return;
+    }
+
+    // 8. The CRC.
+    DL_OK = true;
+    if (!Check_CRC.empty()) {
+        TCRCList& crc = *Form2->CRCList1;
+        crc.Files.Clear();
+        crc.Files.Add(target);
+        crc.Execute();
+        if (Check_CRC != crc.CRCText) {
+            Beep();
+            ShowMessageBox(QStringLiteral("CRCが一致しません,ファイルが壊れてる可能性があります"));
+            DL_OK = false;
+        }
+    }
+    // 9. Extraction and the finished display.
+    if (DL_OK) {
+        if (Form2->LZH_CheckBox->isChecked())
+            ExtractArchive(target);
+        Label2->SetCaption(QString::number(Size_KB) + QStringLiteral("Kbyte/") + QString::number(Size_KB) +
+                           QStringLiteral("Kbyte(100%)"));
+        Gauge1->SetProgress(100);
+        Label1->SetCaption(QStringLiteral("終了"));
+        CuteButton2->show();
+        CuteButton2->raise();
+        CuteButton2->SetCaption(QStringLiteral("Close"));
+    }
+    // 10.
+    Timer1->stop();
+}
+
+void TForm1::ExtractArchive(const std::string& path)
+{
+    if (!ArchiveFile1)
+        ArchiveFile1 = std::make_unique<TArchiveFile>(nullptr);
+    struct Release {
+        std::unique_ptr<TArchiveFile>& component;
+        ~Release() { component.reset(); }
+    } release{ArchiveFile1};
+    ArchiveFile1->SetFileName(path);
+    ArchiveFile1->Options().x = 1;
+    ArchiveFile1->Extract(Handle(), nullptr, Work_Dir, {nullptr});
 }
 
 void TForm1::CuteButton2Click(TObject*)
 {
+    if (Label1->Caption() == QStringLiteral("終了") || CuteButton1->Caption() == QStringLiteral("Close")) {
+        NMHTTP1->Abort();
+        Application().Terminate();
+    }
+    if (Label1->Caption() == QStringLiteral("受信中") || CuteButton1->Caption() == QStringLiteral("Cancel")) {
+        Timer1->stop();
+        Label1->SetCaption(QStringLiteral("中断しました"));
+        CuteButton2->hide();
+        CuteButton1->show();
+        CuteButton1->SetCaption(Form2->Button_moji_Edit->text());
+        NMHTTP1->Cancel();
+    }
 }
 
 void TForm1::Button2Click(TObject*)
 {
+    QString chosen;
+    if (!ChooseOpenFile(QString(), QString(), chosen))
+        return;
+    ExtractArchive(chosen.toStdString());
 }
 
 void TForm1::Timer1Timer(TObject*)
 {
+    const std::int64_t b = NMHTTP1->BytesRecvd;
+    if (b == 0)
+        return;
+    int percent = 0;
+    Label2->SetCaption(ProgressText(b, Size_KB, &percent));
+    if (Size_KB != 0)
+        Gauge1->SetProgress(percent);
+}
+
+void TForm1::NMHTTP1Status(TObject*, const std::string&)
+{
+    // The status texts are not shown; a 404 reply is acted on when its
+    // request returns.
+}
+
+void TForm1::NMHTTP1Failure(TObject*, CmdType Cmd)
+{
+    if (Cmd == cmdGet && NMHTTP1->ReplyNumber != 404) {
+        ShowMessageBox(QStringLiteral("error"));
+        getFailed_ = true;
+    }
 }

@@ -6,9 +6,33 @@
 //
 // The working folder is the current directory at the window's creation
 // followed by "/"; every file the program names itself lies there.
+//
+// The download (the download button): the configured address is fetched
+// with HEAD (to learn the size from the captured header "DL.dat") and GET
+// into the working folder, with a 100 ms progress display, the Close/Cancel
+// button, a CRC check and the extraction of archives.
+//
+// Choices of this port where the system leaves them open:
+//  - While a download runs, another activation of the (covered) download
+//    button is ignored, so no second transfer starts on the HTTP component.
+//  - The archive component is released after each extraction, as before,
+//    and made anew for the next one (the test button, a second download).
+//  - An address without any "/" gives the whole address (up to its first
+//    blank's scan, all of it) as the local file name.
+//  - A 404 reply is acted on when its request returns: beep, "ファイルが存在しません",
+//    the program ends, and the download goes no further.
+//  - A reply of 400 or more other than 404 to the GET shows "error" and
+//    stops the download there (the Stopped display; the file is kept, not
+//    checked, not extracted) instead of ending as if it had succeeded.
+//  - Content-Length is read as a 64-bit number, so files of 2 GiB and more
+//    get their size; the received byte count is 64-bit as well.
+//  - Closing the main window during a transfer aborts the transfer, so the
+//    program ends at once instead of finishing the download unseen.
 #pragma once
 #include "controls/CuteBtn.h"
 #include "controls/Gauges.h"
+#include "net/NMHttp.h"
+#include "platform/MessageWindow.h"
 #include "platform/Keys.h"
 #include "runtime/Classes.h"
 #include "runtime/Image.h"
@@ -20,7 +44,10 @@
 #include <QWidget>
 
 #include <cstdint>
+#include <memory>
 #include <string>
+
+class TArchiveFile;
 
 class TForm1 : public QWidget, public TObject {
 public:
@@ -38,6 +65,8 @@ public:
     TStringList Settei_ListBox; // line buffer of the settings file
     TStringList ListBox1;       // line buffer of the captured reply header
     QTimer* Timer1;
+    std::unique_ptr<TNMHTTP> NMHTTP1;
+    std::unique_ptr<TArchiveFile> ArchiveFile1; // released after each extraction
 
     // Window state (start empty, false or 0).
     std::string DL_URL;
@@ -59,6 +88,19 @@ public:
     void CuteButton2Click(TObject* Sender);
     void Button2Click(TObject* Sender);
     void Timer1Timer(TObject* Sender);
+    void NMHTTP1Status(TObject* Sender, const std::string& Status);
+    void NMHTTP1Failure(TObject* Sender, CmdType Cmd);
+
+    // The text of the address after its last "/" (the scan for "/" stops at
+    // the first blank), at most 10000 characters.
+    static std::string LocalFileName(const std::string& address);
+    // Extracts an archive into the working folder.
+    void ExtractArchive(const std::string& path);
+    // The progress text for b bytes received of a size in Kbyte.
+    static QString ProgressText(std::int64_t bytesReceived, std::int32_t sizeKB, int* percent = nullptr);
+    // The window handle the archiver libraries get as owner.
+    HWND Handle() const { return handleWindow_->Handle(); }
+    bool Downloading() const { return downloading_; }
 
     // All three markers exist in the working folder: "マニュアル.html",
     // the folders "Data" and "DSkin" (tested in that order).
@@ -70,6 +112,13 @@ public:
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void Download();
+    std::unique_ptr<TMessageWindow> handleWindow_;
+    bool downloading_ = false;
+    bool getFailed_ = false;
 };
 
 extern TForm1* Form1;

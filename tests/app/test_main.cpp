@@ -47,6 +47,7 @@ void AppFixture::Start()
     Application().SetMainForm(form1.get());
     form2 = std::make_unique<TForm2>();
     form3 = std::make_unique<TForm3>();
+    form1->show();
 }
 
 void AppFixture::WriteFile(const std::string& name, const std::string& bytes) const

@@ -1,0 +1,328 @@
+// The download, end to end, against a real nginx and scripted servers, with
+// the real archiver libraries.
+#include "AppFixture.h"
+
+#include "Servers.h"
+#include "app/SettingsFile.h"
+#include "integrity/CrcListComp.h"
+#include "platform/FileNames.h"
+#include "runtime/Application.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QTest>
+#include <QTimer>
+
+#include <functional>
+
+using testsupport::NginxServer;
+using testsupport::ScriptedConnection;
+using testsupport::ScriptedServer;
+
+namespace {
+
+std::vector<std::string> settings(const std::string& url, const std::string& crc, int sizeKB, bool extract = true,
+                                  bool password = false)
+{
+    return {"なし", "DownLoad", "1722267", "12713468", "Fetchlet", "", url, password ? "true" : "false", "wren",
+            extract ? "true" : "false", crc, std::to_string(sizeKB), "16777215", "6462440", "タイプＡ"};
+}
+
+std::string crcOf(const std::string& path)
+{
+    TCRCList list(nullptr);
+    list.Files.Add(path);
+    list.Execute();
+    return list.CRCText;
+}
+
+// A ZIP made by the real zip program: two files, one in a folder.
+std::string makeZip(const std::string& folder)
+{
+    QDir(QString::fromStdString(folder)).mkpath(QStringLiteral("src/docs"));
+    testsupport::WriteFile(folder + "/src/readme.txt", "hello\r\n");
+    testsupport::WritePatternFile(folder + "/src/docs/data.bin", 300000);
+    QProcess zip;
+    zip.setWorkingDirectory(QString::fromStdString(folder + "/src"));
+    zip.start(QStringLiteral("zip"), {QStringLiteral("-qr"), QStringLiteral("../pack.zip"), QStringLiteral(".")});
+    zip.waitForFinished(60000);
+    return folder + "/pack.zip";
+}
+
+// Calls `action` once `condition` holds, checking whenever the event loop
+// runs (the download pumps it while it waits).
+void when(std::function<bool()> condition, std::function<void()> action)
+{
+    auto* timer = new QTimer;
+    timer->setInterval(5);
+    QObject::connect(timer, &QTimer::timeout, [timer, condition, action] {
+        if (condition()) {
+            timer->stop();
+            timer->deleteLater();
+            action();
+        }
+    });
+    timer->start();
+}
+
+} // namespace
+
+TEST_F(AppFixture, ProgressTextFollowsExtendedPrecision)
+{
+    int p = -1;
+    EXPECT_EQ(TForm1::ProgressText(53 * 1024, 100, &p), QStringLiteral("53Kbyte/100Kbyte(52%)"));
+    EXPECT_EQ(p, 52);
+    EXPECT_EQ(TForm1::ProgressText(59 * 1024 + 1023, 100, &p), QStringLiteral("59Kbyte/100Kbyte(58%)"));
+    EXPECT_EQ(TForm1::ProgressText(29 * 1024, 100, &p), QStringLiteral("29Kbyte/100Kbyte(29%)"));
+    EXPECT_EQ(p, 29);
+    EXPECT_EQ(TForm1::ProgressText(60 * 1024, 120, &p), QStringLiteral("60Kbyte/120Kbyte(50%)"));
+    EXPECT_EQ(TForm1::ProgressText(1000, 120, &p), QStringLiteral("0Kbyte/120Kbyte(0%)"));
+    EXPECT_EQ(TForm1::ProgressText(300 * 1024, 120, &p), QStringLiteral("300Kbyte/120Kbyte(250%)"));
+    EXPECT_EQ(TForm1::ProgressText(61440, 0, &p), QStringLiteral("60kbyte"));
+    // 3 GiB of a 4 GiB file.
+    EXPECT_EQ(TForm1::ProgressText(3LL << 30, 4 << 20, &p), QStringLiteral("3145728Kbyte/4194304Kbyte(75%)"));
+
+    EXPECT_EQ(TForm1::LocalFileName("http://h/dir/file.lzh"), "file.lzh");
+    EXPECT_EQ(TForm1::LocalFileName("http://h/dir/"), "");
+    EXPECT_EQ(TForm1::LocalFileName("http://h/get?f=a/b.zip"), "b.zip");
+    EXPECT_EQ(TForm1::LocalFileName("http://h/x/a b/c.zip"), "a b/c.zip");
+    EXPECT_EQ(TForm1::LocalFileName("archive.zip"), "archive.zip");
+}
+
+TEST_F(AppFixture, DownloadFromNginxChecksAndExtracts)
+{
+    NginxServer nginx;
+    ASSERT_TRUE(nginx.ok()) << nginx.log();
+    const std::string zip = makeZip(nginx.root());
+    const int sizeKB = static_cast<int>(FileSizeOf(zip) / 1024);
+    WriteSettings(settings(nginx.url("/pack.zip"), crcOf(zip), sizeKB));
+    Start();
+    form1->show();
+    EXPECT_EQ(form1->Label2->Caption(), QStringLiteral("ファイル容量は") + QString::number(sizeKB) + QStringLiteral("Kbyteです"));
+
+    form1->CuteButton1->Click();
+    EXPECT_TRUE(shown.empty()) << shown.front().text.toStdString();
+    EXPECT_EQ(form1->Label1->Caption(), QStringLiteral("終了"));
+    EXPECT_EQ(form1->Label2->Caption(),
+              QString::number(sizeKB) + QStringLiteral("Kbyte/") + QString::number(sizeKB) + QStringLiteral("Kbyte(100%)"));
+    EXPECT_EQ(form1->Gauge1->Progress(), 100);
+    EXPECT_TRUE(form1->CuteButton2->isVisible());
+    EXPECT_EQ(form1->CuteButton2->Caption(), QStringLiteral("Close"));
+    EXPECT_FALSE(form1->Timer1->isActive());
+    EXPECT_TRUE(form1->DL_OK);
+    EXPECT_EQ(testsupport::ReadFile(Dir() + "pack.zip"), testsupport::ReadFile(zip));
+    EXPECT_EQ(testsupport::ReadFile(Dir() + "readme.txt"), "hello\r\n");
+    EXPECT_EQ(testsupport::ReadFile(Dir() + "docs/data.bin"), testsupport::ReadFile(nginx.root() + "/src/docs/data.bin"));
+    // The header of the GET stays behind; the HEAD's was read and deleted.
+    EXPECT_NE(ReadFile("DL.dat").find("Content-Length"), std::string::npos);
+    EXPECT_EQ(form1->ListBox1[0].substr(0, 9), "HTTP/1.1 ");
+    EXPECT_FALSE(form1->ArchiveFile1); // released after the extraction
+
+    // In the finished display, the Close button ends the program.
+    form1->CuteButton2->Click();
+    EXPECT_TRUE(Application().Terminated());
+}
+
+TEST_F(AppFixture, SizeComesFromTheHeaderWhenNotConfigured)
+{
+    NginxServer nginx;
+    ASSERT_TRUE(nginx.ok()) << nginx.log();
+    testsupport::WritePatternFile(nginx.root() + "/big.bin", 123456);
+    WriteSettings(settings(nginx.url("/big.bin"), "", 0, false));
+    Start();
+    EXPECT_TRUE(form1->Size_Unknown);
+    form1->CuteButton1->Click();
+    EXPECT_TRUE(shown.empty());
+    EXPECT_EQ(form1->Size_KB, 120);
+    EXPECT_EQ(form1->Label2->Caption(), QStringLiteral("120Kbyte/120Kbyte(100%)"));
+    EXPECT_EQ(form1->Label1->Caption(), QStringLiteral("終了"));
+}
+
+TEST_F(AppFixture, HeaderNamesAreTakenAsTheyStand)
+{
+    // Lower-case names give no size; a missing blank shifts the value.
+    ScriptedServer lower(ScriptedServer::Reply("HTTP/1.0 200 OK\r\ncontent-length: 2048\r\n\r\n" + std::string(2048, 'x')));
+    WriteSettings(settings(lower.url("/f.bin"), "", 0, false));
+    Start();
+    form1->CuteButton1->Click();
+    EXPECT_EQ(form1->Size_KB, 0);
+    EXPECT_EQ(form1->Label2->Caption(), QStringLiteral("0Kbyte/0Kbyte(100%)"));
+
+    ScriptedServer tight(ScriptedServer::Reply("HTTP/1.0 200 OK\r\nContent-Length:2048\r\n\r\n" + std::string(2048, 'x')));
+    form2->URL_Edit->setText(QString::fromStdString(tight.url("/g.bin")));
+    form1->CuteButton1->Click();
+    EXPECT_EQ(form1->Size_KB, 0); // "048" bytes
+    EXPECT_EQ(testsupport::ReadFile(Dir() + "g.bin").size(), 2048u);
+
+    // A header value that is not a number is the conversion error; the
+    // receiving display stays.
+    ScriptedServer bad(ScriptedServer::Reply("HTTP/1.0 200 OK\r\nContent-Length: lots\r\n\r\nbody"));
+    form2->URL_Edit->setText(QString::fromStdString(bad.url("/h.bin")));
+    shown.clear();
+    Guarded([&] { form1->CuteButton1Click(form1->CuteButton1); });
+    ASSERT_EQ(Kinds(), std::vector<std::string>{"error"});
+    EXPECT_EQ(shown[0].text, QStringLiteral("'lots' は整数ではありません."));
+    EXPECT_EQ(form1->Label1->Caption(), QStringLiteral("受信中"));
+    form1->Timer1->stop();
+}
+
+TEST_F(AppFixture, AddressAndPasswordChecks)
+{
+    WriteSettings(settings("http://", "", 0, false, true));
+    Start();
+    form1->CuteButton1->Click();
+    EXPECT_EQ(Kinds(), (std::vector<std::string>{"beep", "message"}));
+    EXPECT_EQ(shown[1].text, QStringLiteral("ダウンロードするファイルが指定されていません"));
+
+    ScriptedServer server(ScriptedServer::Reply("HTTP/1.0 200 OK\r\n\r\nok"));
+    form2->URL_Edit->setText(QString::fromStdString(server.url("/p.txt")));
+    // Cancelled input box, then a wrong password: both refused.
+    shown.clear();
+    DialogAnswer cancel;
+    cancel.accepted = false;
+    answers.push_back(cancel);
+    form1->CuteButton1->Click();
+    DialogAnswer wrong;
+    wrong.accepted = true;
+    wrong.text = QStringLiteral("Wren");
+    answers.push_back(wrong);
+    form1->CuteButton1->Click();
+    EXPECT_EQ(Kinds(), (std::vector<std::string>{"input", "beep", "message", "input", "beep", "message"}));
+    EXPECT_EQ(shown[0].caption, QStringLiteral("PASSWORD"));
+    EXPECT_EQ(shown[0].text, QStringLiteral("パスワードを入力してください"));
+    EXPECT_EQ(shown[2].text, QStringLiteral("パスワードが違います"));
+    EXPECT_EQ(server.Connections(), 0);
+
+    // The right one, then never again in this run.
+    shown.clear();
+    DialogAnswer right;
+    right.accepted = true;
+    right.text = QStringLiteral("wren");
+    answers.push_back(right);
+    form1->CuteButton1->Click();
+    form1->CuteButton1->Click();
+    EXPECT_EQ(Kinds(), std::vector<std::string>{"input"});
+    EXPECT_TRUE(form1->Pass_OK);
+    EXPECT_EQ(testsupport::ReadFile(Dir() + "p.txt"), "ok");
+}
+
+TEST_F(AppFixture, CancelDuringTheBodyKeepsThePartialFile)
+{
+    NginxServer nginx("limit_rate 64k;");
+    ASSERT_TRUE(nginx.ok()) << nginx.log();
+    testsupport::WritePatternFile(nginx.root() + "/slow.bin", 4 << 20);
+    WriteSettings(settings(nginx.url("/slow.bin"), "", 4096, true));
+    Start();
+    form1->show();
+    bool sawProgress = false;
+    QString progressText;
+    when([&] { return form1->NMHTTP1->BytesRecvd > 70000 && !form1->Label2->Caption().startsWith(QStringLiteral("ファイル")); },
+         [&] {
+             sawProgress = form1->Gauge1->Progress() >= 1;
+             progressText = form1->Label2->Caption();
+             // F1 is refused during a transfer, even in the publisher layout.
+             form1->CuteButton2->Click();
+         });
+    form1->CuteButton1->Click();
+    EXPECT_TRUE(sawProgress);
+    EXPECT_TRUE(progressText.endsWith(QStringLiteral("%)"))) << progressText.toStdString();
+    EXPECT_EQ(Kinds(), std::vector<std::string>{"beep"});
+    EXPECT_EQ(form1->Label1->Caption(), QStringLiteral("中断しました"));
+    EXPECT_FALSE(form1->CuteButton2->isVisible());
+    EXPECT_TRUE(form1->CuteButton1->isVisible());
+    EXPECT_EQ(form1->CuteButton1->Caption(), QStringLiteral("DownLoad"));
+    EXPECT_FALSE(form1->Timer1->isActive());
+    const auto partial = FileSizeOf(Dir() + "slow.bin");
+    EXPECT_GT(partial, 0);
+    EXPECT_LT(partial, 4 << 20);
+}
+
+TEST_F(AppFixture, NotFoundEndsTheProgram)
+{
+    NginxServer nginx;
+    ASSERT_TRUE(nginx.ok()) << nginx.log();
+    WriteSettings(settings(nginx.url("/missing.zip"), "", 0));
+    Start();
+    form1->CuteButton1->Click();
+    EXPECT_EQ(Kinds(), (std::vector<std::string>{"beep", "message"}));
+    EXPECT_EQ(shown[1].text, QStringLiteral("ファイルが存在しません"));
+    EXPECT_TRUE(Application().Terminated());
+}
+
+TEST_F(AppFixture, NotFoundToTheGetEndsTheProgramToo)
+{
+    ScriptedServer server([](ScriptedConnection& c) {
+        const std::string request = c.ReadRequest();
+        if (request.rfind("HEAD ", 0) == 0)
+            c.Send("HTTP/1.0 200 OK\r\nContent-Length: 10\r\n\r\n");
+        else
+            c.Send("HTTP/1.0 404 Not Found\r\n\r\nnot here");
+    });
+    WriteSettings(settings(server.url("/x.zip"), "", 0));
+    Start();
+    form1->CuteButton1->Click();
+    EXPECT_EQ(Kinds(), (std::vector<std::string>{"beep", "message"}));
+    EXPECT_EQ(shown[1].text, QStringLiteral("ファイルが存在しません"));
+    EXPECT_TRUE(Application().Terminated());
+}
+
+TEST_F(AppFixture, ServerErrorToTheGetStopsTheDownload)
+{
+    ScriptedServer server(ScriptedServer::Reply("HTTP/1.0 500 Internal Server Error\r\n\r\nbroken"));
+    WriteSettings(settings(server.url("/y.zip"), "ABCD", 0));
+    Start();
+    form1->CuteButton1->Click();
+    EXPECT_EQ(Kinds(), std::vector<std::string>{"message"});
+    EXPECT_EQ(shown[0].text, QStringLiteral("error"));
+    EXPECT_EQ(form1->Label1->Caption(), QStringLiteral("受信中"));
+    EXPECT_FALSE(form1->CuteButton2->isVisible());
+    EXPECT_FALSE(form1->Timer1->isActive());
+    EXPECT_FALSE(form1->DL_OK);
+    EXPECT_EQ(testsupport::ReadFile(Dir() + "y.zip"), "broken");
+    EXPECT_FALSE(Application().Terminated());
+}
+
+TEST_F(AppFixture, CrcMismatchLeavesTheFileUnextracted)
+{
+    NginxServer nginx;
+    ASSERT_TRUE(nginx.ok()) << nginx.log();
+    const std::string zip = makeZip(nginx.root());
+    WriteSettings(settings(nginx.url("/pack.zip"), "0000", 1));
+    Start();
+    form1->CuteButton1->Click();
+    EXPECT_EQ(Kinds(), (std::vector<std::string>{"beep", "message"}));
+    EXPECT_EQ(shown[1].text, QStringLiteral("CRCが一致しません,ファイルが壊れてる可能性があります"));
+    EXPECT_EQ(form1->Label1->Caption(), QStringLiteral("受信中"));
+    EXPECT_TRUE(form1->CuteButton2->isVisible());
+    EXPECT_EQ(form1->CuteButton2->Caption(), QStringLiteral("Cansel"));
+    EXPECT_FALSE(form1->Timer1->isActive());
+    EXPECT_TRUE(FileExists(Dir() + "pack.zip"));
+    EXPECT_FALSE(FileExists(Dir() + "readme.txt"));
+
+    // The Close/Cancel button leads to the cancelled display.
+    shown.clear();
+    form1->CuteButton2->Click();
+    EXPECT_EQ(form1->Label1->Caption(), QStringLiteral("中断しました"));
+    EXPECT_TRUE(shown.empty());
+}
+
+TEST_F(AppFixture, RefusedConnectionShowsNotConnected)
+{
+    int port;
+    {
+        ScriptedServer closed(ScriptedServer::Reply(""));
+        port = closed.port();
+    }
+    WriteSettings(settings("http://127.0.0.1:" + std::to_string(port) + "/z.zip", "", 0));
+    Start();
+    form1->CuteButton1->Click();
+    // A refused connection leaves the "would block" of the connect as the
+    // last error: the download stops with a beep only.
+    ASSERT_FALSE(shown.empty());
+    EXPECT_EQ(shown[0].kind, DialogRequest::Beep);
+    EXPECT_FALSE(form1->CuteButton2->isVisible());
+    EXPECT_FALSE(form1->Timer1->isActive());
+    EXPECT_EQ(form1->Label1->Caption(), QStringLiteral("受信中"));
+}
