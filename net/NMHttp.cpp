@@ -91,13 +91,7 @@ void TExStringList::SetField(const std::string& name, const std::string& value)
 
 TNMHTTP::TNMHTTP(TComponent* owner) : TPowersock(owner) {}
 
-TNMHTTP::~TNMHTTP()
-{
-    try {
-        Abort();
-    } catch (...) {
-    }
-}
+TNMHTTP::~TNMHTTP() { BeginDestroy(); }
 
 void TNMHTTP::Abort()
 {

@@ -149,14 +149,22 @@ TPowersock::TPowersock(TComponent* owner)
     InitWinsock();
 }
 
-TPowersock::~TPowersock()
+void TPowersock::BeginDestroy()
 {
+    if (destroyBegun_)
+        return;
+    destroyBegun_ = true;
     ReportStatus(8, "Destroy");
     try {
-        TPowersock::Abort();
+        Abort(); // the most derived class's, when called from its destructor
         Cancel();
     } catch (...) {
     }
+}
+
+TPowersock::~TPowersock()
+{
+    BeginDestroy();
     if (lookup_ != 0)
         WSACancelAsyncRequest(lookup_);
     timer_.reset();

@@ -150,6 +150,10 @@ public:
 
 protected:
     void ReportStatus(int level, const std::string& text);
+    // The first steps of destruction ("Destroy", Abort, Cancel); a derived
+    // class calls it from its own destructor so that its Abort is the one
+    // that runs.
+    void BeginDestroy();
     void InitWinsock();
     bool Canceled() const { return canceled_; }
     bool WaitOver() const { return waitOver_; }
@@ -177,5 +181,6 @@ private:
     bool ok_ = true;
     bool waitOver_ = false;
     bool destroying_ = false;
+    bool destroyBegun_ = false;
     bool counted_ = false;
 };

@@ -351,6 +351,17 @@ TEST(NMHttp, FailuresCloseTheConnectionAndKeepFiles)
         EXPECT_TRUE(server.WaitForConnections(3));
     }
     {
+        // A body file that cannot be created: the file error, after the
+        // connection is closed; the header capture stays on disk.
+        ScriptedServer server(ScriptedServer::Stall("HTTP/1.0 200 OK\r\n\r\nbody"));
+        Client c(dir);
+        c.http.Body = dir.file("no/such/folder/body");
+        EXPECT_EQ(messageOf<EFCreateError>([&] { c.http.Get(server.url("/x")); }),
+                  "ファイル " + c.http.Body + " を作成できません");
+        EXPECT_TRUE(server.WaitForConnections(1));
+        EXPECT_EQ(ReadFile(dir.file("header")), "HTTP/1.0 200 OK\r\n\r\n");
+    }
+    {
         // Nothing listens.
         Client c(dir);
         int port;

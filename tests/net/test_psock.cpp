@@ -1,4 +1,5 @@
 // The socket component against scripted peers on 127.0.0.1.
+#include "net/NMHttp.h"
 #include "net/Psock.h"
 
 #include "Servers.h"
@@ -67,6 +68,25 @@ TEST(Psock, ErrorTextsAndStatusFilter)
     ASSERT_EQ(seen, std::vector<std::string>{"Getting LastError Number"});
     EXPECT_EQ(sock.Status, "Getting LastError Number");
     EXPECT_EQ(sock.WSAInfo.Count() == 6 || sock.WSAInfo.Count() == 0, true);
+}
+
+TEST(Psock, DestructionReportsAndAbortsLikeTheMostDerivedClass)
+{
+    std::vector<std::string> seen;
+    auto record = [&](TObject*, const std::string& s) { seen.push_back(s); };
+    {
+        TPowersock sock;
+        sock.ReportLevel = 8;
+        sock.OnStatus = record;
+    }
+    EXPECT_EQ(seen, (std::vector<std::string>{"Destroy", "Abort", "Canceling", "Canceling"}));
+    seen.clear();
+    {
+        TNMHTTP http; // its Abort reports nothing of its own
+        http.ReportLevel = 8;
+        http.OnStatus = record;
+    }
+    EXPECT_EQ(seen, (std::vector<std::string>{"Destroy", "Canceling", "Canceling"}));
 }
 
 TEST(Psock, WriteTransactionReadLnAndReconnect)
