@@ -88,15 +88,17 @@ bool SafeLinkTarget(const std::string& relPath, const std::string& target)
         return false;
     std::vector<std::string> stack = SplitPath(relPath);
     stack.pop_back(); // the link itself
+    bool named = false;
     for (auto& part : SplitPath(target)) {
         if (part.empty() || part == ".")
             continue;
         if (part == "..") {
-            if (stack.empty())
+            // ".." after a name could climb out through another link.
+            if (named || stack.empty())
                 return false;
             stack.pop_back();
         } else {
-            stack.push_back(part);
+            named = true;
         }
     }
     return true;
@@ -209,7 +211,7 @@ void Extraction::SendState(unsigned state)
     }
 }
 
-int Extraction::OpenParent(const std::vector<std::string>& parts, size_t count, int& error)
+int Extraction::OpenParent(const std::vector<std::string>& parts, size_t count, int& error, bool create)
 {
     int fd = dup(destFd_);
     if (fd < 0) {
@@ -219,7 +221,7 @@ int Extraction::OpenParent(const std::vector<std::string>& parts, size_t count, 
     for (size_t i = 0; i < count; ++i) {
         const char* name = parts[i].c_str();
         int next = openat(fd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-        if (next < 0 && errno == ENOENT) {
+        if (next < 0 && errno == ENOENT && create) {
             if (mkdirat(fd, name, 0755) != 0 && errno != EEXIST) {
                 close(fd);
                 error = ARCERR_WRITE;
@@ -319,7 +321,16 @@ Step Extraction::BeginMember(const Member& member)
         if (member.type == Member::Symlink) {
             rc = symlinkat(linkTarget.c_str(), parent, leaf_.c_str());
         } else {
-            rc = linkat(destFd_, linkTarget.c_str(), parent, leaf_.c_str(), 0);
+            // The target's folders are walked without following links too,
+            // so a link made earlier cannot lead the hard link outside.
+            std::vector<std::string> targetParts = SplitPath(linkTarget);
+            int targetError = 0;
+            int targetParent = OpenParent(targetParts, targetParts.size() - 1, targetError, false);
+            rc = -1;
+            if (targetParent >= 0) {
+                rc = linkat(targetParent, targetParts.back().c_str(), parent, leaf_.c_str(), 0);
+                close(targetParent);
+            }
         }
         if (rc != 0) {
             std::string why = std::strerror(errno);
@@ -331,6 +342,12 @@ Step Extraction::BeginMember(const Member& member)
     }
 
     int flags = O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC;
+    // A file with other hard links is replaced, never truncated: one of
+    // them may lie outside the destination.
+    struct stat existing {};
+    if (fstatat(parent, leaf_.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(existing.st_mode)
+        && existing.st_nlink > 1)
+        unlinkat(parent, leaf_.c_str(), 0);
     int fd = openat(parent, leaf_.c_str(), flags, 0600);
     if (fd < 0 && (errno == ELOOP || errno == EACCES || errno == EPERM || errno == ETXTBSY)) {
         // An old link or a read-only file: replace it rather than follow it.

@@ -10,8 +10,19 @@
 // outside it whatever the archive or the disk holds. Members whose stored
 // names are absolute ("/x", "C:x"), contain a ".." component, or are links
 // whose target leaves the destination are refused: skipped, logged, and the
-// result becomes ARCERR_UNSAFE. An existing link in the way of a member is
-// refused as well; an existing file is replaced.
+// result becomes ARCERR_UNSAFE. A symbolic link's target may climb with
+// leading ".." components (no higher than the destination) and then only
+// descend: a ".." after a name is refused, because it could climb out
+// through another link, whatever order the links come in. A hard link's
+// target is reached without following links as well. An existing link in
+// the way of a member is refused; an existing file is replaced (one with
+// other hard links is unlinked first, never truncated).
+//
+// archive_write_disk is not used for libarchive's members: it cannot be
+// given the destination as an open folder without changing the process's
+// current directory, which a library inside the program must not do, and
+// its checks would not cover the ARJ and BGA readers. This writer gives
+// every reader the same checks.
 // A member that fails half-way (damaged data, bad check value, abort) is
 // removed, so no truncated file is left looking complete; members finished
 // before the failure stay.
@@ -44,7 +55,8 @@ enum class Step { Write, Skip, Stop };
 // Normalises a stored name to a relative path below the destination
 // ("a//./b" -> "a/b"). False for absolute names and ".." components.
 bool SafeRelativePath(const std::string& name, std::string& out);
-// True when the link target, seen from the member at relPath, stays inside.
+// True when the link target, seen from the member at relPath, stays inside
+// (leading ".." components only).
 bool SafeLinkTarget(const std::string& relPath, const std::string& target);
 
 uint16_t DosDate(int64_t time);
@@ -75,7 +87,9 @@ public:
 
 private:
     bool Selected(const std::string& path) const;
-    int OpenParent(const std::vector<std::string>& parts, size_t count, int& error);
+    // Opens the folder of the first `count` parts below the destination,
+    // never following a link; missing folders are made when create holds.
+    int OpenParent(const std::vector<std::string>& parts, size_t count, int& error, bool create = true);
     void SendState(unsigned state);
 
     Kind kind_;

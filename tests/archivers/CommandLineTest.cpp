@@ -97,7 +97,8 @@ TEST(CommandLine, MemberPathsAndLinkTargets)
         EXPECT_FALSE(arc::SafeRelativePath(bad, out)) << bad;
 
     EXPECT_TRUE(arc::SafeLinkTarget("a/b/link", "../c"));
-    EXPECT_TRUE(arc::SafeLinkTarget("a/link", "./b/../c"));
+    EXPECT_TRUE(arc::SafeLinkTarget("a/link", "./b/./c"));
+    EXPECT_FALSE(arc::SafeLinkTarget("a/link", "b/../c")); // could climb through a link named b
     EXPECT_FALSE(arc::SafeLinkTarget("a/link", "../../c"));
     EXPECT_FALSE(arc::SafeLinkTarget("link", ".."));
     EXPECT_FALSE(arc::SafeLinkTarget("a/link", "/etc"));

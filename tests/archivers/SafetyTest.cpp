@@ -2,6 +2,8 @@
 // truncated archives, and files that are no archives at all.
 #include "ArchiverHarness.h"
 
+#include <archive.h>
+#include <archive_entry.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -27,7 +29,67 @@ std::string TarLine(const std::string& archive, const std::string& dest)
     return "x --use-directory=1  -f \"" + archive + "\" -o \"" + dest + "/\" ";
 }
 
+struct TarEntry {
+    std::string name;
+    char type; // 'f' file, 'l' symbolic link, 'h' hard link
+    std::string content; // data or link target
+};
+
+// Archives no tar program would write, made with libarchive.
+void WriteTar(const std::string& path, const std::vector<TarEntry>& entries)
+{
+    archive* a = archive_write_new();
+    archive_write_set_format_pax_restricted(a);
+    archive_write_open_filename(a, path.c_str());
+    for (auto& t : entries) {
+        archive_entry* e = archive_entry_new();
+        archive_entry_set_pathname(e, t.name.c_str());
+        archive_entry_set_perm(e, 0644);
+        if (t.type == 'l') {
+            archive_entry_set_filetype(e, AE_IFLNK);
+            archive_entry_set_symlink(e, t.content.c_str());
+        } else {
+            archive_entry_set_filetype(e, AE_IFREG);
+            if (t.type == 'h')
+                archive_entry_set_hardlink(e, t.content.c_str());
+            else
+                archive_entry_set_size(e, static_cast<la_int64_t>(t.content.size()));
+        }
+        archive_write_header(a, e);
+        if (t.type == 'f')
+            archive_write_data(a, t.content.data(), t.content.size());
+        archive_entry_free(e);
+    }
+    archive_write_close(a);
+    archive_write_free(a);
+}
+
 } // namespace
+
+TEST(Safety, LinkChainsAndHardLinksCannotReachOutside)
+{
+    Sandbox box;
+    TempDir work;
+    WriteFile(box.outside + "/secret.txt", "secret");
+    // A file of the destination that shares its data with one outside.
+    ASSERT_EQ(link((box.outside + "/secret.txt").c_str(), (box.dest + "/shared.txt").c_str()), 0);
+    WriteTar(work / "t.tar", {
+                                 {"sub/up", 'l', ".."},                      // inside: fine
+                                 {"a", 'l', "sub/up/.."},                    // climbs out through sub/up
+                                 {"h", 'h', "a/outside/secret.txt"},         // hard link through it
+                                 {"h", 'f', "pwned"},
+                                 {"shared.txt", 'f', "replaced"},
+                                 {"sub/up/through.txt", 'f', "written through a link"},
+                             });
+    std::string log;
+    EXPECT_EQ(Tar().Run(TarLine(work / "t.tar", box.dest), &log), ARCERR_UNSAFE) << log;
+    EXPECT_EQ(ReadFile(box.outside + "/secret.txt"), "secret");
+    EXPECT_EQ(ReadFile(box.dest + "/shared.txt"), "replaced");
+    EXPECT_EQ(ReadFile(box.dest + "/h"), "pwned");
+    EXPECT_FALSE(Exists(box.dest + "/a"));
+    EXPECT_FALSE(Exists(box.dest + "/through.txt"));
+    EXPECT_EQ(TreeOf(box.outside).size(), 1u);
+}
 
 TEST(Safety, TarMembersLeavingTheDestinationAreRefused)
 {
