@@ -295,8 +295,11 @@ void TCmdOpt::WriteResponseFile(const std::vector<std::string>& list, const std:
     if (!file)
         throw EFCreateError::CannotCreate(fileName);
     std::string text;
-    for (const auto& item : list)
-        text += "\"" + filtered(item) + "\"\r\n";
+    for (const auto& item : list) {
+        text += '"';
+        text += filtered(item);
+        text += "\"\r\n";
+    }
     const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
     const bool closed = std::fclose(file) == 0;
     if (!written || !closed)
