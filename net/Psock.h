@@ -174,7 +174,7 @@ private:
     std::unique_ptr<char[]> hostEntry_;
     std::unique_ptr<TMessageWindow> window_;
     std::unique_ptr<TThreadTimer> timer_;
-    HANDLE lookup_ = 0;
+    WSATaskHandle lookup_ = 0;
     int lastErrorNo_ = 0;
     bool canceled_ = false;
     bool timedOut_ = false;

@@ -160,8 +160,8 @@ void writable(Registration& r)
 // application object, which it may only reach while that object lives.
 std::mutex sinkLock;
 QObject* sink = nullptr;
-std::unordered_set<HANDLE> liveLookups; // GUI thread only
-HANDLE nextLookup = 1;
+std::unordered_set<WSATaskHandle> liveLookups; // GUI thread only
+WSATaskHandle nextLookup = 1;
 
 void ensureSink()
 {
@@ -303,14 +303,14 @@ int WSAAsyncSelect(SOCKET s, HWND window, UINT msg, long events)
     return 0;
 }
 
-HANDLE WSAAsyncGetHostByName(HWND window, UINT msg, const char* name, char* buffer, int bufferLength)
+WSATaskHandle WSAAsyncGetHostByName(HWND window, UINT msg, const char* name, char* buffer, int bufferLength)
 {
     if (!name || !QCoreApplication::instance()) {
         setError(WSAEINVAL);
         return 0;
     }
     ensureSink();
-    const HANDLE task = nextLookup++;
+    const WSATaskHandle task = nextLookup++;
     liveLookups.insert(task);
     std::thread([task, window, msg, host = std::string(name), buffer, bufferLength] {
         addrinfo hints{};
@@ -349,7 +349,7 @@ HANDLE WSAAsyncGetHostByName(HWND window, UINT msg, const char* name, char* buff
     return task;
 }
 
-int WSACancelAsyncRequest(HANDLE task)
+int WSACancelAsyncRequest(WSATaskHandle task)
 {
     if (liveLookups.erase(task) == 0)
         return setError(WSAEINVAL);

@@ -47,7 +47,7 @@
 using SOCKET = int;
 constexpr SOCKET INVALID_SOCKET = -1;
 constexpr int SOCKET_ERROR = -1;
-using HANDLE = std::uintptr_t;
+using WSATaskHandle = std::uintptr_t; // what Winsock calls HANDLE for asynchronous requests
 
 constexpr long FD_READ = 0x01;
 constexpr long FD_WRITE = 0x02;
@@ -104,8 +104,8 @@ int WSAErrorFromErrno(int error);
 // msg 0 or events 0 cancel the registration (the socket stays non-blocking).
 int WSAAsyncSelect(SOCKET s, HWND window, UINT msg, long events);
 // Returns a task handle, 0 on failure (WSAGetLastError tells why).
-HANDLE WSAAsyncGetHostByName(HWND window, UINT msg, const char* name, char* buffer, int bufferLength);
-int WSACancelAsyncRequest(HANDLE task);
+WSATaskHandle WSAAsyncGetHostByName(HWND window, UINT msg, const char* name, char* buffer, int bufferLength);
+int WSACancelAsyncRequest(WSATaskHandle task);
 
 int closesocket(SOCKET s);
 
