@@ -314,18 +314,24 @@ std::string MakeStoredArj(const std::vector<std::pair<std::string, std::string>>
     return out;
 }
 
-std::string MakeStoredLzh(const std::vector<std::pair<std::string, std::string>>& members)
+std::string MakeStoredLzh(const std::vector<std::pair<std::string, std::string>>& members, bool lz5)
 {
     std::string out;
     for (auto& [name, data] : members) {
+        std::string packed = data;
+        if (lz5) { // every flag bit set: eight literal bytes follow each flag byte
+            packed.clear();
+            for (size_t i = 0; i < data.size(); i += 8)
+                packed += "\xFF" + data.substr(i, 8);
+        }
         uint16_t crc = 0;
         for (unsigned char c : data) {
             crc ^= c;
             for (int k = 0; k < 8; ++k)
                 crc = (crc & 1) ? static_cast<uint16_t>((crc >> 1) ^ 0xA001) : static_cast<uint16_t>(crc >> 1);
         }
-        std::string body = "-lh0-";
-        Put32(body, static_cast<uint32_t>(data.size()));
+        std::string body = lz5 ? "-lz5-" : "-lh0-";
+        Put32(body, static_cast<uint32_t>(packed.size()));
         Put32(body, static_cast<uint32_t>(data.size()));
         Put32(body, (static_cast<uint32_t>((45 << 9) | (6 << 5) | 15) << 16) | (12 << 11));
         body += '\x20';
@@ -338,7 +344,7 @@ std::string MakeStoredLzh(const std::vector<std::pair<std::string, std::string>>
             sum += c;
         out += static_cast<char>(body.size());
         out += static_cast<char>(sum & 0xFF);
-        out += body + data;
+        out += body + packed;
     }
     out += '\0';
     return out;

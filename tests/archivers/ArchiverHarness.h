@@ -96,8 +96,9 @@ struct BgaMember {
 std::string MakeBga(const std::vector<BgaMember>& members);
 // An ARJ archive whose members are stored (method 0), made on MS-DOS.
 std::string MakeStoredArj(const std::vector<std::pair<std::string, std::string>>& members);
-// An LHA archive with level-0 headers and stored (-lh0-) members.
-std::string MakeStoredLzh(const std::vector<std::pair<std::string, std::string>>& members);
+// An LHA archive with level-0 headers and stored (-lh0-) members, or with
+// -lz5- members holding literals only (a method libarchive does not read).
+std::string MakeStoredLzh(const std::vector<std::pair<std::string, std::string>>& members, bool lz5 = false);
 // Source files of varied kinds below folder: words.txt, zeros.bin,
 // random.bin, empty, sub/deep/notes.txt, sub/日本語.txt.
 void MakeSourceTree(const std::string& folder);

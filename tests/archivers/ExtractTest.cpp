@@ -232,6 +232,15 @@ TEST(Extract, Cp932NamesInLzhAndArj)
     EXPECT_EQ(ReadFile(lzhOut / "表だよ/一覧表.txt"), "hello");
     EXPECT_EQ(ReadFile(lzhOut / "ascii.txt"), "plain");
 
+    // A method only liblhasa decodes.
+    TempDir lz5Out;
+    std::string text = "LArc's -lz5- method, literals only: 0123456789";
+    WriteFile(work / "lz5.lzh", MakeStoredLzh({{"lz5.txt", text}, {name, "hello"}}, true));
+    EXPECT_EQ(Unlha().Run(LhaLine(work / "lz5.lzh", lz5Out.path()), &log), 0) << log;
+    EXPECT_EQ(ReadFile(lz5Out / "lz5.txt"), text);
+    EXPECT_EQ(ReadFile(lz5Out / "表だよ/一覧表.txt"), "hello");
+    EXPECT_TRUE(Unlha().Detects(work / "lz5.lzh"));
+
     WriteFile(work / "j.arj", MakeStoredArj({{name, "hello"}}));
     EXPECT_EQ(Unarj().Run(LhaLine(work / "j.arj", arjOut.path()), &log), 0) << log;
     EXPECT_EQ(ReadFile(arjOut / "表だよ/一覧表.txt"), "hello");
