@@ -163,7 +163,9 @@ bool Extraction::Open()
     for (size_t i = 1; i <= dest.size(); ++i) {
         if (i == dest.size() || dest[i] == '/') {
             std::string prefix = dest.substr(0, i);
-            if (mkdir(prefix.c_str(), 0755) != 0 && errno != EEXIST) {
+            struct stat st {};
+            if (mkdir(prefix.c_str(), 0755) != 0 && errno != EEXIST
+                && !(stat(prefix.c_str(), &st) == 0 && S_ISDIR(st.st_mode))) {
                 Fail(ARCERR_WRITE, "cannot create the folder " + prefix + ": " + std::strerror(errno));
                 return false;
             }
