@@ -4,6 +4,8 @@
 
 #include "Servers.h"
 
+#include <QTimer>
+
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
@@ -187,6 +189,36 @@ TEST(Psock, ConnectFailures)
     };
     EXPECT_EQ(messageOf<ESockError>([&] { sock.Connect(); }), "Null Remote Address");
     EXPECT_EQ(asked, 1);
+
+    // A listener whose queue is full drops the handshake: only the time-out
+    // or a cancel ends the wait.
+    const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof a;
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    ASSERT_EQ(::listen(listener, 0), 0);
+    ::getsockname(listener, reinterpret_cast<sockaddr*>(&a), &length);
+    const int filler = ::socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_EQ(::connect(filler, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    {
+        TPowersock full;
+        full.Host = "127.0.0.1";
+        full.Port = ntohs(a.sin_port);
+        full.TimeOut = 300;
+        int fails = 0;
+        full.OnConnectionFailed = [&](TObject*) { ++fails; };
+        EXPECT_EQ(messageOf<ESockError>([&] { full.Connect(); }), "Connection Timed out");
+        full.Disconnect();
+        full.TimeOut = 0;
+        QTimer::singleShot(100, [&] { full.Cancel(); });
+        EXPECT_EQ(messageOf<ESockError>([&] { full.Connect(); }), "Connection Canceled");
+        EXPECT_EQ(fails, 2);
+        full.Disconnect();
+    }
+    ::close(filler);
+    ::close(listener);
 
     ScriptedServer server([](ScriptedConnection& c) { c.WaitForPeerClose(); });
     sock.Port = server.port();
