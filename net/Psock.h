@@ -30,6 +30,13 @@
 //  - Notifications of a socket that has been closed are dropped, so a
 //    late FD_CLOSE of the previous connection never closes the next one.
 //  - The lookup message's low word (8) is ignored.
+//  - Limits fail with clear errors: Write of 65,536 bytes or more before a
+//    NUL raises ESockError "Text too long to send"; a line longer than
+//    65,536 bytes raises ESockError "Line too long" from ReadLn; a negative
+//    TimeOut, and a Transaction reply number outside 16 bits, raise the
+//    general exception "Range check error".
+//  - A lookup that ends by time-out or cancel is withdrawn, so its late
+//    answer never lands in a later wait.
 #pragma once
 #include "platform/MessageWindow.h"
 #include "platform/WinSock.h"
