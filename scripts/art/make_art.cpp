@@ -90,10 +90,13 @@ int main(int argc, char** argv)
     p.drawText(QPointF(22, 80), QStringLiteral("ワンクリック・ダウンローダー"));
     // status panel
     QLinearGradient panel(0, 172, 0, 250);
-    panel.setColorAt(0, QColor(0xd6, 0xe3, 0xf3));
-    panel.setColorAt(0.35, QColor(0xb3, 0xc8, 0xe5));
-    panel.setColorAt(0.62, QColor(0x4f, 0x6f, 0xa3));
-    panel.setColorAt(1, QColor(0x22, 0x37, 0x5e));
+    // Mid-blue where the status label sits (legible in black, the form's
+    // colour, and in white, the configured default), darker below for the
+    // white progress text.
+    panel.setColorAt(0, QColor(0x74, 0x94, 0xc4));
+    panel.setColorAt(0.3, QColor(0x5f, 0x80, 0xb4));
+    panel.setColorAt(0.65, QColor(0x3a, 0x57, 0x8a));
+    panel.setColorAt(1, QColor(0x1f, 0x33, 0x5a));
     p.fillRect(0, 175, 350, 75, panel);
     p.fillRect(0, 175, 350, 1, QColor(255, 255, 255, 200));
     p.fillRect(0, 176, 350, 1, QColor(0x1f, 0x4e, 0x96, 120));
