@@ -214,19 +214,32 @@ TEST_F(AppFixture, CancelDuringTheBodyKeepsThePartialFile)
     ASSERT_TRUE(nginx.ok()) << nginx.log();
     testsupport::WritePatternFile(nginx.root() + "/slow.bin", 4 << 20);
     WriteSettings(settings(nginx.url("/slow.bin"), "", 4096, true));
+    // The publisher layout, so that F1 would open the settings window.
+    testsupport::WriteFile(Dir() + "マニュアル.html", "");
+    QDir(QString::fromStdString(Dir())).mkdir(QStringLiteral("Data"));
+    QDir(QString::fromStdString(Dir())).mkdir(QStringLiteral("DSkin"));
     Start();
-    form1->show();
     bool sawProgress = false;
+    bool settingsShown = false;
     QString progressText;
     when([&] { return form1->NMHTTP1->BytesRecvd > 70000 && !form1->Label2->Caption().startsWith(QStringLiteral("ファイル")); },
          [&] {
              sawProgress = form1->Gauge1->Progress() >= 1;
              progressText = form1->Label2->Caption();
              // F1 is refused during a transfer, even in the publisher layout.
+             QTimer::singleShot(0, [&] {
+                 if (QApplication::activeModalWidget() == form2.get()) {
+                     settingsShown = true;
+                     form2->close();
+                 }
+             });
+             QTest::keyClick(form1.get(), Qt::Key_F1);
              form1->CuteButton2->Click();
          });
     form1->CuteButton1->Click();
     EXPECT_TRUE(sawProgress);
+    EXPECT_FALSE(settingsShown);
+    EXPECT_FALSE(form2->isVisible());
     EXPECT_TRUE(progressText.endsWith(QStringLiteral("%)"))) << progressText.toStdString();
     EXPECT_EQ(Kinds(), std::vector<std::string>{"beep"});
     EXPECT_EQ(form1->Label1->Caption(), QStringLiteral("中断しました"));
