@@ -98,8 +98,15 @@ TEST(Extract, ZipMadeByZipWithAndWithoutFolders)
     Tree expected = TreeOf(src.path());
     std::erase_if(expected, [](auto& e) { return e.first != "zeros.bin" && e.first.rfind("sub/deep/", 0) != 0; });
     EXPECT_EQ(TreeOf(some.path()), expected);
+    // The same names through a response file, as the component writes it.
+    TempDir viaFile;
+    WriteFile(work / "names.txt", "\"sub/deep/*\"\r\n\"zeros.bin\"\r\n");
+    EXPECT_EQ(Unzip().Run(ZipLine(work / "a.zip", viaFile.path()) + "@\"" + (work / "names.txt") + "\" ", &log), 0)
+        << log;
+    EXPECT_EQ(TreeOf(viaFile.path()), expected);
     TempDir none;
     EXPECT_EQ(Unzip().Run(ZipLine(work / "a.zip", none.path()) + "nothing.txt"), ARCERR_NO_FILES);
+    EXPECT_EQ(Unzip().Run(ZipLine(work / "a.zip", none.path()) + "@" + (work / "missing.txt")), ARCERR_RESPONSE);
 }
 
 TEST(Extract, ArjEveryMethodMadeByArj)
