@@ -3,6 +3,7 @@
 #include "ArchiverApi.h"
 #include "core/NameCodec.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <cstring>

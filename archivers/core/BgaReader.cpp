@@ -3,6 +3,7 @@
 #include "ArchiverApi.h"
 #include "core/NameCodec.h"
 
+#include <algorithm>
 #include <bzlib.h>
 #include <cstdio>
 #include <cstring>

@@ -4,7 +4,6 @@
 
 #include <cctype>
 #include <fstream>
-#include <sstream>
 
 namespace arc {
 

@@ -7,6 +7,7 @@
 #include "core/LhasaReader.h"
 #include "core/Progress.h"
 
+#include <algorithm>
 #include <cstring>
 #include <mutex>
 #include <set>

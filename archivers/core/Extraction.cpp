@@ -2,6 +2,8 @@
 
 #include "core/Progress.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <ctime>

@@ -5,7 +5,7 @@
 
 #include <archive.h>
 #include <archive_entry.h>
-#include <clocale>
+#include <cctype>
 #include <cstring>
 #include <locale.h>
 #include <memory>
