@@ -228,8 +228,19 @@ TEST(Extract, BgaBothMethodsStoredMembersAndJapaneseNames)
     EXPECT_EQ(ReadFile(flat / "漢字.txt"), "kanji\n");
 }
 
-TEST(Extract, Cp932NamesInLzhAndArj)
+TEST(Extract, JapaneseNamesInUtf8AndCp932)
 {
+    {
+        // Names flagged as UTF-8 stay UTF-8 whatever the program's locale.
+        TempDir work, out;
+        WriteFile(work / "mk.py", "import zipfile\nz = zipfile.ZipFile('u.zip', 'w')\n"
+                                  "z.writestr('日本/語.txt', 'utf8')\nz.close()\n");
+        ASSERT_EQ(Shell(work.path(), "LC_ALL=C.UTF-8 python3 mk.py"), 0);
+        std::string log;
+        EXPECT_EQ(Unzip().Run(ZipLine(work / "u.zip", out.path()), &log), 0) << log;
+        EXPECT_EQ(ReadFile(out / "日本/語.txt"), "utf8");
+    }
+
     TempDir work, lzhOut, arjOut;
     // 表だよ\一覧表.txt: the second byte of 表 is a backslash.
     std::string name = "\x95\\\x82\xbe\x82\xe6\\\x88\xea\x97\x97\x95\\.txt";
