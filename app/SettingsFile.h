@@ -3,6 +3,7 @@
 // The same operation scrambles and unscrambles; the length never changes.
 #pragma once
 #include "runtime/StringList.h"
+#include "runtime/SysUtils.h"
 
 #include <string>
 #include <string_view>
@@ -10,10 +11,6 @@
 constexpr unsigned char SettingsKey = 0xA7;
 
 std::string ScrambleBytes(std::string_view bytes);
-// Reads the whole file (EFOpenError when it cannot be read).
-std::string ReadWholeFile(const std::string& path);
-// Creates the file anew with the bytes (EFCreateError when it cannot).
-void WriteWholeFile(const std::string& path, std::string_view bytes);
 // Replaces a file's content by its scrambled form.
 void ScrambleInPlace(const std::string& path);
 

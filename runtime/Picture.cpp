@@ -1,6 +1,7 @@
 #include "runtime/Picture.h"
 
 #include "runtime/Exceptions.h"
+#include "runtime/SysUtils.h"
 
 #include <QBuffer>
 #include <QByteArray>
@@ -29,21 +30,6 @@ void jpegFail(j_common_ptr info)
 }
 
 void jpegSilent(j_common_ptr, int) {}
-
-std::string readAll(const std::string& path)
-{
-    std::unique_ptr<FILE, int (*)(FILE*)> f(std::fopen(path.c_str(), "rb"), std::fclose);
-    if (!f)
-        throw EFOpenError::CannotOpen(path);
-    std::string data;
-    char buffer[65536];
-    size_t got;
-    while ((got = std::fread(buffer, 1, sizeof buffer, f.get())) > 0)
-        data.append(buffer, got);
-    if (std::ferror(f.get()))
-        throw EFOpenError::CannotOpen(path);
-    return data;
-}
 
 QImage readWithQt(const std::string& data, const char* format)
 {
@@ -109,7 +95,7 @@ QImage DecodeJpeg(std::string_view bytes)
 
 QImage LoadPictureFile(const std::string& path)
 {
-    const std::string data = readAll(path);
+    const std::string data = ReadWholeFile(path);
     if (data.size() >= 2 && static_cast<unsigned char>(data[0]) == 0xFF && static_cast<unsigned char>(data[1]) == 0xD8)
         return DecodeJpeg(data);
     QImage image = readWithQt(data, "bmp");
@@ -120,7 +106,7 @@ QImage LoadPictureFile(const std::string& path)
 
 QImage LoadIconFile(const std::string& path)
 {
-    const std::string data = readAll(path);
+    const std::string data = ReadWholeFile(path);
     QByteArray bytes(data.data(), static_cast<qsizetype>(data.size()));
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::ReadOnly);

@@ -4,8 +4,6 @@
 #include "runtime/SysUtils.h"
 
 #include <algorithm>
-#include <cstdio>
-#include <memory>
 
 const std::string& TStringList::Strings(int index) const
 {
@@ -87,29 +85,12 @@ std::string TStringList::Text() const
 
 void TStringList::LoadFromFile(const std::string& path)
 {
-    std::unique_ptr<FILE, int (*)(FILE*)> f(std::fopen(path.c_str(), "rb"), std::fclose);
-    if (!f)
-        throw EFOpenError::CannotOpen(path);
-    std::string data;
-    char buffer[65536];
-    size_t got;
-    while ((got = std::fread(buffer, 1, sizeof buffer, f.get())) > 0)
-        data.append(buffer, got);
-    if (std::ferror(f.get()))
-        throw EFOpenError::CannotOpen(path);
-    SetText(data);
+    SetText(ReadWholeFile(path));
 }
 
 void TStringList::SaveToFile(const std::string& path) const
 {
-    std::unique_ptr<FILE, int (*)(FILE*)> f(std::fopen(path.c_str(), "wb"), std::fclose);
-    if (!f)
-        throw EFCreateError::CannotCreate(path);
-    const std::string data = Text();
-    if (std::fwrite(data.data(), 1, data.size(), f.get()) != data.size())
-        throw EFCreateError::CannotCreate(path);
-    if (std::fclose(f.release()) != 0)
-        throw EFCreateError::CannotCreate(path);
+    WriteWholeFile(path, Text());
 }
 
 void TStringList::Sort()

@@ -6,7 +6,9 @@
 #include <QLocale>
 #include <QString>
 
+#include <cstdio>
 #include <limits>
+#include <memory>
 #include <vector>
 
 std::string IntToStr(std::int64_t value)
@@ -134,6 +136,32 @@ std::string FormatThousands(std::int64_t value)
             out += sep;
     }
     return negative ? "-" + out : out;
+}
+
+std::string ReadWholeFile(const std::string& path)
+{
+    std::unique_ptr<FILE, int (*)(FILE*)> f(std::fopen(path.c_str(), "rb"), std::fclose);
+    if (!f)
+        throw EFOpenError::CannotOpen(path);
+    std::string data;
+    char buffer[65536];
+    size_t got;
+    while ((got = std::fread(buffer, 1, sizeof buffer, f.get())) > 0)
+        data.append(buffer, got);
+    if (std::ferror(f.get()))
+        throw EFOpenError::CannotOpen(path);
+    return data;
+}
+
+void WriteWholeFile(const std::string& path, std::string_view bytes)
+{
+    std::unique_ptr<FILE, int (*)(FILE*)> f(std::fopen(path.c_str(), "wb"), std::fclose);
+    if (!f)
+        throw EFCreateError::CannotCreate(path);
+    if (std::fwrite(bytes.data(), 1, bytes.size(), f.get()) != bytes.size())
+        throw EFCreateError::CannotCreate(path);
+    if (std::fclose(f.release()) != 0)
+        throw EFCreateError::CannotCreate(path);
 }
 
 std::string ExtractFileName(const std::string& path)

@@ -26,6 +26,13 @@ std::string LowerCase(std::string_view text);
 // (the ",0" pattern of FormatFloat): 1234567 -> "1,234,567".
 std::string FormatThousands(std::int64_t value);
 
+// The whole content of a file; EFOpenError "ファイル %s は開けません" when it
+// cannot be opened or read.
+std::string ReadWholeFile(const std::string& path);
+// Creates (or replaces) a file with the bytes; EFCreateError when it cannot
+// be created or written completely.
+void WriteWholeFile(const std::string& path, std::string_view bytes);
+
 // The part of a path after its last "/".
 std::string ExtractFileName(const std::string& path);
 // The path up to and including its last "/" (empty when it has none).
