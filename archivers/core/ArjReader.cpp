@@ -505,18 +505,9 @@ void ExtractArj(const std::string& path, Extraction& job)
         }
         Sink sink = [&](const uint8_t* data, size_t size) { return job.Write(data, size); };
         int r = DecodeMember(f.get(), h, fi, sink);
-        if (r != 0) {
-            const char* why = r == ARCERR_CRC ? "bad CRC" : r == ARCERR_WRITE ? "not written" : "damaged data";
-            job.EndMember(false, r == ARCERR_WRITE && job.Stopped() ? 0 : r, "error: " + m.name + ": " + why);
-            return r == ARCERR_CRC && !job.Stopped();
-        }
-        job.EndMember(true);
-        return !job.Stopped();
+        return job.EndDecodedMember(r, m.name, "bad CRC");
     });
-    if (rc == ARCERR_NOT_ARCHIVE)
-        job.Fail(rc, path + ": not an ARJ archive");
-    else if (rc != 0)
-        job.Fail(rc, path + ": damaged archive");
+    job.EndWalk(rc, path, "an ARJ archive");
 }
 
 bool ArjRecognises(const std::string& path, int depth)

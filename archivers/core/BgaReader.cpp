@@ -290,18 +290,9 @@ void ExtractBga(const std::string& path, Extraction& job)
         }
         Sink sink = [&](const uint8_t* data, size_t size) { return job.Write(data, size); };
         int r = DecodeData(f.get(), h, m.name, sink);
-        if (r != 0) {
-            const char* why = r == ARCERR_CRC ? "bad data" : r == ARCERR_WRITE ? "not written" : "damaged data";
-            job.EndMember(false, r == ARCERR_WRITE && job.Stopped() ? 0 : r, "error: " + m.name + ": " + why);
-            return r == ARCERR_CRC && !job.Stopped();
-        }
-        job.EndMember(true);
-        return !job.Stopped();
+        return job.EndDecodedMember(r, m.name, "bad data");
     });
-    if (rc == ARCERR_NOT_ARCHIVE)
-        job.Fail(rc, path + ": not a BGA archive");
-    else if (rc != 0)
-        job.Fail(rc, path + ": damaged archive");
+    job.EndWalk(rc, path, "a BGA archive");
 }
 
 bool BgaRecognises(const std::string& path, int depth)

@@ -199,6 +199,25 @@ bool Extraction::Selected(const std::string& path) const
 
 void Extraction::Note(const std::string& line) { log_ += line + "\n"; }
 
+bool Extraction::EndDecodedMember(int r, const std::string& name, const char* badData)
+{
+    if (r != 0) {
+        const char* why = r == ARCERR_CRC ? badData : r == ARCERR_WRITE ? "not written" : "damaged data";
+        EndMember(false, r == ARCERR_WRITE && Stopped() ? 0 : r, "error: " + name + ": " + why);
+        return r == ARCERR_CRC && !Stopped();
+    }
+    EndMember(true);
+    return !Stopped();
+}
+
+void Extraction::EndWalk(int rc, const std::string& path, const char* kind)
+{
+    if (rc == ARCERR_NOT_ARCHIVE)
+        Fail(rc, path + ": not " + kind);
+    else if (rc != 0)
+        Fail(rc, path + ": damaged archive");
+}
+
 void Extraction::Fail(int error, const std::string& message)
 {
     if (result_ == 0)

@@ -79,6 +79,14 @@ public:
     void EndMember(bool ok, int error = 0, const std::string& why = {});
     // An archive-level failure; the first error decides the result.
     void Fail(int error, const std::string& message);
+    // Ends a member whose data a reader of our own decoded with result r
+    // (0, ARCERR_CRC, ARCERR_WRITE or a damage code); badData names a
+    // check-value failure in the log. Returns whether reading goes on: after
+    // a bad check value the next member is still read.
+    bool EndDecodedMember(int r, const std::string& name, const char* badData);
+    // Ends the walk of an archive with the walk's result; kind names the
+    // format in the log ("an ARJ archive").
+    void EndWalk(int rc, const std::string& path, const char* kind);
     void Note(const std::string& line);
 
     bool Stopped() const { return stopped_; }
