@@ -112,3 +112,18 @@ TEST(Httpget, CancelAfterAndRedirects)
     EXPECT_EQ(run.out, "redirect\nEAbortError: Socket capture aborted\nLastErrorNo=10035\n");
     EXPECT_FALSE(ReadFile(dir.file("body.out")).empty());
 }
+
+TEST(Httpget, ProxyAndCredentialsReachTheRequest)
+{
+    ScriptedServer proxy(ScriptedServer::Reply("HTTP/1.0 401 Unauthorized\r\n\r\n"));
+    TempDir dir;
+    ToolRun run = httpget(dir, {"--proxy", "127.0.0.1", "--proxy-port", std::to_string(proxy.port()), "--user", "u",
+                                "--password", "p", "http://far.example/f"});
+    EXPECT_EQ(run.code, 0);
+    EXPECT_EQ(run.out, "failure: 0\nReplyNumber=401\nBytesRecvd=0\nBytesTotal=0\n");
+    ASSERT_TRUE(proxy.WaitForConnections(1));
+    const std::string request = proxy.Requests()[0];
+    EXPECT_EQ(request.rfind("GET http://far.example/f HTTP/1.0\r\nProxy-Connection: Keep-Alive\r\nHost: far.example\r\n", 0), 0u);
+    EXPECT_NE(request.find("\r\nAuthorization: Basic dTpw\r\n"), std::string::npos);
+    EXPECT_EQ(httpget(dir, {"--proxy", "127.0.0.1", "http://h/"}).code, 2); // no proxy port
+}
