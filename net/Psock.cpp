@@ -602,6 +602,7 @@ void TPowersock::CaptureFile(const std::string& fileName)
         std::FILE* file = std::fopen(fileName.c_str(), "wb");
         if (!file)
             throw EFCreateError::CannotCreate(fileName);
+        std::setvbuf(file, nullptr, _IONBF, 0); // chunks are large: one write each
         Finally close{[&file] {
             if (file)
                 std::fclose(file);
