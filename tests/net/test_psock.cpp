@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/MessageWindow.h"
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -256,4 +258,28 @@ TEST(Psock, TimeOutAndCancelEndWaitsAndClearTheFlag)
     sock.Cancel();
     EXPECT_EQ(messageOf<EAbortError>([&] { sock.CaptureString(text, -1); }), "Socket capture aborted");
     sock.Disconnect();
+}
+
+TEST(Psock, ALateCloseOfOneConnectionNeverReachesTheNext)
+{
+    ScriptedServer quiet([](ScriptedConnection&) {}); // accepts and closes at once
+    ScriptedServer next([](ScriptedConnection& c) { c.WaitForPeerClose(); });
+    TPowersock sock;
+    sock.Host = "127.0.0.1";
+    sock.TimeOut = 5000;
+    int disconnects = 0;
+    sock.OnDisconnect = [&](TObject*) { ++disconnects; };
+    for (int round = 0; round < 5; ++round) {
+        sock.Port = quiet.port();
+        sock.Connect();
+        ASSERT_TRUE(quiet.WaitForConnections(round + 1));
+        ProcessMessages(); // the peer's close is noticed and queued
+        sock.Disconnect();
+        const int before = disconnects;
+        sock.Port = next.port();
+        sock.Connect();
+        EXPECT_TRUE(sock.Connected);
+        EXPECT_EQ(disconnects, before); // nothing closed the new connection
+        sock.Disconnect();
+    }
 }
