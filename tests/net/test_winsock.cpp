@@ -120,7 +120,7 @@ TEST(WinSock, NotificationsFollowWinsockRules)
     EXPECT_EQ(closesocket(s), 0);
 }
 
-TEST(WinSock, RefusedConnectsErrnosAndLookups)
+TEST(WinSock, RefusedConnectsAndLookups)
 {
     Recorder r;
     // A refused connect answers 10035 and reports 10061 with FD_CONNECT.
@@ -153,11 +153,4 @@ TEST(WinSock, RefusedConnectsErrnosAndLookups)
     in_addr first;
     std::memcpy(&first, host->h_addr_list[0], sizeof first);
     EXPECT_EQ(first.s_addr, inet_addr("127.0.0.1"));
-    WSAAsyncGetHostByName(r.window.Handle(), LookupMessage, "no..such..host", entry.data(), 1024);
-    ASSERT_TRUE(r.until([&] { return r.events.back().msg == LookupMessage && r.events.back().wParam != task; }));
-    EXPECT_EQ(r.events.back().lParam >> 16, static_cast<std::uint32_t>(WSAHOST_NOT_FOUND));
-
-    EXPECT_EQ(WSAErrorFromErrno(ECONNRESET), 10054);
-    EXPECT_EQ(WSAErrorFromErrno(EPIPE), 10058);
-    EXPECT_EQ(WSAErrorFromErrno(EINPROGRESS), 10035);
 }
