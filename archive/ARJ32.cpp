@@ -29,14 +29,24 @@ int TArj32::Extract(HWND owner, const std::string& archive, TOutputBuffer& outpu
     return RunCommand(Unarj32Dll(), "Unarj", owner, "x" + text, output);
 }
 
+// The LHA library is told as well, as the LHA back-end does; when it is
+// not loaded (an ARJ back-end loads only its own library) that part fails,
+// and the failure must not keep the ARJ library from being told.
 bool TArj32::SetOwnerWindow(HWND window)
 {
-    TLha32::SetOwnerWindow(window);
+    try {
+        TLha32::SetOwnerWindow(window);
+    } catch (const EArchiver&) {
+    }
     return SetOwnerWindowIn(Unarj32Dll(), "Unarj", window);
 }
 
 bool TArj32::KillOwnerWindow(HWND window)
 {
-    KillOwnerWindowIn(Unarj32Dll(), "Unarj", window);
-    return TLha32::KillOwnerWindow(window);
+    const bool told = KillOwnerWindowIn(Unarj32Dll(), "Unarj", window);
+    try {
+        TLha32::KillOwnerWindow(window);
+    } catch (const EArchiver&) {
+    }
+    return told;
 }

@@ -285,6 +285,22 @@ TEST(Extraction, ProgressFromARealLibraryCanAbort)
     f.OnProgress = [&](TObject*, int state, LPEXTRACTINGINFOEX, bool& Abort) { Abort = state == ARCEXTRACT_BEGIN; };
     EXPECT_NE(f.Extract(0, nullptr, dir / "none", {nullptr}), 0);
     EXPECT_FALSE(FileExists(dir / "none/top.txt"));
+
+    // ARJ reports progress too, although the LHA library that its back-end
+    // also tells is not loaded in this process.
+    NEED_LIBRARY("UNARJ32J.DLL");
+    NEED_TOOL("arj");
+    ASSERT_TRUE(sh(dir.Path(), "cd src && arj a -r -m1 -y ../t.arj >/dev/null"));
+    TArchiveFile a;
+    a.SetFileName(dir / "t.arj");
+    a.Options().x = 1;
+    begun.clear();
+    a.OnProgress = [&](TObject*, int state, LPEXTRACTINGINFOEX eis, bool&) {
+        if (state == ARCEXTRACT_BEGIN)
+            begun.insert(eis->SourceFileName);
+    };
+    EXPECT_EQ(a.Extract(0, nullptr, dir / "arj", {nullptr}), 0);
+    EXPECT_TRUE(begun.count("top.txt")) << a.CommandLine();
 }
 
 TEST(Extraction, ArcxPrintsTheCommandLineAndTheResult)
