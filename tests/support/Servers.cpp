@@ -9,15 +9,13 @@
 #include <fstream>
 #include <netinet/in.h>
 #include <poll.h>
-#include <spawn.h>
+#include <sys/prctl.h>
 #include <sstream>
 #include <stdexcept>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-extern char** environ;
 
 namespace testsupport {
 
@@ -131,10 +129,19 @@ NginxServer::NginxServer(const std::string& extra)
         WriteFile(d + "/nginx.conf", conf.str());
         const std::string confPath = d + "/nginx.conf";
         const char* argv[] = {"nginx", "-p", d.c_str(), "-c", confPath.c_str(), nullptr};
-        pid_t pid = -1;
         const char* program = ::access("/usr/sbin/nginx", X_OK) == 0 ? "/usr/sbin/nginx" : "nginx";
-        if (::posix_spawnp(&pid, program, nullptr, nullptr, const_cast<char**>(argv), environ) != 0)
+        const pid_t parent = ::getpid();
+        const pid_t pid = ::fork();
+        if (pid < 0)
             return;
+        if (pid == 0) {
+            // nginx goes with the test process, even when that one crashes.
+            ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+            if (::getppid() != parent)
+                ::_exit(127);
+            ::execvp(program, const_cast<char**>(argv));
+            ::_exit(127);
+        }
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
         bool up = false;
         while (std::chrono::steady_clock::now() < deadline) {

@@ -7,7 +7,8 @@
 //              `extra` is inserted into the server block (for instance
 //              "limit_rate 2m;" or "location /old { return 302 /new; }").
 //              ok() tells whether it came up; log() gives its error log.
-//              The destructor stops it (SIGQUIT, then SIGKILL) and waits.
+//              The destructor stops it (SIGQUIT, then SIGKILL) and waits;
+//              should the test process die first, nginx is killed with it.
 // ScriptedServer  a TCP server on 127.0.0.1 with a free port that runs a
 //              handler on its own thread for each connection, one after the
 //              other, for byte-exact or misbehaving replies:
