@@ -40,6 +40,17 @@ void TApplication::Terminate()
     QCoreApplication::exit(0);
 }
 
+void TApplication::Revive()
+{
+    if (!terminated_)
+        return;
+    terminated_ = false;
+    // The loops refuse to run after an exit until the main loop has started
+    // anew; start it and leave it at once.
+    QMetaObject::invokeMethod(QCoreApplication::instance(), [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
+    QCoreApplication::exec();
+}
+
 int TApplication::Run()
 {
     if (terminated_)

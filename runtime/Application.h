@@ -29,6 +29,10 @@ public:
 
     void Terminate();
     bool Terminated() const { return terminated_; }
+    // Takes a request to terminate back and lets the message loop run
+    // again (for a process that goes on after the program's windows have
+    // closed, such as a test run).
+    void Revive();
     // Runs the message loop until Terminate or the main window closes.
     int Run();
     void ProcessMessages();

@@ -227,7 +227,7 @@ TEST_F(AppFixture, CancelDuringTheBodyKeepsThePartialFile)
              sawProgress = form1->Gauge1->Progress() >= 1;
              progressText = form1->Label2->Caption();
              // F1 is refused during a transfer, even in the publisher layout.
-             QTimer::singleShot(0, [&] {
+             QTimer::singleShot(0, form1.get(), [&] {
                  if (QApplication::activeModalWidget() == form2.get()) {
                      settingsShown = true;
                      form2->close();
@@ -237,6 +237,7 @@ TEST_F(AppFixture, CancelDuringTheBodyKeepsThePartialFile)
              form1->CuteButton2->Click();
          });
     form1->CuteButton1->Click();
+    QApplication::processEvents();
     EXPECT_TRUE(sawProgress);
     EXPECT_FALSE(settingsShown);
     EXPECT_FALSE(form2->isVisible());

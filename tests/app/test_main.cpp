@@ -36,6 +36,8 @@ void AppFixture::TearDown()
     form3.reset();
     form2.reset();
     form1.reset();
+    QApplication::processEvents();
+    Application().Revive();
     SetDialogResponder({});
     SetCurrentDir(previousDir_);
 }
