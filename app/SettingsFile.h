@@ -1,6 +1,8 @@
 // The stored form of the settings file "DL.ini": the plain text (lines in
 // code page 932, each followed by CR LF) with every byte XORed with 0xA7.
 // The same operation scrambles and unscrambles; the length never changes.
+// The plain form exists only in memory: loading unscrambles the bytes read,
+// saving writes the scrambled bytes.
 #pragma once
 #include "runtime/StringList.h"
 #include "runtime/SysUtils.h"
@@ -11,8 +13,12 @@
 constexpr unsigned char SettingsKey = 0xA7;
 
 std::string ScrambleBytes(std::string_view bytes);
-// Replaces a file's content by its scrambled form.
-void ScrambleInPlace(const std::string& path);
+// Stores the bytes as the file at path: written to a temporary file in the
+// same folder, flushed to disk and renamed over it, so that an interrupted
+// save leaves the old file or the new one, never a plain, empty or
+// half-written one. EFCreateError (with path) when it cannot be done; the
+// temporary file is then removed.
+void SaveSettingsFile(const std::string& path, std::string_view stored);
 
 // The lines of a stored settings file as UTF-8 (bytes that are not valid
 // code page 932 become U+FFFD; nothing fails on content).

@@ -180,8 +180,10 @@ void TForm1::CuteButton1KeyDown(TObject*, WORD& Key, TShiftState)
 void TForm1::closeEvent(QCloseEvent* event)
 {
     Guarded([this] {
-        if (downloading_)
+        if (downloading_) {
+            closing_ = true;
             NMHTTP1->Abort();
+        }
     });
     QWidget::closeEvent(event);
 }
@@ -197,7 +199,14 @@ std::string TForm1::LocalFileName(const std::string& address)
         }
     if (!slash)
         start = 0;
-    return address.substr(start, 10000);
+    // At most 10000 characters (not bytes: a character is never split).
+    size_t end = start;
+    for (int characters = 0; end < address.size() && characters < 10000; characters++) {
+        end++;
+        while (end < address.size() && (static_cast<unsigned char>(address[end]) & 0xC0) == 0x80)
+            end++;
+    }
+    return address.substr(start, end - start);
 }
 
 QString TForm1::ProgressText(std::int64_t b, std::int32_t sizeKB, int* percent)
@@ -300,6 +309,16 @@ void TForm1::Download()
             return;
         }
     } catch (const ESockError&) {
+        if (closing_) {
+            // The window was closed during the transfer: nothing more.
+            Timer1->stop();
+            return;
+        }
+        if (NMHTTP1->ReplyNumber == 404) {
+            // A 404 whose connection then failed still ends the program.
+            notFound();
+            return;
+        }
         Beep();
         CuteButton2->hide();
         const int error = NMHTTP1->LastErrorNo();
@@ -312,6 +331,10 @@ void TForm1::Download()
             Timer1->stop();
             return;
         }
+    }
+    if (closing_) {
+        Timer1->stop();
+        return;
     }
     if (getFailed_) {
         // The server refused the GET: the Stopped display, the file kept.

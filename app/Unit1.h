@@ -27,7 +27,9 @@
 //  - Content-Length is read as a 64-bit number, so files of 2 GiB and more
 //    get their size; the received byte count is 64-bit as well.
 //  - Closing the main window during a transfer aborts the transfer, so the
-//    program ends at once instead of finishing the download unseen.
+//    program ends at once instead of finishing the download unseen; the
+//    download then stops without a message, check or extraction.
+//  - A 404 reply ends the program also when its request then fails.
 #pragma once
 #include "controls/CuteBtn.h"
 #include "controls/Gauges.h"
@@ -119,6 +121,7 @@ private:
     std::unique_ptr<TMessageWindow> handleWindow_;
     bool downloading_ = false;
     bool getFailed_ = false;
+    bool closing_ = false;
 };
 
 extern TForm1* Form1;

@@ -16,7 +16,11 @@
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QScreen>
+#include <QSignalBlocker>
+#include <QTimer>
 #include <QWindow>
+
+#include <algorithm>
 
 TForm2* Form2 = nullptr;
 
@@ -127,7 +131,10 @@ TForm2::TForm2(QWidget* parent) : QDialog(parent)
     pass_Edit = new QLineEdit(QStringLiteral("wren"), this);
     pass_Edit->setGeometry(8, 272, 121, 20);
     LZH_CheckBox = new QCheckBox(QStringLiteral("ダウンロード終了後に自動で解凍する（lzh,zip,cab,rar)"), this);
-    LZH_CheckBox->setGeometry(8, 304, 289, 17);
+    // The form gives 289 pixels; with the substitute font the caption needs
+    // a few more, so the box is as wide as its caption (the text is shown
+    // whole rather than cut).
+    LZH_CheckBox->setGeometry(8, 304, std::max(289, LZH_CheckBox->sizeHint().width()), 17);
     LZH_CheckBox->setChecked(true);
 
     GroupBox2 = new QGroupBox(QStringLiteral("ファイルの容量と壊れてないかを調べるＣＲＣの獲得"), this);
@@ -196,20 +203,10 @@ void TForm2::FormCreate()
     const std::string iniPath = ResolveName(main.Work_Dir, "DL.ini");
     if (!FileExists(iniPath))
         return;
-    const std::string stored = ReadWholeFile(iniPath);
-    const std::string plainPath = main.Work_Dir + "DL2.ini";
-    WriteWholeFile(plainPath, ScrambleBytes(stored));
-    main.Settei_ListBox.Clear();
-    try {
-        main.Settei_ListBox.LoadFromFile(plainPath);
-    } catch (...) {
-        DeleteFile(plainPath);
-        throw;
-    }
-    DeleteFile(plainPath);
-    TStringList lines;
-    for (const auto& line : main.Settei_ListBox)
-        lines.Add(Cp932ToUtf8(line));
+    // Unscrambled in memory only: the settings never reach the disk in
+    // plain form (no "DL2.ini").
+    main.Settei_ListBox = DecodeSettings(ReadWholeFile(iniPath));
+    const TStringList& lines = main.Settei_ListBox;
 
     Skin_Label->SetCaption(q(lines[0]));
     Button_moji_Edit->setText(q(lines[1]));
@@ -225,7 +222,11 @@ void TForm2::FormCreate()
     main.Size_KB = StrToInt(lines[11]);
     DL_moji_Color->SetColor(StrToInt(lines[12]));
     Gauge_Color->SetColor(StrToInt(lines[13]));
-    Gauge_ComboBox->setEditText(q(lines[14]));
+    {
+        // The gauge type is applied once, at the end of the load.
+        const QSignalBlocker quiet(Gauge_ComboBox);
+        Gauge_ComboBox->setEditText(q(lines[14]));
+    }
 
     if (Skin_Label->Caption() != QStringLiteral("なし"))
         main.Image1->SetPicture(LoadPictureFile(ResolvePath(main.Work_Dir, "Dskin/" + s(Skin_Label->Caption()))));
@@ -275,6 +276,13 @@ void TForm2::FormShow()
     const std::string skinFolder = ResolveName(Form1->Work_Dir, "DSkin");
     FileListBox1->SetDirectory(skinFolder);
     FileListBox2->SetDirectory(skinFolder);
+    PlaceTopRight();
+    // The frame is known only once the window is on the screen.
+    QTimer::singleShot(0, this, [this] { Guarded([this] { PlaceTopRight(); }); });
+}
+
+void TForm2::PlaceTopRight()
+{
     const QScreen* screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
     const int screenWidth = screen ? screen->geometry().width() : 0;
     move(screenWidth - frameGeometry().width(), 0);
@@ -409,12 +417,7 @@ void TForm2::CuteButton1Click(TObject*)
     lines.Add(IntToStr(DL_moji_Color->Color()));
     lines.Add(IntToStr(Gauge_Color->Color()));
     lines.Add(s(Gauge_ComboBox->currentText()));
-    TStringList stored;
-    for (const auto& line : lines)
-        stored.Add(Utf8ToCp932Lossy(line));
-    const std::string iniPath = ResolveName(main.Work_Dir, "DL.ini");
-    stored.SaveToFile(iniPath);
-    ScrambleInPlace(iniPath);
+    SaveSettingsFile(ResolveName(main.Work_Dir, "DL.ini"), EncodeSettings(lines));
     accept();
 }
 

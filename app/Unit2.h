@@ -66,6 +66,8 @@ public:
     // Handlers.
     void FormCreate();  // the settings load
     void FormShow();
+    // Left = screen width - window width, top = 0.
+    void PlaceTopRight();
     void FileListBox1Click();
     void FileListBox2Click();
     void Button_moji_EditChange();

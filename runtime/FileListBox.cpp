@@ -4,6 +4,8 @@
 #include "runtime/Application.h"
 
 #include <QDir>
+#include <QKeyEvent>
+#include <QMouseEvent>
 
 TFileListBox::TFileListBox(const QString& mask, QWidget* parent) : QListWidget(parent), mask_(mask)
 {
@@ -46,10 +48,25 @@ QString TFileListBox::FileName() const
 void TFileListBox::mouseReleaseEvent(QMouseEvent* event)
 {
     QListWidget::mouseReleaseEvent(event);
-    // Any click in the list counts, also one below the last name (the
+    // Any left click in the list counts, also one below the last name (the
     // handler then finds no file, as with the platform's list).
+    if (event->button() != Qt::LeftButton)
+        return;
     Guarded([this] {
         if (OnClick)
             OnClick();
     });
+}
+
+void TFileListBox::keyPressEvent(QKeyEvent* event)
+{
+    // Moving the selection with the keys counts as a click, as with the
+    // platform's list.
+    const int before = currentRow();
+    QListWidget::keyPressEvent(event);
+    if (currentRow() != before)
+        Guarded([this] {
+            if (OnClick)
+                OnClick();
+        });
 }

@@ -282,6 +282,21 @@ TEST_F(AppFixture, NotFoundToTheGetEndsTheProgramToo)
     EXPECT_TRUE(Application().Terminated());
 }
 
+TEST_F(AppFixture, NotFoundEndsTheProgramEvenWhenTheConnectionBreaks)
+{
+    ScriptedServer server([](ScriptedConnection& c) {
+        c.ReadRequest();
+        c.Send("HTTP/1.0 404 Not Found\r\n\r\npart of a page");
+        c.ResetOnClose();
+    });
+    WriteSettings(settings(server.url("/gone.zip"), "", 0));
+    Start();
+    form1->CuteButton1->Click();
+    EXPECT_EQ(Kinds(), (std::vector<std::string>{"beep", "message"}));
+    EXPECT_EQ(shown[1].text, QStringLiteral("ファイルが存在しません"));
+    EXPECT_TRUE(Application().Terminated());
+}
+
 TEST_F(AppFixture, ServerErrorToTheGetStopsTheDownload)
 {
     ScriptedServer server(ScriptedServer::Reply("HTTP/1.0 500 Internal Server Error\r\n\r\nbroken"));

@@ -5,6 +5,8 @@
 #include "platform/FileNames.h"
 #include "runtime/Application.h"
 
+#include <QDir>
+
 namespace {
 
 const std::vector<std::string> Defaults = {"なし",  "DownLoad", "1722267", "12713468", "Fetchlet",
@@ -196,4 +198,52 @@ TEST_F(AppFixture, ResetAsksThenDeletesTheSettingsAndEnds)
     EXPECT_EQ(shown[2].text, QStringLiteral("設定を初期化するために一度ソフトを閉じます"));
     EXPECT_FALSE(FileExists(Dir() + "DL.ini"));
     EXPECT_TRUE(Application().Terminated());
+}
+
+TEST_F(AppFixture, SettingsNeverTouchTheDiskInPlainForm)
+{
+    // A load needs no "DL2.ini": even a folder of that name is no obstacle.
+    ASSERT_TRUE(QDir(QString::fromStdString(Dir())).mkdir(QStringLiteral("DL2.ini")));
+    ASSERT_TRUE(QDir(QString::fromStdString(Dir())).mkdir(QStringLiteral("DSkin")));
+    QImage skin(4, 4, QImage::Format_RGB32);
+    skin.fill(Qt::blue);
+    ASSERT_TRUE(skin.save(QString::fromStdString(Dir() + "DSkin/背景.bmp"), "BMP"));
+    std::vector<std::string> lines = Defaults;
+    lines[0] = "背景.bmp";
+    lines[4] = "ダウンロード ツール";
+    lines[14] = "タイプＣ";
+    WriteSettings(lines);
+    const std::string before = ReadFile("DL.ini");
+    Start();
+    EXPECT_TRUE(shown.empty()) << shown.front().text.toStdString();
+    EXPECT_EQ(form1->Image1->Picture().size(), QSize(4, 4));
+    EXPECT_EQ(form1->Gauge1->Kind(), gkPie);
+
+    // Load then save gives the same bytes; no temporary file stays.
+    form2->CuteButton1->Click();
+    EXPECT_EQ(ReadFile("DL.ini"), before);
+    const QStringList left = QDir(QString::fromStdString(Dir())).entryList(QDir::Files | QDir::Hidden);
+    EXPECT_EQ(left, QStringList{QStringLiteral("DL.ini")});
+
+    // A save that cannot replace the file reports it and leaves nothing.
+    DeleteFile(Dir() + "DL.ini");
+    ASSERT_TRUE(QDir(QString::fromStdString(Dir())).mkpath(QStringLiteral("DL.ini/inside")));
+    form2->setResult(QDialog::Rejected);
+    Guarded([&] { form2->CuteButton1->Click(); }); // as a click from the window would run
+    EXPECT_EQ(form2->result(), QDialog::Rejected); // not closed as after a save
+    ASSERT_EQ(Kinds(), std::vector<std::string>{"error"});
+    EXPECT_EQ(shown[0].text, QString::fromStdString("ファイル " + Dir() + "DL.ini を作成できません."));
+    EXPECT_TRUE(QDir(QString::fromStdString(Dir())).entryList(QDir::Files | QDir::Hidden).isEmpty());
+}
+
+TEST_F(AppFixture, AFailedLoadLeavesTheGaugeKindAsItWas)
+{
+    std::vector<std::string> lines = Defaults;
+    lines[0] = "missing.jpg";
+    lines[14] = "タイプＢ";
+    WriteSettings(lines);
+    Start();
+    ASSERT_EQ(Kinds(), std::vector<std::string>{"error"});
+    EXPECT_EQ(form1->Gauge1->Kind(), gkHorizontalBar);
+    EXPECT_EQ(form2->Gauge_ComboBox->currentText(), QStringLiteral("タイプＢ"));
 }
