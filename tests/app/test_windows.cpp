@@ -54,6 +54,39 @@ TEST_F(AppFixture, GaugeStartsAtThirtyOnlyInPublisherLayout)
     EXPECT_EQ(form1->Work_Dir, Dir());
 }
 
+TEST_F(AppFixture, EachMissingMarkerLeavesThePublisherLayout)
+{
+    const std::vector<std::string> markers = {"マニュアル.html", "Data", "DSkin"};
+    for (const std::string& missing : markers) {
+        makePublisherLayout(Dir());
+        QDir d(QString::fromStdString(Dir()));
+        if (missing == "マニュアル.html")
+            d.remove(QString::fromStdString(missing));
+        else
+            d.rmdir(QString::fromStdString(missing));
+        Start();
+        EXPECT_FALSE(form1->PublisherLayout()) << missing;
+        EXPECT_EQ(form1->Gauge1->Progress(), 0) << missing;
+        QString title;
+        closeNextModal(form1.get(), &title);
+        WORD key = VK_F1;
+        form1->CuteButton1KeyDown(form1.get(), key, 0);
+        EXPECT_TRUE(title.isEmpty()) << missing;
+        form3.reset();
+        form2.reset();
+        form1.reset();
+    }
+    // Markers whose names differ only in case count (the names are looked
+    // up as on Windows).
+    QDir d(QString::fromStdString(Dir()));
+    d.rename(QStringLiteral("DSkin"), QStringLiteral("dskin"));
+    d.mkdir(QStringLiteral("Data"));
+    d.mkdir(QStringLiteral("dskin"));
+    std::ofstream(Dir() + "マニュアル.html") << "";
+    Start();
+    EXPECT_TRUE(form1->PublisherLayout());
+}
+
 TEST_F(AppFixture, F1OpensSettingsOnlyInPublisherLayoutAndNotDuringATransfer)
 {
     Start();
