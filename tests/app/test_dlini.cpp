@@ -37,6 +37,11 @@ TEST_F(AppFixture, DliniDecodesWhatTheSettingsWindowSavesAndEncodesWhatItLoads)
     EXPECT_EQ(r.out, "なし\nDownLoad\n1722267\n12713468\n日本語のタイトル\n\nhttp://\nfalse\nwren\ntrue\n\n0\n"
                      "16777215\n6462440\nタイプA\n");
 
+    // Decoding and encoding again reproduces the stored bytes.
+    ToolRun again = dlini({QStringLiteral("encode"), QStringLiteral("copy.ini")}, r.out, Dir());
+    ASSERT_EQ(again.code, 0) << again.err;
+    EXPECT_EQ(ReadFile("copy.ini"), ReadFile("DL.ini"));
+
     const std::string text = "skin.jpg\nボタン\n1\n2\nタイトル\n\nhttp://h/a.zip\ntrue\npw\nfalse\nABCD\n7\n3\n4\nタイプＣ\n";
     r = dlini({QStringLiteral("encode"), QStringLiteral("other.ini")}, text, Dir());
     ASSERT_EQ(r.code, 0) << r.err;
