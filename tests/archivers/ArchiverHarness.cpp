@@ -65,17 +65,6 @@ LIB(Tar, "tar32.dll", "Tar")
 LIB(Unrar, "UNRAR32.DLL", "Unrar")
 LIB(Bga, "BGA32.DLL", "Bga")
 
-TempDir::TempDir()
-{
-    char tmpl[] = "/tmp/fetchlet-arc-XXXXXX";
-    char* p = mkdtemp(tmpl);
-    if (!p)
-        throw std::runtime_error("mkdtemp failed");
-    path_ = p;
-}
-
-TempDir::~TempDir() { Shell("/", "chmod -R u+rwx " + Quote(path_) + " 2>/dev/null; rm -rf " + Quote(path_)); }
-
 std::string Quote(const std::string& text)
 {
     std::string out = "'";

@@ -2,6 +2,7 @@
 // name from the bin folder, temporary folders, running the real archivers,
 // describing extracted trees, and the recorded progress messages.
 #pragma once
+#include "Servers.h"
 #include "archivers/ArchiverApi.h"
 
 #include <cstdint>
@@ -39,18 +40,7 @@ ArchiverLib& Tar();
 ArchiverLib& Unrar();
 ArchiverLib& Bga();
 
-class TempDir {
-public:
-    TempDir();
-    ~TempDir();
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    const std::string& path() const { return path_; }
-    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
-
-private:
-    std::string path_;
-};
+using TempDir = testsupport::TempDir;
 
 // Runs a shell command in a folder; returns its exit status.
 int Shell(const std::string& folder, const std::string& command);

@@ -1,4 +1,5 @@
 // The HTTP component against a real nginx and scripted servers.
+#include "MessageOf.h"
 #include "net/NMHttp.h"
 #include "net/NMURL.h"
 #include "net/NMUUE.h"
@@ -54,17 +55,6 @@ struct Client {
     std::vector<std::string> events; // outlives http
     TNMHTTP http;
 };
-
-template <typename E, typename F>
-std::string messageOf(F&& f)
-{
-    try {
-        f();
-    } catch (const E& e) {
-        return e.Message();
-    }
-    return "(nothing raised)";
-}
 
 std::string firstLine(const std::string& request) { return request.substr(0, request.find("\r\n")); }
 

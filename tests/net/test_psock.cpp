@@ -1,4 +1,5 @@
 // The socket component against scripted peers on 127.0.0.1.
+#include "MessageOf.h"
 #include "net/NMHttp.h"
 #include "net/Psock.h"
 
@@ -32,17 +33,6 @@ int closedPort()
     ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &length);
     ::close(s);
     return ntohs(a.sin_port);
-}
-
-template <typename E, typename F>
-std::string messageOf(F&& f)
-{
-    try {
-        f();
-    } catch (const E& e) {
-        return e.Message();
-    }
-    return "(nothing raised)";
 }
 
 } // namespace

@@ -64,9 +64,26 @@ TempDir::TempDir()
     ::chmod(path_.c_str(), 0755); // readable by nginx's worker
 }
 
+namespace {
+
+// Gives back what a test took away from folders, so they can be removed.
+void makeRemovable(const std::filesystem::path& path)
+{
+    namespace fs = std::filesystem;
+    std::error_code ignored;
+    if (fs::is_symlink(path, ignored) || !fs::is_directory(path, ignored))
+        return;
+    fs::permissions(path, fs::perms::owner_all, fs::perm_options::add, ignored);
+    for (const auto& entry : fs::directory_iterator(path, ignored))
+        makeRemovable(entry.path());
+}
+
+} // namespace
+
 TempDir::~TempDir()
 {
     std::error_code ignored;
+    makeRemovable(path_);
     std::filesystem::remove_all(path_, ignored);
 }
 

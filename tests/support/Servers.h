@@ -1,7 +1,8 @@
 // Test peers on 127.0.0.1 for network tests (library fetchlet_testsupport_servers).
 //
 // TempDir      a fresh folder under $TMPDIR (or /tmp), removed with its
-//              content when the object goes away.
+//              content when the object goes away (also folders a test made
+//              unreadable).
 // NginxServer  a real nginx started on 127.0.0.1 with a free port and a
 //              temporary configuration; files put into root() are served.
 //              `extra` is inserted into the server block (for instance
@@ -44,6 +45,7 @@ public:
     // Without a trailing "/".
     const std::string& path() const { return path_; }
     std::string file(const std::string& name) const { return path_ + "/" + name; }
+    std::string operator/(const std::string& name) const { return file(name); }
 
 private:
     std::string path_;
