@@ -245,17 +245,27 @@ std::string ScriptedConnection::ReadBytes(std::size_t count)
     return data;
 }
 
-void ScriptedConnection::Send(std::string_view bytes)
+bool ScriptedConnection::Send(std::string_view bytes)
 {
     while (!bytes.empty()) {
-        const ssize_t n = ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+        // A peer that stops reading must not hold the server up.
+        pollfd p{fd_, POLLOUT, 0};
+        const int rc = ::poll(&p, 1, 50);
+        if (stopping_.load())
+            return false;
+        if (rc < 0 && errno != EINTR)
+            return false;
+        if (rc <= 0)
+            continue;
+        const ssize_t n = ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
         if (n <= 0) {
             if (n < 0 && (errno == EINTR || errno == EAGAIN))
                 continue;
-            return;
+            return false;
         }
         bytes.remove_prefix(static_cast<std::size_t>(n));
     }
+    return true;
 }
 
 bool ScriptedConnection::WaitForPeerClose()

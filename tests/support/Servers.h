@@ -87,7 +87,8 @@ public:
     std::string ReadRequest();
     // Reads `count` more bytes (a request body), or fewer if the peer closes.
     std::string ReadBytes(std::size_t count);
-    void Send(std::string_view bytes);
+    // Sends all bytes; false when the peer has gone or the server stops first.
+    bool Send(std::string_view bytes);
     // Blocks until the peer closes (true) or the server stops (false).
     bool WaitForPeerClose();
     // Sends a reset instead of an orderly close when the handler returns.
