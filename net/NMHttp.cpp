@@ -389,6 +389,7 @@ void TNMHTTP::ReadReplyHeader()
         }
     }
     append(status);
+    std::size_t headerSize = status.size();
     for (;;) {
         const std::string line = ReadLn();
         const std::string upper = UpperCase(line);
@@ -409,6 +410,11 @@ void TNMHTTP::ReadReplyHeader()
         append(line);
         if (line.empty() || line == "\n" || line == "\r\n")
             break;
+        headerSize += line.size();
+        if (headerSize > MaxHeaderSize) {
+            ClearLastErrorNo(); // the peeks leave "would block" behind
+            throw ESockError("Header too long");
+        }
     }
     if (file) {
         const bool flushed = std::fclose(file) == 0;

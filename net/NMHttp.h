@@ -30,6 +30,13 @@
 //    sends Content-Length and its data, both as the component always did.
 //  - A line of the reply header longer than 65,536 bytes fails the request
 //    with ESockError "Line too long".
+//  - A reply header is at most 256 KiB: once the status line and the header
+//    lines together pass MaxHeaderSize bytes, the request fails with
+//    ESockError "Header too long" and LastErrorNo 0 (the blank line that
+//    ends a header does not count). The connection is closed and the header
+//    capture keeps what was read, the line that passed the limit included.
+//    Without the limit a server that sends short header lines without end
+//    would fill the disk, as every line restarts the time-out.
 #pragma once
 #include "net/Psock.h"
 
@@ -78,6 +85,7 @@ public:
 class TNMHTTP : public TPowersock {
 public:
     static constexpr int MaxIterations = 20;
+    static constexpr std::size_t MaxHeaderSize = 256 * 1024;
 
     explicit TNMHTTP(TComponent* owner = nullptr);
     ~TNMHTTP() override;

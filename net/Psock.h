@@ -163,6 +163,9 @@ protected:
     void BeginDestroy();
     void InitWinsock();
     bool Canceled() const { return canceled_; }
+    // For failures of the protocol rather than of a socket call: they leave
+    // LastErrorNo 0.
+    void ClearLastErrorNo() { lastErrorNo_ = 0; }
     bool WaitOver() const { return waitOver_; }
     void SetWaitOver(bool value) { waitOver_ = value; }
     // The caller's part of a capture: where each received chunk goes.

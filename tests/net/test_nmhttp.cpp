@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <sstream>
 
 using testsupport::NginxServer;
@@ -363,6 +364,88 @@ TEST(NMHttp, FailuresCloseTheConnectionAndKeepFiles)
                   "Connection Failed");
         EXPECT_EQ(c.http.LastErrorNo(), 10035);
     }
+}
+
+namespace {
+
+const std::string filler = "X-Filler: " + std::string(20, 'a') + "\r\n";
+
+// A status line, a Content-Length of 4 and filler lines, `size` bytes in
+// all, without the blank line that ends a header.
+std::string headerOf(std::size_t size)
+{
+    std::string header = "HTTP/1.0 200 OK\r\nContent-Length: 4\r\n";
+    while (size - header.size() > 100)
+        header += filler;
+    header += "X-Last: " + std::string(size - header.size() - 10, 'z') + "\r\n";
+    return header;
+}
+
+} // namespace
+
+TEST(NMHttp, ReplyHeaderHasASizeLimit)
+{
+    TempDir dir;
+    // Up to 256 KiB a header is captured byte for byte; one byte more
+    // fails, the line that passed the limit still written.
+    for (const std::size_t size : {255 * 1024u, 256 * 1024u, 256 * 1024u + 1}) {
+        const std::string header = headerOf(size);
+        ASSERT_EQ(header.size(), size);
+        ScriptedServer server(ScriptedServer::Reply(header + "\r\nbody"));
+        Client c(dir);
+        if (size <= 256 * 1024) {
+            c.http.Get(server.url("/x"));
+            EXPECT_TRUE(ReadFile(dir.file("header")) == header + "\r\n") << size;
+            EXPECT_EQ(ReadFile(dir.file("body")), "body") << size;
+            EXPECT_EQ(c.http.BytesTotal, 4) << size;
+        } else {
+            EXPECT_EQ(messageOf<ESockError>([&] { c.http.Get(server.url("/x")); }), "Header too long") << size;
+            EXPECT_TRUE(ReadFile(dir.file("header")) == header) << size;
+            EXPECT_EQ(c.http.LastErrorNo(), 0);
+        }
+    }
+
+    // Short lines without end: the client gives up and closes long before
+    // the server would have sent its 64 MiB.
+    constexpr std::int64_t bound = 64 << 20;
+    std::atomic<std::int64_t> sent{0};
+    std::atomic<bool> peerClosed{false};
+    ScriptedServer endless([&](ScriptedConnection& c) {
+        c.ReadRequest();
+        c.Send("HTTP/1.0 200 OK\r\n");
+        std::string block;
+        for (int i = 0; i < 1024; ++i)
+            block += filler;
+        while (sent < bound) {
+            if (!c.Send(block)) {
+                peerClosed = true;
+                return;
+            }
+            sent += static_cast<std::int64_t>(block.size());
+        }
+        c.Send("\r\n");
+    });
+    Client c(dir);
+    c.http.TimeOut = 2000;
+    EXPECT_EQ(messageOf<ESockError>([&] { c.http.Get(endless.url("/x")); }), "Header too long");
+    EXPECT_EQ(c.http.LastErrorNo(), 0);
+    EXPECT_FALSE(c.http.Connected);
+    ASSERT_TRUE(endless.WaitForConnections(1));
+    EXPECT_TRUE(peerClosed);
+    EXPECT_LT(sent, bound / 2);
+    const std::string header = ReadFile(dir.file("header"));
+    EXPECT_GT(header.size(), 256 * 1024u);
+    EXPECT_LE(header.size(), 256 * 1024 + filler.size());
+    std::string expected = "HTTP/1.0 200 OK\r\n";
+    while (expected.size() < header.size())
+        expected += filler;
+    EXPECT_TRUE(header == expected);
+
+    // The same in a string.
+    TNMHTTP http;
+    EXPECT_EQ(messageOf<ESockError>([&] { http.Get(endless.url("/x")); }), "Header too long");
+    EXPECT_TRUE(http.Header == expected);
+    EXPECT_TRUE(endless.WaitForConnections(2));
 }
 
 TEST(NMHttp, PostSendsEncodedDataOrAFile)
