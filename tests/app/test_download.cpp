@@ -16,6 +16,7 @@
 #include <QTimer>
 
 #include <functional>
+#include <mutex>
 
 using testsupport::NginxServer;
 using testsupport::ScriptedConnection;
@@ -354,4 +355,46 @@ TEST_F(AppFixture, RefusedConnectionShowsNotConnected)
     EXPECT_FALSE(form1->CuteButton2->isVisible());
     EXPECT_FALSE(form1->Timer1->isActive());
     EXPECT_EQ(form1->Label1->Caption(), QStringLiteral("受信中"));
+}
+
+TEST_F(AppFixture, EndlessHeaderStopsAsNotConnected)
+{
+    // Short header lines without end, to every request; what each request
+    // asked for is noted before anything is sent back.
+    std::mutex lock;
+    std::vector<std::string> requests;
+    ScriptedServer server([&](ScriptedConnection& c) {
+        const std::string request = c.ReadRequest();
+        {
+            std::lock_guard<std::mutex> guard(lock);
+            requests.push_back(request.substr(0, request.find(' ')));
+        }
+        std::string block = "HTTP/1.0 200 OK\r\n";
+        for (int i = 0; i < 1024; ++i)
+            block += "X-Filler: " + std::string(20, 'a') + "\r\n";
+        while (c.Send(block))
+            block.erase(0, block.find("X-Filler"));
+    });
+    WriteSettings(settings(server.url("/e.zip"), "", 0));
+    Start();
+    form1->CuteButton1->Click();
+    EXPECT_EQ(Kinds(), (std::vector<std::string>{"beep", "message"}));
+    ASSERT_EQ(shown.size(), 2u);
+    EXPECT_EQ(shown[1].text, QStringLiteral("インターネットに接続されていません"));
+    EXPECT_EQ(form1->Label1->Caption(), QStringLiteral("受信中"));
+    EXPECT_FALSE(form1->CuteButton2->isVisible());
+    EXPECT_TRUE(form1->CuteButton1->isVisible());
+    EXPECT_EQ(form1->CuteButton1->Caption(), QStringLiteral("DownLoad"));
+    EXPECT_FALSE(form1->Timer1->isActive());
+    EXPECT_FALSE(form1->DL_OK);
+    EXPECT_FALSE(Application().Terminated());
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        EXPECT_EQ(requests, std::vector<std::string>{"HEAD"});
+    }
+    // The header capture stays as far as it went.
+    const auto size = FileSizeOf(Dir() + "DL.dat");
+    EXPECT_GT(size, 256 * 1024);
+    EXPECT_LE(size, 256 * 1024 + 32);
+    EXPECT_TRUE(server.WaitForConnections(1)); // the program closed the connection
 }
