@@ -459,7 +459,7 @@ int Walk(std::FILE* f, const std::function<bool(const Header&, const FileInfo&)>
 
 } // namespace
 
-void ExtractArj(const std::string& path, Extraction& job)
+void ReadArj(const std::string& path, MemberSink& job)
 {
     FilePtr f(std::fopen(path.c_str(), "rb"));
     if (!f) {
@@ -467,6 +467,8 @@ void ExtractArj(const std::string& path, Extraction& job)
         return;
     }
     int rc = Walk(f.get(), [&](const Header& h, const FileInfo& fi) {
+        if (!job.AtHeader(static_cast<uint64_t>(h.dataOffset)))
+            return false;
         if (fi.type == 4 || fi.type == 5 || fi.type == 2)
             return true; // volume and chapter labels, comments
         Member m;
@@ -510,25 +512,11 @@ void ExtractArj(const std::string& path, Extraction& job)
     job.EndWalk(rc, path, "an ARJ archive");
 }
 
-bool ArjRecognises(const std::string& path, int depth)
+bool ArjRecognises(const std::string& path)
 {
     FilePtr f(std::fopen(path.c_str(), "rb"));
-    if (!f)
-        return false;
-    if (depth <= 0) {
-        Header main;
-        return FindMainHeader(f.get(), main);
-    }
-    bool ok = true;
-    int rc = Walk(f.get(), [&](const Header& h, const FileInfo& fi) {
-        if (depth >= 2 && fi.type != 3 && fi.type != 4 && fi.type != 5 && fi.type != 2 && !(fi.flags & 1)) {
-            Sink sink = [](const uint8_t*, size_t) { return true; };
-            if (fi.method > 4 || DecodeMember(f.get(), h, fi, sink) != 0)
-                ok = false;
-        }
-        return ok;
-    });
-    return ok && rc == 0;
+    Header main;
+    return f && FindMainHeader(f.get(), main);
 }
 
 } // namespace arc

@@ -13,14 +13,14 @@
 // read as CP932 when they are not UTF-8. Every member's data is checked
 // against its CRC-32.
 #pragma once
-#include "core/Extraction.h"
+#include "core/MemberSink.h"
 
 #include <string>
 
 namespace arc {
 
-void ExtractArj(const std::string& path, Extraction& job);
-// depth as for LibarchiveRecognises.
-bool ArjRecognises(const std::string& path, int depth);
+void ReadArj(const std::string& path, MemberSink& sink);
+// The first header is found (at the start or behind a program stub).
+bool ArjRecognises(const std::string& path);
 
 } // namespace arc

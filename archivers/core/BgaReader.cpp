@@ -263,7 +263,7 @@ std::string MemberName(const Header& h) { return BackslashesToSlashes(DecodeName
 
 } // namespace
 
-void ExtractBga(const std::string& path, Extraction& job)
+void ReadBga(const std::string& path, MemberSink& job)
 {
     FilePtr f(std::fopen(path.c_str(), "rb"));
     if (!f) {
@@ -271,6 +271,8 @@ void ExtractBga(const std::string& path, Extraction& job)
         return;
     }
     int rc = Walk(f.get(), [&](const Header& h) {
+        if (!job.AtHeader(static_cast<uint64_t>(h.dataOffset)))
+            return false;
         Member m;
         m.name = MemberName(h);
         m.type = (h.attributes & 0x10) ? Member::Folder : Member::File;
@@ -295,25 +297,11 @@ void ExtractBga(const std::string& path, Extraction& job)
     job.EndWalk(rc, path, "a BGA archive");
 }
 
-bool BgaRecognises(const std::string& path, int depth)
+bool BgaRecognises(const std::string& path)
 {
     FilePtr f(std::fopen(path.c_str(), "rb"));
-    if (!f)
-        return false;
-    if (depth <= 0) {
-        int64_t offset;
-        return FindFirstHeader(f.get(), offset);
-    }
-    bool ok = true;
-    int rc = Walk(f.get(), [&](const Header& h) {
-        if (depth >= 2 && !(h.attributes & 0x10)) {
-            Sink sink = [](const uint8_t*, size_t) { return true; };
-            if (DecodeData(f.get(), h, MemberName(h), sink) != 0)
-                ok = false;
-        }
-        return ok;
-    });
-    return ok && rc == 0;
+    int64_t offset;
+    return f && FindFirstHeader(f.get(), offset);
 }
 
 } // namespace arc

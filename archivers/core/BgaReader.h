@@ -14,13 +14,14 @@
 // method's stream is taken as stored as well. A self-extracting file is
 // searched for its first header in its first 4 MiB.
 #pragma once
-#include "core/Extraction.h"
+#include "core/MemberSink.h"
 
 #include <string>
 
 namespace arc {
 
-void ExtractBga(const std::string& path, Extraction& job);
-bool BgaRecognises(const std::string& path, int depth);
+void ReadBga(const std::string& path, MemberSink& sink);
+// The first header is found (at the start or behind a program stub).
+bool BgaRecognises(const std::string& path);
 
 } // namespace arc

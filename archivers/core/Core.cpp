@@ -1,11 +1,10 @@
 #include "core/Core.h"
 
-#include "core/ArjReader.h"
-#include "core/BgaReader.h"
+#include "core/CheckSink.h"
 #include "core/Extraction.h"
 #include "core/LibarchiveReader.h"
-#include "core/LhasaReader.h"
 #include "core/Progress.h"
+#include "core/Readers.h"
 
 #include <algorithm>
 #include <cstring>
@@ -34,20 +33,6 @@ void CopyLog(const std::string& log, char* output, int outputSize)
     output[n] = 0;
 }
 
-bool Recognises(Kind kind, const std::string& path, int depth)
-{
-    switch (kind) {
-    case Kind::Arj:
-        return ArjRecognises(path, depth);
-    case Kind::Bga:
-        return BgaRecognises(path, depth);
-    case Kind::Lha:
-        return LibarchiveRecognises(kind, path, depth) || LhasaRecognises(path, depth);
-    default:
-        return LibarchiveRecognises(kind, path, depth);
-    }
-}
-
 bool IsRegularFile(const std::string& path)
 {
     struct stat st {};
@@ -73,24 +58,7 @@ int RunCommand(Kind kind, ARC_HWND /*owner*/, const char* commandLine, char* out
         if (!IsRegularFile(cmd.archive)) {
             job.Fail(ARCERR_OPEN, "cannot open " + cmd.archive);
         } else if (job.Open()) {
-            switch (kind) {
-            case Kind::Arj:
-                ExtractArj(cmd.archive, job);
-                break;
-            case Kind::Bga:
-                ExtractBga(cmd.archive, job);
-                break;
-            case Kind::Lha:
-                if (LhasaNeeded(cmd.archive)
-                    || (!LibarchiveRecognises(kind, cmd.archive, 1) && LhasaRecognises(cmd.archive, 0)))
-                    ExtractWithLhasa(cmd.archive, job);
-                else
-                    ExtractWithLibarchive(kind, cmd.archive, job);
-                break;
-            default:
-                ExtractWithLibarchive(kind, cmd.archive, job);
-                break;
-            }
+            ReadArchive(kind, cmd.archive, job);
         }
         int result = job.Finish();
         CopyLog(job.LogText(), output, outputSize);
@@ -106,7 +74,7 @@ int RunCommand(Kind kind, ARC_HWND /*owner*/, const char* commandLine, char* out
 HARC OpenArchive(Kind kind, ARC_HWND, const char* path, int)
 {
     try {
-        if (!path || !IsRegularFile(path) || !Recognises(kind, path, 0))
+        if (!path || !IsRegularFile(path) || !Recognises(kind, path))
             return 0;
         auto* h = new Handle{kind, path};
         std::lock_guard<std::mutex> lock(g_handlesLock);
@@ -134,8 +102,12 @@ int CheckArchive(Kind kind, const char* path, int mode)
     try {
         if (!path || !IsRegularFile(path))
             return 0;
-        int depth = (mode & 3) >= 2 ? 2 : (mode & 3);
-        return Recognises(kind, path, depth) ? 1 : 0;
+        int depth = mode & 3;
+        if (depth == 0)
+            return Recognises(kind, path) ? 1 : 0;
+        CheckSink check(depth >= 2);
+        ReadArchive(kind, path, check);
+        return check.Valid() ? 1 : 0;
     } catch (...) {
         return 0;
     }

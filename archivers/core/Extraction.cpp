@@ -106,43 +106,6 @@ bool SafeLinkTarget(const std::string& relPath, const std::string& target)
     return true;
 }
 
-uint16_t DosDate(int64_t t)
-{
-    if (t < 0)
-        return 0;
-    time_t tt = static_cast<time_t>(t);
-    struct tm tm {};
-    if (!localtime_r(&tt, &tm) || tm.tm_year < 80)
-        return 0;
-    return static_cast<uint16_t>(((tm.tm_year - 80) << 9) | ((tm.tm_mon + 1) << 5) | tm.tm_mday);
-}
-
-uint16_t DosTime(int64_t t)
-{
-    if (t < 0)
-        return 0;
-    time_t tt = static_cast<time_t>(t);
-    struct tm tm {};
-    if (!localtime_r(&tt, &tm))
-        return 0;
-    return static_cast<uint16_t>((tm.tm_hour << 11) | (tm.tm_min << 5) | (tm.tm_sec / 2));
-}
-
-int64_t FromDosDateTime(uint16_t date, uint16_t time)
-{
-    struct tm tm {};
-    tm.tm_year = ((date >> 9) & 0x7F) + 80;
-    tm.tm_mon = ((date >> 5) & 0x0F) - 1;
-    tm.tm_mday = date & 0x1F;
-    tm.tm_hour = (time >> 11) & 0x1F;
-    tm.tm_min = (time >> 5) & 0x3F;
-    tm.tm_sec = (time & 0x1F) * 2;
-    tm.tm_isdst = -1;
-    if (tm.tm_mon < 0 || tm.tm_mday == 0)
-        return -1;
-    return static_cast<int64_t>(mktime(&tm));
-}
-
 Extraction::Extraction(Kind kind, const Command& command)
     : kind_(kind), destination_(command.destination), names_(command.names),
       settings_(SettingsFor(command, kind))
@@ -152,7 +115,7 @@ Extraction::Extraction(Kind kind, const Command& command)
 Extraction::~Extraction()
 {
     if (inMember_)
-        EndMember(false);
+        CloseMember(false);
     if (destFd_ >= 0)
         close(destFd_);
 }
@@ -198,25 +161,6 @@ bool Extraction::Selected(const std::string& path) const
 }
 
 void Extraction::Note(const std::string& line) { log_ += line + "\n"; }
-
-bool Extraction::EndDecodedMember(int r, const std::string& name, const char* badData)
-{
-    if (r != 0) {
-        const char* why = r == ARCERR_CRC ? badData : r == ARCERR_WRITE ? "not written" : "damaged data";
-        EndMember(false, r == ARCERR_WRITE && Stopped() ? 0 : r, "error: " + name + ": " + why);
-        return r == ARCERR_CRC && !Stopped();
-    }
-    EndMember(true);
-    return !Stopped();
-}
-
-void Extraction::EndWalk(int rc, const std::string& path, const char* kind)
-{
-    if (rc == ARCERR_NOT_ARCHIVE)
-        Fail(rc, path + ": not " + kind);
-    else if (rc != 0)
-        Fail(rc, path + ": damaged archive");
-}
 
 void Extraction::Fail(int error, const std::string& message)
 {
@@ -364,30 +308,29 @@ Step Extraction::BeginMember(const Member& member)
         return Step::Write;
     }
 
-    int flags = O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC;
-    // A file with other hard links is replaced, never truncated: one of
-    // them may lie outside the destination.
-    struct stat existing {};
-    if (fstatat(parent, leaf_.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(existing.st_mode)
-        && existing.st_nlink > 1)
-        unlinkat(parent, leaf_.c_str(), 0);
-    int fd = openat(parent, leaf_.c_str(), flags, 0600);
-    if (fd < 0 && (errno == ELOOP || errno == EACCES || errno == EPERM || errno == ETXTBSY)) {
-        // An old link or a read-only file: replace it rather than follow it.
-        unlinkat(parent, leaf_.c_str(), 0);
-        fd = openat(parent, leaf_.c_str(), flags | O_EXCL, 0600);
+    // The file is written under a temporary name beside its final place.
+    static unsigned counter = 0;
+    int fd = -1;
+    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+        temp_ = ".arc" + std::to_string(getpid()) + "-" + std::to_string(++counter) + ".part";
+        fd = openat(parent, temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (fd < 0 && errno != EEXIST)
+            break;
     }
     if (fd < 0) {
         std::string why = std::strerror(errno);
+        temp_.clear();
         leaf_.clear();
         EndMember(false, ARCERR_WRITE, "cannot create " + rel + ": " + why);
         return Step::Skip;
     }
     fileFd_ = fd;
+    written_ = 0;
+    pendingHole_ = false;
     return Step::Write;
 }
 
-bool Extraction::Write(const void* data, size_t size)
+bool Extraction::OnWrite(const void* data, size_t size)
 {
     if (fileFd_ < 0)
         return !stopped_;
@@ -404,11 +347,45 @@ bool Extraction::Write(const void* data, size_t size)
         }
         p += n;
         size -= static_cast<size_t>(n);
+        written_ += static_cast<uint64_t>(n);
         info_.WriteSize += static_cast<uint64_t>(n);
     }
+    pendingHole_ = false;
     sentInProcess_ = true;
     SendState(ARCEXTRACT_INPROCESS);
     return !stopped_;
+}
+
+bool Extraction::OnHole(uint64_t size)
+{
+    if (fileFd_ < 0 || size == 0)
+        return !stopped_;
+    if (size > static_cast<uint64_t>(INT64_MAX) - written_
+        || lseek(fileFd_, static_cast<off_t>(size), SEEK_CUR) < 0) {
+        if (result_ == 0)
+            result_ = ARCERR_WRITE;
+        Note("cannot write " + std::string(info_.DestFileName) + ": " + std::strerror(errno));
+        return false;
+    }
+    written_ += size;
+    info_.WriteSize += size;
+    pendingHole_ = true;
+    return !stopped_;
+}
+
+void Extraction::CloseMember(bool keepTemp)
+{
+    if (fileFd_ >= 0)
+        close(fileFd_);
+    fileFd_ = -1;
+    if (!keepTemp && !temp_.empty() && parentFd_ >= 0)
+        unlinkat(parentFd_, temp_.c_str(), 0);
+    temp_.clear();
+    if (parentFd_ >= 0)
+        close(parentFd_);
+    parentFd_ = -1;
+    leaf_.clear();
+    inMember_ = false;
 }
 
 void Extraction::EndMember(bool ok, int error, const std::string& why)
@@ -416,6 +393,8 @@ void Extraction::EndMember(bool ok, int error, const std::string& why)
     if (!why.empty())
         Note(why);
     if (ok && fileFd_ >= 0) {
+        // A hole at the end has no data after it to fix the length.
+        bool done = !pendingHole_ || ftruncate(fileFd_, static_cast<off_t>(written_)) == 0;
         uint32_t mode = current_.mode ? (current_.mode & 0755) : 0644;
         if (!current_.mode && (current_.attributes & 1))
             mode = 0444;
@@ -428,26 +407,38 @@ void Extraction::EndMember(bool ok, int error, const std::string& why)
             futimens(fileFd_, times);
         }
         fchmod(fileFd_, mode | 0400);
+        if (done && close(fileFd_) != 0)
+            done = false;
+        fileFd_ = -1;
+        if (done && renameat(parentFd_, temp_.c_str(), parentFd_, leaf_.c_str()) != 0)
+            done = false;
+        if (!done) {
+            Note("cannot write " + std::string(info_.DestFileName) + ": " + std::strerror(errno));
+            ok = false;
+            error = ARCERR_WRITE;
+        } else {
+            temp_.clear();
+        }
     }
-    if (fileFd_ >= 0)
-        close(fileFd_);
-    fileFd_ = -1;
+    CloseMember(false);
     if (!ok) {
         if (error != 0 && result_ == 0)
             result_ = error;
-        if (parentFd_ >= 0 && !leaf_.empty() && current_.type == Member::File)
-            unlinkat(parentFd_, leaf_.c_str(), 0);
         Note("failed: " + current_.name);
     } else {
         if (!sentInProcess_)
             SendState(ARCEXTRACT_INPROCESS);
         Note(current_.name);
     }
-    if (parentFd_ >= 0)
-        close(parentFd_);
-    parentFd_ = -1;
-    leaf_.clear();
-    inMember_ = false;
+    if (!stopped_)
+        SendState(ARCEXTRACT_END);
+}
+
+void Extraction::AbandonMember(const std::string& why)
+{
+    if (!why.empty())
+        Note(why);
+    CloseMember(false);
     if (!stopped_)
         SendState(ARCEXTRACT_END);
 }

@@ -1,9 +1,6 @@
 // One extraction: member selection, safe writing into the destination
 // folder, progress messages, the log text and the result code.
 //
-// Readers (libarchive, ARJ, BGA) hand every member to BeginMember, its data
-// to Write and finish it with EndMember.
-//
 // Safety: every file, folder and link is created relative to the opened
 // destination folder, walking the path one folder at a time without
 // following symbolic links (openat with O_NOFOLLOW), so nothing is written
@@ -15,42 +12,32 @@
 // descend: a ".." after a name is refused, because it could climb out
 // through another link, whatever order the links come in. A hard link's
 // target is reached without following links as well. An existing link in
-// the way of a member is refused; an existing file is replaced (one with
-// other hard links is unlinked first, never truncated).
+// the way of a member's folders is refused.
+//
+// A file is written under a temporary name in its folder and renamed over
+// the member's name only when it is complete, so an existing file is
+// replaced, never truncated or written through (it may be a link, or have
+// other hard links outside the destination), and stays as it was when the
+// member fails.
 //
 // archive_write_disk is not used for libarchive's members: it cannot be
 // given the destination as an open folder without changing the process's
 // current directory, which a library inside the program must not do, and
 // its checks would not cover the ARJ and BGA readers. This writer gives
 // every reader the same checks.
-// A member that fails half-way (damaged data, bad check value, abort) is
-// removed, so no truncated file is left looking complete; members finished
-// before the failure stay.
+// A member that fails half-way (damaged data, bad check value, abort)
+// leaves nothing behind, so no truncated file is left looking complete;
+// members finished before the failure stay. Sparse files keep their holes.
 #pragma once
 #include "ArchiverApi.h"
 #include "core/CommandLine.h"
+#include "core/MemberSink.h"
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
 namespace arc {
-
-struct Member {
-    enum Type { File, Folder, Symlink, Hardlink };
-    std::string name; // UTF-8, folders separated by "/"
-    Type type = File;
-    std::string link; // symlink target, or the member name a hard link refers to
-    uint64_t size = 0;
-    uint64_t compressedSize = 0;
-    uint32_t crc = 0;
-    uint32_t attributes = 0; // DOS attributes
-    int64_t mtime = -1;      // seconds since 1970, -1 unknown
-    uint32_t mode = 0;       // Unix permission bits, 0 unknown
-    std::string method;
-};
-
-enum class Step { Write, Skip, Stop };
 
 // Normalises a stored name to a relative path below the destination
 // ("a//./b" -> "a/b"). False for absolute names and ".." components.
@@ -59,45 +46,34 @@ bool SafeRelativePath(const std::string& name, std::string& out);
 // (leading ".." components only).
 bool SafeLinkTarget(const std::string& relPath, const std::string& target);
 
-uint16_t DosDate(int64_t time);
-uint16_t DosTime(int64_t time);
-int64_t FromDosDateTime(uint16_t date, uint16_t time);
-
-class Extraction {
+class Extraction : public MemberSink {
 public:
     Extraction(Kind kind, const Command& command);
-    ~Extraction();
-    Extraction(const Extraction&) = delete;
-    Extraction& operator=(const Extraction&) = delete;
+    ~Extraction() override;
 
     // Opens (creating when missing) the destination folder.
     bool Open();
-    Step BeginMember(const Member& member);
-    // False: stop reading (write error or abort); EndMember(false) follows.
-    bool Write(const void* data, size_t size);
-    // ok false: the member's output is removed and error (if nonzero) kept.
-    void EndMember(bool ok, int error = 0, const std::string& why = {});
-    // An archive-level failure; the first error decides the result.
-    void Fail(int error, const std::string& message);
-    // Ends a member whose data a reader of our own decoded with result r
-    // (0, ARCERR_CRC, ARCERR_WRITE or a damage code); badData names a
-    // check-value failure in the log. Returns whether reading goes on: after
-    // a bad check value the next member is still read.
-    bool EndDecodedMember(int r, const std::string& name, const char* badData);
-    // Ends the walk of an archive with the walk's result; kind names the
-    // format in the log ("an ARJ archive").
-    void EndWalk(int rc, const std::string& path, const char* kind);
-    void Note(const std::string& line);
+    Step BeginMember(const Member& member) override;
+    void EndMember(bool ok, int error = 0, const std::string& why = {}) override;
+    void AbandonMember(const std::string& why) override;
+    void Fail(int error, const std::string& message) override;
+    void Note(const std::string& line) override;
 
-    bool Stopped() const { return stopped_; }
     int Finish();
     const std::string& LogText() const { return log_; }
+
+protected:
+    bool OnWrite(const void* data, size_t size) override;
+    bool OnHole(uint64_t size) override;
+    bool OnStopped() const override { return stopped_; }
 
 private:
     bool Selected(const std::string& path) const;
     // Opens the folder of the first `count` parts below the destination,
     // never following a link; missing folders are made when create holds.
     int OpenParent(const std::vector<std::string>& parts, size_t count, int& error, bool create = true);
+    // Closes the member's files; the temporary file is removed unless kept.
+    void CloseMember(bool keepTemp);
     void SendState(unsigned state);
 
     Kind kind_;
@@ -108,6 +84,9 @@ private:
     int fileFd_ = -1;
     int parentFd_ = -1;
     std::string leaf_;
+    std::string temp_;      // the temporary name of the file being written
+    uint64_t written_ = 0;  // its length so far, holes included
+    bool pendingHole_ = false;
     Member current_;
     bool inMember_ = false;
     bool matchedAny_ = false;

@@ -1,6 +1,7 @@
 #include "core/LhasaReader.h"
 
 #include "ArchiverApi.h"
+#include "core/LhaTail.h"
 #include "core/NameCodec.h"
 
 #include <cstdio>
@@ -38,20 +39,13 @@ public:
     Reader(const Reader&) = delete;
     Reader& operator=(const Reader&) = delete;
     LHAReader* get() const { return reader_; }
+    std::FILE* file() const { return file_; }
 
 private:
     std::FILE* file_ = nullptr;
     LHAInputStream* stream_ = nullptr;
     LHAReader* reader_ = nullptr;
 };
-
-bool LibarchiveMethod(const char* method)
-{
-    for (const char* m : {"-lh0-", "-lh5-", "-lh6-", "-lh7-", "-lhd-", "-lz4-"})
-        if (std::strncmp(method, m, 5) == 0)
-            return true;
-    return false;
-}
 
 uint16_t Crc16(uint16_t crc, const uint8_t* data, size_t size)
 {
@@ -104,40 +98,9 @@ int ReadData(LHAReader* r, const LHAFileHeader* h, const std::function<bool(cons
     return crc == h->crc ? 0 : ARCERR_CRC;
 }
 
-// liblhasa stops silently at a damaged or truncated header. A plain
-// archive (no self-extracting stub, whose length is unknown) must end where
-// its last member ends, or continue there with the end mark (a 0 byte).
-bool EndsCleanly(const std::string& path, uint64_t end)
-{
-    std::FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f)
-        return false;
-    char magic[2] = {0, 0};
-    bool ok = true;
-    if (std::fread(magic, 1, 2, f) == 2 && !(magic[0] == 'M' && magic[1] == 'Z')) {
-        int c = EOF;
-        if (fseeko(f, static_cast<off_t>(end), SEEK_SET) == 0)
-            c = std::fgetc(f);
-        ok = c == 0 || (c == EOF && std::feof(f));
-    }
-    std::fclose(f);
-    return ok;
-}
-
 } // namespace
 
-bool LhasaNeeded(const std::string& path)
-{
-    Reader reader(path);
-    if (!reader.get())
-        return false;
-    while (LHAFileHeader* h = lha_reader_next_file(reader.get()))
-        if (!LibarchiveMethod(h->compress_method))
-            return true;
-    return false;
-}
-
-void ExtractWithLhasa(const std::string& path, Extraction& job)
+void ReadWithLhasa(const std::string& path, MemberSink& job)
 {
     Reader reader(path);
     if (!reader.get()) {
@@ -151,7 +114,11 @@ void ExtractWithLhasa(const std::string& path, Extraction& job)
         if (!h)
             break;
         any = true;
-        end += h->raw_data_len + h->compressed_length;
+        // liblhasa has read the header and nothing more.
+        uint64_t data = static_cast<uint64_t>(ftello(reader.file()));
+        if (!job.AtHeader(data))
+            break;
+        end = data + h->compressed_length;
         Member m;
         std::string raw = std::string(h->path ? h->path : "") + (h->filename ? h->filename : "");
         m.name = BackslashesToSlashes(DecodeName(RestoreCp932(raw), true));
@@ -188,11 +155,11 @@ void ExtractWithLhasa(const std::string& path, Extraction& job)
     }
     if (!any)
         job.Fail(ARCERR_NOT_ARCHIVE, path + ": not an LHA archive");
-    else if (!job.Stopped() && !EndsCleanly(path, end))
+    else if (!job.Stopped() && !LhaEndsAt(path, end))
         job.Fail(ARCERR_DAMAGED, path + ": damaged or truncated archive");
 }
 
-bool LhasaRecognises(const std::string& path, int depth)
+bool LhasaRecognises(const std::string& path)
 {
     // Only a file that starts with an LHA header or a program stub: an LHA
     // archive stored inside another archive does not make that one LHA.
@@ -209,18 +176,7 @@ bool LhasaRecognises(const std::string& path, int depth)
             return false;
     }
     Reader reader(path);
-    if (!reader.get())
-        return false;
-    bool any = false;
-    while (LHAFileHeader* h = lha_reader_next_file(reader.get())) {
-        any = true;
-        if (depth <= 0)
-            return true;
-        if (depth >= 2 && !IsFolder(h) && !h->symlink_target
-            && ReadData(reader.get(), h, [](const uint8_t*, size_t) { return true; }) != 0)
-            return false;
-    }
-    return any;
+    return reader.get() && lha_reader_next_file(reader.get()) != nullptr;
 }
 
 } // namespace arc

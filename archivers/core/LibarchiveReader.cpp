@@ -1,6 +1,7 @@
 #include "core/LibarchiveReader.h"
 
 #include "ArchiverApi.h"
+#include "core/LhaTail.h"
 #include "core/NameCodec.h"
 
 #include <archive.h>
@@ -128,11 +129,11 @@ bool IsWindowsNamed(Kind kind) { return kind == Kind::Lha || kind == Kind::Zip |
 
 // Reads every member of an opened archive into the job. False when the
 // format was not recognised at all.
-bool ReadAll(Kind kind, archive* a, const std::string& archivePath, Extraction& job)
+bool ReadAll(Kind kind, archive* a, const std::string& archivePath, MemberSink& job)
 {
     archive_entry* entry = nullptr;
     bool first = true;
-    std::vector<char> buffer(65536);
+    uint64_t lastHeader = 0;
     while (!job.Stopped()) {
         int r = archive_read_next_header(a, &entry);
         if (r == ARCHIVE_EOF)
@@ -140,6 +141,12 @@ bool ReadAll(Kind kind, archive* a, const std::string& archivePath, Extraction& 
         if (r == ARCHIVE_FATAL) {
             if (first && archive_format(a) == 0)
                 return false;
+            // LHA archives may be followed by data that is not LHA.
+            if (!first && kind == Kind::Lha) {
+                int64_t end = LhaMemberEnd(archivePath, lastHeader);
+                if (end >= 0 && LhaEndsAt(archivePath, static_cast<uint64_t>(end)))
+                    break;
+            }
             job.Fail(Classify(archive_error_string(a)), ErrorText(a));
             break;
         }
@@ -147,6 +154,11 @@ bool ReadAll(Kind kind, archive* a, const std::string& archivePath, Extraction& 
             && archive_filter_count(a) <= 1)
             return false;
         first = false;
+        // A reader that returns to a header it has read before makes no
+        // progress through the file and would go on for ever.
+        lastHeader = static_cast<uint64_t>(archive_read_header_position(a));
+        if (!job.AtHeader(lastHeader))
+            break;
         if (r == ARCHIVE_FAILED) {
             job.Fail(Classify(archive_error_string(a)), ErrorText(a));
             continue;
@@ -207,23 +219,44 @@ bool ReadAll(Kind kind, archive* a, const std::string& archivePath, Extraction& 
             continue;
         }
         bool ok = true, fatal = false;
+        int64_t next = 0; // where the data handed over so far ends
         for (;;) {
-            la_ssize_t n = archive_read_data(a, buffer.data(), buffer.size());
-            if (n == 0)
+            const void* block = nullptr;
+            size_t size = 0;
+            la_int64_t offset = 0;
+            int rd = archive_read_data_block(a, &block, &size, &offset);
+            if (rd == ARCHIVE_EOF)
                 break;
-            if (n < 0) {
-                if (n == ARCHIVE_WARN)
-                    continue;
+            // A warning may be a refusal: libarchive's LHA reader warns of a
+            // method it does not decode and hands over nothing.
+            if (rd == ARCHIVE_WARN && Classify(archive_error_string(a)) == ARCERR_DAMAGED)
+                job.Note("warning: " + m.name + ": " + ErrorText(a));
+            else if (rd != ARCHIVE_OK) {
                 job.EndMember(false, Classify(archive_error_string(a)), "error: " + m.name + ": " + ErrorText(a));
                 ok = false;
-                fatal = n == ARCHIVE_FATAL;
+                fatal = rd == ARCHIVE_FATAL;
                 break;
             }
-            if (!job.Write(buffer.data(), static_cast<size_t>(n))) {
+            // Blocks come in order; a gap between them is a hole of a sparse
+            // file, an overlap would be damage.
+            if (offset < next) {
+                job.EndMember(false, ARCERR_DAMAGED, "error: " + m.name + ": data blocks out of order");
+                ok = false;
+                break;
+            }
+            bool written = job.Hole(static_cast<uint64_t>(offset - next)) && (size == 0 || job.Write(block, size));
+            if (!written) {
                 job.EndMember(false);
                 ok = false;
                 break;
             }
+            next = offset + static_cast<int64_t>(size);
+        }
+        // A sparse file may end in a hole (tar knows its real size).
+        if (ok && kind == Kind::Tar && archive_entry_size_is_set(entry) && next < archive_entry_size(entry)
+            && !job.Hole(static_cast<uint64_t>(archive_entry_size(entry) - next))) {
+            job.EndMember(false);
+            ok = false;
         }
         if (!ok) {
             if (fatal || job.Stopped())
@@ -239,7 +272,7 @@ bool OpenFile(archive* a, const std::string& path) { return archive_read_open_fi
 
 } // namespace
 
-void ExtractWithLibarchive(Kind kind, const std::string& path, Extraction& job)
+void ReadWithLibarchive(Kind kind, const std::string& path, MemberSink& job)
 {
     Utf8Locale locale;
     ArchivePtr a = MakeReader(kind, ZipMode::Seekable, true);
@@ -266,7 +299,7 @@ void ExtractWithLibarchive(Kind kind, const std::string& path, Extraction& job)
 
 namespace {
 
-bool Recognises(Kind kind, ZipMode zipMode, const std::string& path, int depth)
+bool Recognises(Kind kind, ZipMode zipMode, const std::string& path)
 {
     ArchivePtr a = MakeReader(kind, zipMode, false);
     if (!OpenFile(a.get(), path))
@@ -275,41 +308,21 @@ bool Recognises(Kind kind, ZipMode zipMode, const std::string& path, int depth)
     int r = archive_read_next_header(a.get(), &entry);
     if (r == ARCHIVE_EOF)
         return archive_format(a.get()) != 0;
-    if (r != ARCHIVE_OK && r != ARCHIVE_WARN)
-        return false;
-    if (depth <= 0)
-        return true;
-    std::vector<char> buffer(65536);
-    for (;;) {
-        if (depth >= 2) {
-            for (;;) {
-                la_ssize_t n = archive_read_data(a.get(), buffer.data(), buffer.size());
-                if (n == 0)
-                    break;
-                if (n < 0 && n != ARCHIVE_WARN)
-                    return false;
-            }
-        }
-        r = archive_read_next_header(a.get(), &entry);
-        if (r == ARCHIVE_EOF)
-            return true;
-        if (r != ARCHIVE_OK && r != ARCHIVE_WARN)
-            return false;
-    }
+    return r == ARCHIVE_OK || r == ARCHIVE_WARN;
 }
 
 } // namespace
 
-bool LibarchiveRecognises(Kind kind, const std::string& path, int depth)
+bool LibarchiveRecognises(Kind kind, const std::string& path)
 {
     Utf8Locale locale;
     if (kind == Kind::Tar) {
         int type = TarArchiveType(path);
         return type >= 1 && type <= 7;
     }
-    if (Recognises(kind, ZipMode::Seekable, path, depth))
+    if (Recognises(kind, ZipMode::Seekable, path))
         return true;
-    return kind == Kind::Zip && Recognises(kind, ZipMode::Streamable, path, depth);
+    return kind == Kind::Zip && Recognises(kind, ZipMode::Streamable, path);
 }
 
 int TarArchiveType(const std::string& path)

@@ -12,21 +12,26 @@
 // the damage is extracted. libarchive finds LHA, CAB and RAR archives
 // behind a stub by itself.
 //
+// Sparse files come with their holes (MemberSink::Hole). Every header's
+// position goes to MemberSink::AtHeader, which ends a reader that comes back
+// to a header it has read (libarchive 3.6's RAR 5 reader does that with a
+// folder entry that declares data).
+//
 // A plain compressed file (.gz, .bz2, .Z) that holds no tar archive is
 // written as one file named after the archive without its compression
 // extension (".tgz"/".taz" become ".tar").
 #pragma once
 #include "core/CommandLine.h"
-#include "core/Extraction.h"
+#include "core/MemberSink.h"
 
 #include <string>
 
 namespace arc {
 
-void ExtractWithLibarchive(Kind kind, const std::string& archive, Extraction& job);
+void ReadWithLibarchive(Kind kind, const std::string& archive, MemberSink& sink);
 
-// 0 rapid (first header), 1 every header, 2 every header and all data.
-bool LibarchiveRecognises(Kind kind, const std::string& path, int depth);
+// The first header reads as an archive of the kind.
+bool LibarchiveRecognises(Kind kind, const std::string& path);
 
 // tar32's archive type: 1 tar; 2 tar+gzip; 3 gzip; 4 tar+compress;
 // 5 compress; 6 bzip2; 7 tar+bzip2; 0 anything else; -1 cannot be read.
