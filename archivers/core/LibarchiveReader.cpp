@@ -253,10 +253,26 @@ bool ReadAll(Kind kind, archive* a, const std::string& archivePath, MemberSink& 
             next = offset + static_cast<int64_t>(size);
         }
         // A sparse file may end in a hole (tar knows its real size).
-        if (ok && kind == Kind::Tar && archive_entry_size_is_set(entry) && next < archive_entry_size(entry)
-            && !job.Hole(static_cast<uint64_t>(archive_entry_size(entry) - next))) {
-            job.EndMember(false);
-            ok = false;
+        if (ok && kind == Kind::Tar && archive_entry_size_is_set(entry) && next < archive_entry_size(entry)) {
+            if (job.Hole(static_cast<uint64_t>(archive_entry_size(entry) - next))) {
+                next = archive_entry_size(entry);
+            } else {
+                job.EndMember(false);
+                ok = false;
+            }
+        }
+        // libarchive only warns when a member's data comes out shorter or
+        // longer than its header says; such a member is damaged. (ZIP
+        // writers without ZIP64 keep the size of a member over 4 GiB modulo
+        // 2^32.)
+        if (ok && archive_entry_size_is_set(entry)) {
+            uint64_t declared = static_cast<uint64_t>(archive_entry_size(entry)), got = static_cast<uint64_t>(next);
+            if (got != declared && !(kind == Kind::Zip && (got & 0xFFFFFFFFu) == (declared & 0xFFFFFFFFu))) {
+                job.EndMember(false, ARCERR_DAMAGED,
+                              "error: " + m.name + ": " + std::to_string(got) + " bytes instead of "
+                                  + std::to_string(declared));
+                ok = false;
+            }
         }
         if (!ok) {
             if (fatal || job.Stopped())

@@ -65,6 +65,16 @@ LIB(Tar, "tar32.dll", "Tar")
 LIB(Unrar, "UNRAR32.DLL", "Unrar")
 LIB(Bga, "BGA32.DLL", "Bga")
 
+std::string ExtractLine(const std::string& archive, const std::string& dest)
+{
+    return "x -+ -x1  \"" + archive + "\" \"" + dest + "/\" ";
+}
+
+std::string TarExtractLine(const std::string& archive, const std::string& dest, int useDirectory)
+{
+    return "x --use-directory=" + std::to_string(useDirectory) + "  -f \"" + archive + "\" -o \"" + dest + "/\" ";
+}
+
 std::string Quote(const std::string& text)
 {
     std::string out = "'";

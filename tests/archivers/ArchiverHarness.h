@@ -42,6 +42,11 @@ ArchiverLib& Bga();
 
 using TempDir = testsupport::TempDir;
 
+// Extraction command lines as the back-ends build them with x = 1: LHA's
+// (which every library takes), and tar32's with its separate values.
+std::string ExtractLine(const std::string& archive, const std::string& dest);
+std::string TarExtractLine(const std::string& archive, const std::string& dest, int useDirectory = 1);
+
 // Runs a shell command in a folder; returns its exit status.
 int Shell(const std::string& folder, const std::string& command);
 std::string Quote(const std::string& text);

@@ -19,16 +19,6 @@ struct Sandbox {
     Sandbox() { Shell(root.path(), "mkdir -p dest outside"); }
 };
 
-std::string Line(const std::string& archive, const std::string& dest)
-{
-    return "x -+ -x1  \"" + archive + "\" \"" + dest + "/\" ";
-}
-
-std::string TarLine(const std::string& archive, const std::string& dest)
-{
-    return "x --use-directory=1  -f \"" + archive + "\" -o \"" + dest + "/\" ";
-}
-
 struct TarEntry {
     std::string name;
     char type; // 'f' file, 'l' symbolic link, 'h' hard link
@@ -82,7 +72,7 @@ TEST(Safety, LinkChainsAndHardLinksCannotReachOutside)
                                  {"sub/up/through.txt", 'f', "written through a link"},
                              });
     std::string log;
-    EXPECT_EQ(Tar().Run(TarLine(work / "t.tar", box.dest), &log), ARCERR_UNSAFE) << log;
+    EXPECT_EQ(Tar().Run(TarExtractLine(work / "t.tar", box.dest), &log), ARCERR_UNSAFE) << log;
     EXPECT_EQ(ReadFile(box.outside + "/secret.txt"), "secret");
     EXPECT_EQ(ReadFile(box.dest + "/shared.txt"), "replaced");
     EXPECT_EQ(ReadFile(box.dest + "/h"), "pwned");
@@ -103,7 +93,7 @@ TEST(Safety, TarMembersLeavingTheDestinationAreRefused)
               0);
     ASSERT_EQ(Shell(src.path() + "/a", "tar rf " + Quote(src / "t.tar") + " --transform 's,^real,escape,r' real/x"), 0);
     std::string log;
-    EXPECT_EQ(Tar().Run(TarLine(src / "t.tar", box.dest), &log), ARCERR_UNSAFE) << log;
+    EXPECT_EQ(Tar().Run(TarExtractLine(src / "t.tar", box.dest), &log), ARCERR_UNSAFE) << log;
     EXPECT_EQ(ReadFile(box.dest + "/good.txt"), "ok\n");
     EXPECT_EQ(TreeOf(box.outside), Tree{});
     EXPECT_FALSE(Exists(box.root / "abs.txt"));
@@ -174,7 +164,7 @@ TEST(Safety, ArjBgaAndLzhNamesLeavingTheDestinationAreRefused)
         SCOPED_TRACE(c.archive);
         Shell(box.dest, "rm -rf ./*");
         std::string log;
-        EXPECT_EQ(c.lib.Run(Line(c.archive, box.dest), &log), ARCERR_UNSAFE) << log;
+        EXPECT_EQ(c.lib.Run(ExtractLine(c.archive, box.dest), &log), ARCERR_UNSAFE) << log;
         EXPECT_EQ(ReadFile(box.dest + "/good.txt"), "ok");
         EXPECT_EQ(ReadFile(box.dest + "/last.txt"), "end");
         EXPECT_EQ(TreeOf(box.outside), Tree{});
@@ -209,7 +199,7 @@ TEST(Safety, DamagedAndTruncatedArchivesFailWithoutLosingEarlierMembers)
         WriteFile(cut, whole.substr(0, whole.size() * 2 / 3));
         TempDir out;
         std::string log;
-        int rc = c.lib.Run(c.tar ? TarLine(cut, out.path()) : Line(cut, out.path()), &log);
+        int rc = c.lib.Run(c.tar ? TarExtractLine(cut, out.path()) : ExtractLine(cut, out.path()), &log);
         EXPECT_NE(rc, 0) << log;
         if (!c.tar) { // a compressed tar is one stream; its first member may or may not come out whole
             EXPECT_EQ(ReadFile(out / "first.txt"), ReadFile(src / "first.txt"));
@@ -222,7 +212,7 @@ TEST(Safety, DamagedAndTruncatedArchivesFailWithoutLosingEarlierMembers)
             bad[i] = static_cast<char>(bad[i] ^ 0x5A);
         WriteFile(c.archive + ".bad", bad);
         TempDir out2;
-        EXPECT_NE(c.lib.Run(c.tar ? TarLine(c.archive + ".bad", out2.path()) : Line(c.archive + ".bad", out2.path()), &log), 0) << log;
+        EXPECT_NE(c.lib.Run(c.tar ? TarExtractLine(c.archive + ".bad", out2.path()) : ExtractLine(c.archive + ".bad", out2.path()), &log), 0) << log;
         EXPECT_NE(ReadFile(out2 / "second.txt"), second);
     }
     // The samples of the other kinds, cut short.
@@ -231,7 +221,7 @@ TEST(Safety, DamagedAndTruncatedArchivesFailWithoutLosingEarlierMembers)
         std::string whole = ReadFile(SamplesDir() + "/" + file);
         WriteFile(work / file, whole.substr(0, whole.size() / 2));
         TempDir out;
-        EXPECT_NE(lib->Run(Line(work / file, out.path())), 0) << file;
+        EXPECT_NE(lib->Run(ExtractLine(work / file, out.path())), 0) << file;
     }
 }
 
@@ -240,8 +230,8 @@ TEST(Safety, WhatIsNoArchiveIsSaidSo)
     TempDir work, out;
     WriteFile(work / "junk.bin", std::string(3000, 'j'));
     for (ArchiverLib* lib : {&Unlha(), &Unzip(), &Cab(), &Unarj(), &Unrar(), &Bga()}) {
-        EXPECT_EQ(lib->Run(Line(work / "junk.bin", out.path())), ARCERR_NOT_ARCHIVE) << lib->prefix;
-        EXPECT_EQ(lib->Run(Line(work / "missing.bin", out.path())), ARCERR_OPEN) << lib->prefix;
+        EXPECT_EQ(lib->Run(ExtractLine(work / "junk.bin", out.path())), ARCERR_NOT_ARCHIVE) << lib->prefix;
+        EXPECT_EQ(lib->Run(ExtractLine(work / "missing.bin", out.path())), ARCERR_OPEN) << lib->prefix;
         EXPECT_EQ(lib->Run("l \"" + (work / "junk.bin") + "\""), ARCERR_COMMAND) << lib->prefix;
         EXPECT_EQ(lib->command(0, nullptr, nullptr, 0), ARCERR_COMMAND);
     }

@@ -9,19 +9,9 @@
 
 namespace {
 
-std::string LhaLine(const std::string& archive, const std::string& dest)
-{
-    return "x -+ -x1  \"" + archive + "\" \"" + dest + "/\" ";
-}
-
 std::string ZipLine(const std::string& archive, const std::string& dest, const std::string& switches = "")
 {
     return "-x " + switches + " \"" + archive + "\" \"" + dest + "/\" ";
-}
-
-std::string TarLine(const std::string& archive, const std::string& dest, int useDirectory = 1)
-{
-    return "x --use-directory=" + std::to_string(useDirectory) + " -z  -f \"" + archive + "\" -o \"" + dest + "/\" ";
 }
 
 Tree Flatten(const Tree& tree)
@@ -73,7 +63,7 @@ TEST(Extract, SamplesMatchTheirManifests)
         TempDir out;
         std::string archive = SamplesDir() + "/" + c.file;
         std::string log;
-        int rc = c.lib.Run(c.lineLikeLha ? LhaLine(archive, out.path()) : ZipLine(archive, out.path()), &log);
+        int rc = c.lib.Run(c.lineLikeLha ? ExtractLine(archive, out.path()) : ZipLine(archive, out.path()), &log);
         EXPECT_EQ(rc, 0) << log;
         EXPECT_EQ(TreeOf(out.path()), ReadManifest(archive + ".manifest"));
         EXPECT_TRUE(c.lib.Detects(archive));
@@ -120,7 +110,7 @@ TEST(Extract, ArjEveryMethodMadeByArj)
         ASSERT_EQ(Shell(src.path(), "arj a -m" + std::to_string(method) + " -r -y " + Quote(archive) + " '*'"), 0);
         TempDir out, flat;
         std::string log;
-        EXPECT_EQ(Unarj().Run(LhaLine(archive, out.path()), &log), 0) << log;
+        EXPECT_EQ(Unarj().Run(ExtractLine(archive, out.path()), &log), 0) << log;
         EXPECT_EQ(TreeOf(out.path()), TreeOf(src.path()));
         EXPECT_EQ(Unarj().Run("e \"" + archive + "\" \"" + flat.path() + "/\"", &log), 0) << log;
         EXPECT_EQ(TreeOf(flat.path()), Flatten(TreeOf(src.path())));
@@ -129,7 +119,7 @@ TEST(Extract, ArjEveryMethodMadeByArj)
     }
     // The modification time comes back.
     TempDir out;
-    Unarj().Run(LhaLine(work / "m1.arj", out.path()));
+    Unarj().Run(ExtractLine(work / "m1.arj", out.path()));
     struct stat a {}, b {};
     stat((src / "words.txt").c_str(), &a);
     stat((out / "words.txt").c_str(), &b);
@@ -173,29 +163,29 @@ TEST(Extract, TarFamilyAndPlainCompressedFiles)
         SCOPED_TRACE(name);
         TempDir out, flat;
         std::string log;
-        EXPECT_EQ(Tar().Run(TarLine(work / name, out.path()), &log), 0) << log;
+        EXPECT_EQ(Tar().Run(TarExtractLine(work / name, out.path()), &log), 0) << log;
         EXPECT_EQ(TreeOf(out.path()), TreeOf(src.path()));
-        EXPECT_EQ(Tar().Run(TarLine(work / name, flat.path(), 0), &log), 0) << log;
+        EXPECT_EQ(Tar().Run(TarExtractLine(work / name, flat.path(), 0), &log), 0) << log;
         EXPECT_EQ(TreeOf(flat.path()), Flatten(TreeOf(src.path())));
         EXPECT_TRUE(Tar().Detects(work / name));
     }
     TempDir out;
-    EXPECT_EQ(Tar().Run(TarLine(work / "words.txt.gz", out.path())), 0);
-    EXPECT_EQ(Tar().Run(TarLine(work / "random.bin.bz2", out.path())), 0);
+    EXPECT_EQ(Tar().Run(TarExtractLine(work / "words.txt.gz", out.path())), 0);
+    EXPECT_EQ(Tar().Run(TarExtractLine(work / "random.bin.bz2", out.path())), 0);
     EXPECT_EQ(ReadFile(out / "words.txt"), ReadFile(src / "words.txt"));
     EXPECT_EQ(ReadFile(out / "random.bin"), ReadFile(src / "random.bin"));
     WriteCompressed(work / "a.taz", "dir/inside.txt", ReadFile(src / "words.txt"), true);
     WriteCompressed(work / "plain.txt.Z", "", ReadFile(src / "words.txt"), false);
     EXPECT_EQ(type((work / "a.taz").c_str()), 4);
     EXPECT_EQ(type((work / "plain.txt.Z").c_str()), 5);
-    EXPECT_EQ(Tar().Run(TarLine(work / "a.taz", out.path())), 0);
-    EXPECT_EQ(Tar().Run(TarLine(work / "plain.txt.Z", out.path())), 0);
+    EXPECT_EQ(Tar().Run(TarExtractLine(work / "a.taz", out.path())), 0);
+    EXPECT_EQ(Tar().Run(TarExtractLine(work / "plain.txt.Z", out.path())), 0);
     EXPECT_EQ(ReadFile(out / "dir/inside.txt"), ReadFile(src / "words.txt"));
     EXPECT_EQ(ReadFile(out / "plain.txt"), ReadFile(src / "words.txt"));
 
     // A file that is neither tar nor compressed is not taken.
     WriteFile(work / "plain.txt", "just text\n");
-    EXPECT_EQ(Tar().Run(TarLine(work / "plain.txt", out.path())), ARCERR_NOT_ARCHIVE);
+    EXPECT_EQ(Tar().Run(TarExtractLine(work / "plain.txt", out.path())), ARCERR_NOT_ARCHIVE);
 }
 
 TEST(Extract, BgaBothMethodsStoredMembersAndJapaneseNames)
@@ -246,7 +236,7 @@ TEST(Extract, JapaneseNamesInUtf8AndCp932)
     std::string name = "\x95\\\x82\xbe\x82\xe6\\\x88\xea\x97\x97\x95\\.txt";
     WriteFile(work / "j.lzh", MakeStoredLzh({{name, "hello"}, {"ascii.txt", "plain"}}));
     std::string log;
-    EXPECT_EQ(Unlha().Run(LhaLine(work / "j.lzh", lzhOut.path()), &log), 0) << log;
+    EXPECT_EQ(Unlha().Run(ExtractLine(work / "j.lzh", lzhOut.path()), &log), 0) << log;
     EXPECT_EQ(ReadFile(lzhOut / "表だよ/一覧表.txt"), "hello");
     EXPECT_EQ(ReadFile(lzhOut / "ascii.txt"), "plain");
 
@@ -254,13 +244,13 @@ TEST(Extract, JapaneseNamesInUtf8AndCp932)
     TempDir lz5Out;
     std::string text = "LArc's -lz5- method, literals only: 0123456789";
     WriteFile(work / "lz5.lzh", MakeStoredLzh({{"lz5.txt", text}, {name, "hello"}}, true));
-    EXPECT_EQ(Unlha().Run(LhaLine(work / "lz5.lzh", lz5Out.path()), &log), 0) << log;
+    EXPECT_EQ(Unlha().Run(ExtractLine(work / "lz5.lzh", lz5Out.path()), &log), 0) << log;
     EXPECT_EQ(ReadFile(lz5Out / "lz5.txt"), text);
     EXPECT_EQ(ReadFile(lz5Out / "表だよ/一覧表.txt"), "hello");
     EXPECT_TRUE(Unlha().Detects(work / "lz5.lzh"));
 
     WriteFile(work / "j.arj", MakeStoredArj({{name, "hello"}}));
-    EXPECT_EQ(Unarj().Run(LhaLine(work / "j.arj", arjOut.path()), &log), 0) << log;
+    EXPECT_EQ(Unarj().Run(ExtractLine(work / "j.arj", arjOut.path()), &log), 0) << log;
     EXPECT_EQ(ReadFile(arjOut / "表だよ/一覧表.txt"), "hello");
 }
 
@@ -317,6 +307,6 @@ TEST(Extract, SelfExtractingFilesAreFoundBehindTheirStub)
     std::string log;
     EXPECT_EQ(Unzip().Run(ZipLine(work / "zip.exe", zipOut.path()), &log), 0) << log;
     EXPECT_EQ(TreeOf(zipOut.path()), TreeOf(src.path()));
-    EXPECT_EQ(Unlha().Run(LhaLine(work / "lzh.exe", lzhOut.path()), &log), 0) << log;
+    EXPECT_EQ(Unlha().Run(ExtractLine(work / "lzh.exe", lzhOut.path()), &log), 0) << log;
     EXPECT_EQ(TreeOf(lzhOut.path()), ReadManifest(SamplesDir() + "/lha_lh7.lzh.manifest"));
 }
