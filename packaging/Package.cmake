@@ -8,15 +8,15 @@ set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_VENDOR "Fetchlet team")
 set(CPACK_PACKAGE_CONTACT "Fetchlet team <team@example.com>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "download one file over HTTP, check it and extract it")
-set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "download one file over HTTP, check it and extract it
- Fetchlet downloads the one file that its publisher has set up into its
- working folder, shows the progress with a gauge and the received and total
- Kbyte, checks the file's CRC and extracts it when it is an archive (LHA,
- ZIP, CAB, ARJ, the tar family, RAR, BGA) through its own archiver
- libraries.
- .
- fetchlet-publish turns a publisher's prepared folder into a copy that end
- users unpack and start with a double click.")
+# The long description; CPack puts the summary line above it and indents it.
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "Fetchlet downloads the one file that its publisher has set up into its
+working folder, shows the progress with a gauge and the received and total
+Kbyte, checks the file's CRC and extracts it when it is an archive (LHA,
+ZIP, CAB, ARJ, the tar family, RAR, BGA) through its own archiver
+libraries.
+
+fetchlet-publish turns a publisher's prepared folder into a copy that end
+users unpack and start with a double click.")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION net)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
