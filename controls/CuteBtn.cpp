@@ -599,41 +599,52 @@ bool TCuteButton::event(QEvent* e)
 
 QImage TCuteButton::Render() const
 {
+    return Render(devicePixelRatioF());
+}
+
+QImage TCuteButton::Render(qreal ratio) const
+{
     const int W = width(), H = height();
     if (W <= 0 || H <= 0)
         return QImage();
-    QImage image(W, H, QImage::Format_RGB32);
+    if (!(ratio > 0))
+        ratio = 1;
+    const auto device = [ratio](int v) { return std::max(1, GdiDraw::DeviceLength(v, ratio)); };
+    QImage image(device(W), device(H), QImage::Format_RGB32);
     if (borderStyle_ != bsSingle) {
-        paintOn(image);
-        return image;
+        paintOn(image, W, H, ratio);
+    } else {
+        image.fill(Pixel(clWindowFrame));
+        if (W > 2 && H > 2) {
+            QImage client(device(W - 2), device(H - 2), QImage::Format_RGB32);
+            paintOn(client, W - 2, H - 2, ratio);
+            QPainter p(&image);
+            p.setCompositionMode(QPainter::CompositionMode_Source);
+            p.drawImage(GdiDraw::DeviceLength(1, ratio), GdiDraw::DeviceLength(1, ratio), client);
+        }
     }
-    image.fill(Pixel(clWindowFrame));
-    if (W > 2 && H > 2) {
-        QImage client(W - 2, H - 2, QImage::Format_RGB32);
-        paintOn(client);
-        QPainter p(&image);
-        p.setCompositionMode(QPainter::CompositionMode_Source);
-        p.drawImage(1, 1, client);
-    }
+    image.setDevicePixelRatio(ratio);
     return image;
 }
 
-void TCuteButton::paintOn(QImage& image) const
+// Paints a button of logicalWidth x logicalHeight pixels on an image that
+// many times ratio device pixels large.
+void TCuteButton::paintOn(QImage& image, int logicalWidth, int logicalHeight, qreal ratio) const
 {
-    const TRect client{0, 0, image.width(), image.height()};
+    const TRect client{0, 0, logicalWidth, logicalHeight};
     const bool disabled = !isEnabled();
     const TColor face = (useDisabledColor_ && disabled) ? disabledColor_ : color_;
-    GdiDraw::FillRect(image, client, Pixel(face));
+    GdiDraw::FillRect(image, client, Pixel(face), ratio);
 
     TRect r = client;
     const TPixel highlight = Pixel(bevelHighlightColor_), shadow = Pixel(bevelShadowColor_);
     if (bevelOuter_ != bvNone) {
         const bool raised = bevelOuter_ == bvRaised;
-        GdiDraw::Frame3D(image, r, raised ? highlight : shadow, raised ? shadow : highlight, bevelWidth_);
+        GdiDraw::Frame3D(image, r, raised ? highlight : shadow, raised ? shadow : highlight, bevelWidth_, ratio);
     }
     if (bevelInner_ != bvNone) {
         const bool raised = bevelInner_ == bvRaised;
-        GdiDraw::Frame3D(image, r, raised ? highlight : shadow, raised ? shadow : highlight, bevelWidth_);
+        GdiDraw::Frame3D(image, r, raised ? highlight : shadow, raised ? shadow : highlight, bevelWidth_, ratio);
     }
 
     // The caption rectangle.
@@ -656,6 +667,9 @@ void TCuteButton::paintOn(QImage& image) const
     }
 
     if (!caption_.isEmpty()) {
+        // The caption is laid out in logical pixels and rendered by Qt at
+        // the image's device pixel ratio.
+        image.setDevicePixelRatio(ratio);
         QPainter p(&image);
         QFont f = Font();
         f.setStyleStrategy(QFont::NoAntialias);
@@ -695,6 +709,8 @@ void TCuteButton::paintOn(QImage& image) const
         } else {
             draw(t, fontColor_);
         }
+        p.end();
+        image.setDevicePixelRatio(1);
     }
 
     if (showFocusRect_ && hasFocus()) {
@@ -703,7 +719,7 @@ void TCuteButton::paintOn(QImage& image) const
         focus.Top = Clamp32(static_cast<long long>(focus.Top) + 2);
         focus.Right = Clamp32(static_cast<long long>(focus.Right) - 2);
         focus.Bottom = Clamp32(static_cast<long long>(focus.Bottom) - 2);
-        GdiDraw::FocusRect(image, focus);
+        GdiDraw::FocusRect(image, focus, ratio);
     }
 }
 

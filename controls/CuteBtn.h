@@ -29,6 +29,10 @@
 //   Windows font it stands in for.
 // - BorderStyle bsSingle draws a one-pixel window-frame border inside the
 //   widget and paints the button inside it.
+// - On a screen with a device pixel ratio other than 1 the button is composed
+//   at the device's resolution: bevels and frames are as many device pixels
+//   wide as the ratio says, and the caption's glyphs are rendered at the
+//   device's size (not enlarged). At a ratio of 1 nothing changes.
 #pragma once
 #include "platform/Keys.h"
 #include "platform/SysColors.h"
@@ -145,8 +149,12 @@ public:
     // The character after a single "&" in the caption, or a null QChar.
     QChar Accelerator() const;
 
-    // What the button paints, composed off-screen.
+    // What the button paints, composed off-screen at the widget's device
+    // pixel ratio.
     QImage Render() const;
+    // The same at the given device pixel ratio: an image of width() x
+    // height() times the ratio device pixels, with that devicePixelRatio.
+    QImage Render(qreal ratio) const;
 
     TNotifyEvent OnClick;
     TNotifyEvent OnEnter;
@@ -174,7 +182,7 @@ protected:
     bool event(QEvent* event) override;
 
 private:
-    void paintOn(QImage& image) const;
+    void paintOn(QImage& image, int logicalWidth, int logicalHeight, qreal ratio) const;
     void dropDownTimerFired();
     void freeDropDownTimer();
     void pressAtOnce();

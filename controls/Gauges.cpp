@@ -66,6 +66,7 @@ int RoundEven(long double x)
 void TBltBitmap::MakeLike(const QImage& source)
 {
     Image = QImage(source.width(), source.height(), QImage::Format_RGB32);
+    Image.setDevicePixelRatio(source.devicePixelRatio());
     Image.fill(Pixel(clWindowFrame));
 }
 
@@ -207,12 +208,21 @@ TPixel TGauge::ColorPixel() const
 
 QImage TGauge::Render() const
 {
+    return Render(devicePixelRatioF());
+}
+
+QImage TGauge::Render(qreal ratio) const
+{
     const int W = width(), H = height();
     if (W <= 0 || H <= 0)
         return QImage();
+    if (!(ratio > 0))
+        ratio = 1;
 
     // The image, all black.
-    QImage image(W, H, QImage::Format_RGB32);
+    QImage image(std::max(1, GdiDraw::DeviceLength(W, ratio)), std::max(1, GdiDraw::DeviceLength(H, ratio)),
+                 QImage::Format_RGB32);
+    image.setDevicePixelRatio(ratio);
     Blackness(image);
 
     TRect rect{0, 0, W, H};
@@ -224,7 +234,7 @@ QImage TGauge::Render() const
     TBltBitmap overlay;
     overlay.MakeLike(image);
     Blackness(overlay.Image);
-    DrawKind(overlay.Image, rect);
+    DrawKind(overlay.Image, rect, ratio);
     GdiDraw::XorInto(image, overlay.Image);
 
     if (showText_)
@@ -232,59 +242,59 @@ QImage TGauge::Render() const
     return image;
 }
 
-void TGauge::DrawKind(QImage& overlay, const TRect& r) const
+void TGauge::DrawKind(QImage& overlay, const TRect& r, qreal s) const
 {
     const TPixel fore = Pixel(foreColor_), back = Pixel(backColor_);
     const int P = Percent();
     const int single = borderStyle_ == bsSingle ? 1 : 0;
     switch (kind_) {
     case gkText:
-        GdiDraw::FillRect(overlay, r, back);
+        GdiDraw::FillRect(overlay, r, back, s);
         break;
     case gkHorizontalBar:
     case gkVerticalBar: {
         const int w = r.Right - r.Left + 1, h = r.Bottom - r.Top + 1;
-        GdiDraw::FillRect(overlay, r, back);
+        GdiDraw::FillRect(overlay, r, back, s);
         if (kind_ == gkHorizontalBar) {
             int x = ScalePercent(P, w);
             if (x > w)
                 x = w;
             if (x >= 1)
-                GdiDraw::FillRect(overlay, TRect{r.Left, r.Top, x, h}, fore);
+                GdiDraw::FillRect(overlay, TRect{r.Left, r.Top, x, h}, fore, s);
         } else {
             int y = ScalePercent(P, h);
             if (y >= h)
                 y = h - 1;
-            GdiDraw::FillRect(overlay, TRect{r.Left, h - y, w, h}, fore);
+            GdiDraw::FillRect(overlay, TRect{r.Left, h - y, w, h}, fore, s);
         }
         break;
     }
     case gkPie: {
         const int w = r.Right - r.Left + single, h = r.Bottom - r.Top + single;
-        GdiDraw::FillRect(overlay, r, ColorPixel());
+        GdiDraw::FillRect(overlay, r, ColorPixel(), s);
         const TRect box{r.Left, r.Top, w, h};
-        GdiDraw::Ellipse(overlay, box, fore, back);
+        GdiDraw::Ellipse(overlay, box, fore, back, s);
         if (P <= 0)
             break;
         const int mx = w / 2, my = h / 2;
         const long double a = (P / 50.0L + 0.5L) * Pi;
         GdiDraw::Pie(overlay, box, RoundEven(mx * (1 - std::cos(a))), RoundEven(my * (1 - std::sin(a))), mx, 0,
-                     fore, fore);
+                     fore, fore, s);
         break;
     }
     case gkNeedle: {
         const int w = r.Right - r.Left + single, h = r.Bottom - r.Top + single;
-        GdiDraw::FillRect(overlay, r, ColorPixel());
+        GdiDraw::FillRect(overlay, r, ColorPixel(), s);
         const long long boxBottom = 2LL * h - 1;
         const TRect box{r.Left, r.Top, w, static_cast<int>(std::min<long long>(boxBottom, std::numeric_limits<int>::max()))};
-        GdiDraw::Pie(overlay, box, r.Left + w, r.Bottom - 1, r.Left, r.Bottom - 1, fore, back);
-        GdiDraw::Line(overlay, r.Left, r.Bottom, r.Left + w, r.Bottom, fore);
+        GdiDraw::Pie(overlay, box, r.Left + w, r.Bottom - 1, r.Left, r.Bottom - 1, fore, back, s);
+        GdiDraw::Line(overlay, r.Left, r.Bottom, r.Left + w, r.Bottom, fore, s);
         if (P <= 0)
             break;
         const int c = width() / 2;
         const long double a = P / 100.0L * Pi;
         GdiDraw::Line(overlay, c, r.Bottom - 1, RoundEven(c * (1 - std::cos(a))),
-                      RoundEven((r.Bottom - 1) * (1 - std::sin(a))), fore);
+                      RoundEven((r.Bottom - 1) * (1 - std::sin(a))), fore, s);
         break;
     }
     }
@@ -292,6 +302,8 @@ void TGauge::DrawKind(QImage& overlay, const TRect& r) const
 
 void TGauge::DrawPercentText(QImage& image, const TRect& r) const
 {
+    // The layer has the image's device pixel ratio: the text is placed in the
+    // gauge's pixels and its glyphs rendered at the device's resolution.
     TBltBitmap layer;
     layer.MakeLike(image);
     Blackness(layer.Image);

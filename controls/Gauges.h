@@ -19,6 +19,12 @@
 //   follows the parent's until SetFont gives the gauge its own.
 // - "Repaint at once" asks Qt for a repaint (update); RepaintCount counts
 //   those requests.
+// - On a screen with a device pixel ratio other than 1 every layer is
+//   composed at the device's resolution: the geometry (bar lengths, the
+//   pie's and the needle's points) is worked out in the gauge's own pixels as
+//   always and drawn with device-sized pens, curves sampled at device pixels,
+//   and the percentage's glyphs rendered at the device's size. At a ratio of
+//   1 nothing changes.
 #pragma once
 #include "controls/CuteBtn.h"
 #include "controls/GdiDraw.h"
@@ -40,8 +46,8 @@ int RoundEven(long double x);
 
 class TBltBitmap {
 public:
-    // Takes the width and height of the source and fills the whole bitmap
-    // with the window-frame colour.
+    // Takes the width and height (and device pixel ratio) of the source and
+    // fills the whole bitmap with the window-frame colour.
     void MakeLike(const QImage& source);
     QImage Image;
 };
@@ -83,8 +89,11 @@ public:
     // skipped while this is set.
     bool Loading = false;
 
-    // What one paint composes.
+    // What one paint composes, at the widget's device pixel ratio.
     QImage Render() const;
+    // The same at the given device pixel ratio: an image of width() x
+    // height() times the ratio device pixels, with that devicePixelRatio.
+    QImage Render(qreal ratio) const;
     // How many times the gauge asked to be repainted (for tests).
     int RepaintCount() const { return repaintCount_; }
 
@@ -94,7 +103,7 @@ protected:
 private:
     void Changed();
     TPixel ColorPixel() const;
-    void DrawKind(QImage& overlay, const TRect& rect) const;
+    void DrawKind(QImage& overlay, const TRect& rect, qreal ratio) const;
     void DrawPercentText(QImage& image, const TRect& rect) const;
 
     int minValue_ = 0;

@@ -1,13 +1,33 @@
 #include "controls/GdiDraw.h"
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstdlib>
 #include <numbers>
 
 namespace GdiDraw {
 
+int DeviceLength(int logical, double scale)
+{
+    if (scale == 1)
+        return logical;
+    const double d = std::round(static_cast<double>(logical) * scale);
+    return static_cast<int>(std::clamp(d, static_cast<double>(INT_MIN), static_cast<double>(INT_MAX)));
+}
+
+int PenWidth(double scale)
+{
+    return std::max(1, static_cast<int>(std::lround(std::min(scale, 64.0))));
+}
+
 namespace {
+
+TRect deviceRect(const TRect& r, double scale)
+{
+    return TRect{DeviceLength(r.Left, scale), DeviceLength(r.Top, scale), DeviceLength(r.Right, scale),
+                 DeviceLength(r.Bottom, scale)};
+}
 
 inline bool inside(const QImage& image, int x, int y)
 {
@@ -36,14 +56,15 @@ struct EllipseShape {
         const double dy = (y + 0.5 - cy) / ry;
         return dx * dx + dy * dy <= 1.0;
     }
-    // Angle of a pixel's centre, counter-clockwise from three o'clock as seen
-    // on the screen.
-    double angle(double px, double py) const { return std::atan2(cy - (py + 0.5), (px + 0.5) - cx); }
+    // Angle of a point, counter-clockwise from three o'clock as seen on the
+    // screen.
+    double angle(double px, double py) const { return std::atan2(cy - py, px - cx); }
 };
 
-// Fills a region (brush) and its boundary (pen) inside the box.
+// Fills a region (brush) and its boundary (pen, penWidth pixels wide) inside
+// the box.
 template <typename InRegion>
-void drawRegion(QImage& image, const TRect& box, InRegion in, TPixel pen, TPixel brush)
+void drawRegion(QImage& image, const TRect& box, InRegion in, TPixel pen, TPixel brush, int penWidth)
 {
     const int x0 = std::max(box.Left, 0), x1 = std::min(box.Right, image.width());
     const int y0 = std::max(box.Top, 0), y1 = std::min(box.Bottom, image.height());
@@ -51,7 +72,9 @@ void drawRegion(QImage& image, const TRect& box, InRegion in, TPixel pen, TPixel
         for (int x = x0; x < x1; ++x) {
             if (!in(x, y))
                 continue;
-            const bool edge = !in(x - 1, y) || !in(x + 1, y) || !in(x, y - 1) || !in(x, y + 1);
+            bool edge = false;
+            for (int k = 1; k <= penWidth && !edge; ++k)
+                edge = !in(x - k, y) || !in(x + k, y) || !in(x, y - k) || !in(x, y + k);
             put(image, x, y, edge ? pen : brush);
         }
     }
@@ -59,8 +82,9 @@ void drawRegion(QImage& image, const TRect& box, InRegion in, TPixel pen, TPixel
 
 } // namespace
 
-void FillRect(QImage& image, const TRect& rect, TPixel color)
+void FillRect(QImage& image, const TRect& logical, TPixel color, double scale)
 {
+    const TRect rect = deviceRect(logical, scale);
     const int x0 = std::max(rect.Left, 0), x1 = std::min(rect.Right, image.width());
     const int y0 = std::max(rect.Top, 0), y1 = std::min(rect.Bottom, image.height());
     if (x1 <= x0)
@@ -71,18 +95,29 @@ void FillRect(QImage& image, const TRect& rect, TPixel color)
     }
 }
 
-void Line(QImage& image, int x1, int y1, int x2, int y2, TPixel pen)
+void Line(QImage& image, int lx1, int ly1, int lx2, int ly2, TPixel pen, double scale)
 {
-    // Bresenham; 64-bit steps so that far-away end points cannot overflow.
+    // Bresenham between the device points; 64-bit steps so that far-away end
+    // points cannot overflow. A wide pen is a square whose top-left corner
+    // follows the line; the line stops short by the pen's extra width, so a
+    // horizontal or vertical line covers exactly the device pixels of its
+    // logical pixels.
+    const int x1 = DeviceLength(lx1, scale), y1 = DeviceLength(ly1, scale);
+    const int x2 = DeviceLength(lx2, scale), y2 = DeviceLength(ly2, scale);
+    const int width = PenWidth(scale);
     long long x = x1, y = y1;
     const long long dx = std::llabs(static_cast<long long>(x2) - x1);
     const long long dy = -std::llabs(static_cast<long long>(y2) - y1);
     const int sx = x1 < x2 ? 1 : -1, sy = y1 < y2 ? 1 : -1;
     long long err = dx + dy;
-    const long long steps = std::max(dx, -dy);
+    long long steps = std::max(dx, -dy);
+    if (steps > 0)
+        steps = std::max(1LL, steps - (width - 1));
     for (long long i = 0; i < steps; ++i) {
-        if (x >= 0 && y >= 0 && x < image.width() && y < image.height())
-            put(image, static_cast<int>(x), static_cast<int>(y), pen);
+        if (x > -width && y > -width && x < image.width() && y < image.height())
+            for (int oy = 0; oy < width; ++oy)
+                for (int ox = 0; ox < width; ++ox)
+                    put(image, static_cast<int>(x) + ox, static_cast<int>(y) + oy, pen);
         const long long e2 = 2 * err;
         if (e2 >= dy) {
             err += dy;
@@ -95,17 +130,21 @@ void Line(QImage& image, int x1, int y1, int x2, int y2, TPixel pen)
     }
 }
 
-void Ellipse(QImage& image, const TRect& box, TPixel pen, TPixel brush)
+void Ellipse(QImage& image, const TRect& logical, TPixel pen, TPixel brush, double scale)
 {
+    const TRect box = deviceRect(logical, scale);
     const EllipseShape e(box);
-    drawRegion(image, box, [&](int x, int y) { return e.contains(x, y); }, pen, brush);
+    drawRegion(image, box, [&](int x, int y) { return e.contains(x, y); }, pen, brush, PenWidth(scale));
 }
 
-void Pie(QImage& image, const TRect& box, int x1, int y1, int x2, int y2, TPixel pen, TPixel brush)
+void Pie(QImage& image, const TRect& logical, int x1, int y1, int x2, int y2, TPixel pen, TPixel brush,
+         double scale)
 {
+    // The radials run through the centres of the given (logical) pixels.
+    const TRect box = deviceRect(logical, scale);
     const EllipseShape e(box);
-    const double start = e.angle(x1, y1);
-    const double end = e.angle(x2, y2);
+    const double start = e.angle((x1 + 0.5) * scale, (y1 + 0.5) * scale);
+    const double end = e.angle((x2 + 0.5) * scale, (y2 + 0.5) * scale);
     constexpr double twoPi = 2 * std::numbers::pi;
     double sweep = end - start;
     if (sweep < 0)
@@ -116,20 +155,23 @@ void Pie(QImage& image, const TRect& box, int x1, int y1, int x2, int y2, TPixel
             return false;
         if (whole)
             return true;
-        double d = e.angle(x, y) - start;
+        double d = e.angle(x + 0.5, y + 0.5) - start;
         if (d < 0)
             d += twoPi;
         return d <= sweep;
     };
-    drawRegion(image, box, in, pen, brush);
+    drawRegion(image, box, in, pen, brush, PenWidth(scale));
 }
 
-void Frame3D(QImage& image, TRect& rect, TPixel top, TPixel bottom, int width)
+void Frame3D(QImage& image, TRect& rect, TPixel top, TPixel bottom, int width, double scale)
 {
-    // Each ring: right and bottom taken as the last column and row inside.
-    long long l = rect.Left, t = rect.Top, r = static_cast<long long>(rect.Right) - 1,
-              b = static_cast<long long>(rect.Bottom) - 1;
-    for (long long ring = 0; ring < width && l <= r && t <= b; ++ring, ++l, ++t, --r, --b) {
+    // Each ring (one device pixel wide): right and bottom taken as the last
+    // column and row inside.
+    const TRect d = deviceRect(rect, scale);
+    const long long rings =
+        scale == 1 ? width : std::llround(std::clamp(static_cast<double>(width) * scale, -1e18, 1e18));
+    long long l = d.Left, t = d.Top, r = static_cast<long long>(d.Right) - 1, b = static_cast<long long>(d.Bottom) - 1;
+    for (long long ring = 0; ring < rings && l <= r && t <= b; ++ring, ++l, ++t, --r, --b) {
         const int L = int(l), T = int(t), R = int(r), B = int(b);
         for (int y = B; y >= T; --y)
             put(image, L, y, top);
@@ -162,15 +204,22 @@ void XorInto(QImage& dest, const QImage& layer)
     }
 }
 
-void FocusRect(QImage& image, const TRect& rect)
+void FocusRect(QImage& image, const TRect& rect, double scale)
 {
     if (rect.Right <= rect.Left || rect.Bottom <= rect.Top)
         return;
+    // Every other logical pixel of the outline, each as its device pixels.
     auto invert = [&](int x, int y) {
-        if (((x + y) & 1) == 0 && inside(image, x, y)) {
-            auto& p = reinterpret_cast<TPixel*>(image.scanLine(y))[x];
-            p = 0xFF000000u | (~p & 0x00FFFFFFu);
-        }
+        if (((x + y) & 1) != 0)
+            return;
+        const int x0 = DeviceLength(x, scale), x1 = std::max(DeviceLength(x + 1, scale), x0 + 1);
+        const int y0 = DeviceLength(y, scale), y1 = std::max(DeviceLength(y + 1, scale), y0 + 1);
+        for (int dy = y0; dy < y1; ++dy)
+            for (int dx = x0; dx < x1; ++dx)
+                if (inside(image, dx, dy)) {
+                    auto& p = reinterpret_cast<TPixel*>(image.scanLine(dy))[dx];
+                    p = 0xFF000000u | (~p & 0x00FFFFFFu);
+                }
     };
     const int r = rect.Right - 1, b = rect.Bottom - 1;
     for (int x = rect.Left; x <= r; ++x) {

@@ -22,6 +22,15 @@
 // - FocusRect: the dotted focus rectangle, drawn by inverting every other
 //   pixel of its one-pixel outline.
 // Everything is clipped to the image.
+//
+// Device resolution: every primitive takes coordinates in the controls'
+// pixels (logical pixels) and a scale, the device pixel ratio of the image it
+// draws on, which is that many times larger. A logical edge e lies at the
+// device edge DeviceLength(e, scale); pens are PenWidth(scale) device pixels
+// wide, so a one-pixel line covers exactly 2 device pixels at a ratio of 2;
+// ellipses and pies are sampled at the centres of device pixels, so their
+// curves are as fine as the device; lines are traced at device resolution.
+// At a scale of 1 every primitive draws exactly the pixels described above.
 #pragma once
 #include <QImage>
 
@@ -48,12 +57,19 @@ using TPixel = std::uint32_t;
 
 namespace GdiDraw {
 
-void FillRect(QImage& image, const TRect& rect, TPixel color);
-void Line(QImage& image, int x1, int y1, int x2, int y2, TPixel pen);
-void Ellipse(QImage& image, const TRect& box, TPixel pen, TPixel brush);
-void Pie(QImage& image, const TRect& box, int x1, int y1, int x2, int y2, TPixel pen, TPixel brush);
-void Frame3D(QImage& image, TRect& rect, TPixel top, TPixel bottom, int width);
+// round(logical * scale), kept inside the 32-bit range.
+int DeviceLength(int logical, double scale);
+// The device pixels of a one-pixel pen: round(scale), at least 1.
+int PenWidth(double scale);
+
+void FillRect(QImage& image, const TRect& rect, TPixel color, double scale = 1);
+void Line(QImage& image, int x1, int y1, int x2, int y2, TPixel pen, double scale = 1);
+void Ellipse(QImage& image, const TRect& box, TPixel pen, TPixel brush, double scale = 1);
+void Pie(QImage& image, const TRect& box, int x1, int y1, int x2, int y2, TPixel pen, TPixel brush,
+         double scale = 1);
+// Shrinks rect (logical) by width; the rings are width logical pixels wide.
+void Frame3D(QImage& image, TRect& rect, TPixel top, TPixel bottom, int width, double scale = 1);
 void XorInto(QImage& dest, const QImage& layer);
-void FocusRect(QImage& image, const TRect& rect);
+void FocusRect(QImage& image, const TRect& rect, double scale = 1);
 
 } // namespace GdiDraw

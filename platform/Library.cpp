@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <vector>
@@ -65,6 +66,24 @@ std::string ProgramFolder()
     return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
 }
 
+std::string PrivateFolder()
+{
+    const std::string own = ProgramFolder();
+    if (own.empty())
+        return own;
+    const std::string installed = own + FETCHLET_PRIVATE_FROM_PROGRAM;
+    if (!DirectoryExists(installed))
+        return own;
+    char* resolved = ::realpath(installed.c_str(), nullptr);
+    if (!resolved)
+        return own;
+    std::string folder = resolved;
+    std::free(resolved);
+    if (folder.empty() || folder.back() != '/')
+        folder += '/';
+    return folder;
+}
+
 std::string LastLibraryError()
 {
     std::lock_guard<std::mutex> guard(loaderLock());
@@ -81,7 +100,7 @@ HMODULE LoadLibraryA(const char* fileName)
     if (slash != std::string::npos)
         return openIn(name.substr(0, slash + 1), name.substr(slash + 1));
 
-    if (const std::string own = ProgramFolder(); !own.empty())
+    if (const std::string own = PrivateFolder(); !own.empty())
         if (HMODULE h = openIn(own, name))
             return h;
     if (const std::string current = GetCurrentDir(); !current.empty())

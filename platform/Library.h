@@ -2,7 +2,10 @@
 // with LoadLibraryA / GetProcAddress / GetModuleFileNameA.
 //
 // A name without a "/" is searched for like Windows searches for a library:
-//   1. the program's own folder (the folder of /proc/self/exe),
+//   1. the program's own folder: PrivateFolder(), which is the folder of
+//      /proc/self/exe itself when the program runs from its build folder or
+//      a publisher's copy, and the program's private folder when it is
+//      installed (see PrivateFolder),
 //   2. the current directory,
 //   3. the system's library path (dlopen's own search: LD_LIBRARY_PATH, the
 //      loader cache, /lib, /usr/lib).
@@ -35,7 +38,17 @@ void* GetProcAddress(HMODULE module, const char* entryName);
 // Returns the number of bytes copied without the NUL, 0 on failure.
 DWORD GetModuleFileNameA(HMODULE module, char* buffer, DWORD size);
 
-// The program's own folder, with a trailing "/".
+// The program's own folder (the folder of /proc/self/exe), with a trailing "/".
 std::string ProgramFolder();
+// The folder that stands for the program's own folder wherever the program
+// looks for the files that lie beside it on Windows (archiver libraries,
+// self-extracting stubs), with a trailing "/". Installed, the program lies in
+// PREFIX/bin and those files in its private folder PREFIX/lib/fetchlet (the
+// library folder as the build was configured with, e.g.
+// lib/x86_64-linux-gnu/fetchlet); that folder is reached from the program's
+// own location, so a moved prefix still works, and is returned, resolved,
+// when it exists. Otherwise (the build folder, a publisher's copy: one folder
+// for everything) it is ProgramFolder().
+std::string PrivateFolder();
 // The last error of the loader (dlerror) seen by LoadLibraryA, for diagnostics.
 std::string LastLibraryError();

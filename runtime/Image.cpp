@@ -15,6 +15,6 @@ void TImage::paintEvent(QPaintEvent*)
     if (picture_.isNull())
         return;
     QPainter p(this);
-    p.setRenderHint(QPainter::SmoothPixmapTransform, false);
+    p.setRenderHint(QPainter::SmoothPixmapTransform, devicePixelRatioF() != 1.0);
     p.drawImage(rect(), picture_);
 }

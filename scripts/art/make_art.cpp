@@ -1,8 +1,11 @@
 // Draws the program's built-in pictures: the 350 x 250 skin of the main
-// window (written as JPEG) and the 32 x 32 icon (written as ICO).
+// window (written as JPEG), the 32 x 32 icon (written as ICO) and the same
+// icon's artwork at 32, 48, 64, 128 and 256 pixels for the desktop's icon
+// theme (icons/fetchlet-SIZE.png).
 // Build and run once when the pictures change:
 //   g++ -std=c++20 -fPIC make_art.cpp $(pkg-config --cflags --libs Qt6Gui) -o /tmp/make_art
 //   QT_QPA_PLATFORM=offscreen /tmp/make_art ../../app/resources
+#include <QDir>
 #include <QFont>
 #include <QGuiApplication>
 #include <QImage>
@@ -38,6 +41,26 @@ static void arrow(QPainter& p, QPointF c, double s, QColor color)
     p.setPen(Qt::NoPen);
     p.setBrush(color);
     p.drawPath(a);
+}
+
+// The icon's artwork, drawn on a 32 x 32 grid and scaled to size.
+static QImage drawIcon(int size)
+{
+    QImage icon(size, size, QImage::Format_ARGB32);
+    icon.fill(Qt::transparent);
+    QPainter q(&icon);
+    q.setRenderHint(QPainter::Antialiasing);
+    q.scale(size / 32.0, size / 32.0);
+    QLinearGradient g(0, 0, 0, 32);
+    g.setColorAt(0, QColor(0x3f, 0x86, 0xc8));
+    g.setColorAt(1, QColor(0x1f, 0x4e, 0x96));
+    q.setBrush(g);
+    q.setPen(QPen(QColor(0x15, 0x36, 0x6a), 1));
+    q.drawRoundedRect(QRectF(1.5, 1.5, 29, 29), 6, 6);
+    arrow(q, {16, 15}, 0.62, QColor(255, 255, 255));
+    q.fillRect(QRectF(8, 25, 16, 2.5), QColor(255, 255, 255));
+    q.end();
+    return icon;
 }
 
 int main(int argc, char** argv)
@@ -103,20 +126,10 @@ int main(int argc, char** argv)
     p.end();
     skin.save(out + QStringLiteral("/skin.jpg"), "JPEG", 92);
 
-    QImage icon(32, 32, QImage::Format_ARGB32);
-    icon.fill(Qt::transparent);
-    QPainter q(&icon);
-    q.setRenderHint(QPainter::Antialiasing);
-    QLinearGradient g(0, 0, 0, 32);
-    g.setColorAt(0, QColor(0x3f, 0x86, 0xc8));
-    g.setColorAt(1, QColor(0x1f, 0x4e, 0x96));
-    q.setBrush(g);
-    q.setPen(QPen(QColor(0x15, 0x36, 0x6a), 1));
-    q.drawRoundedRect(QRectF(1.5, 1.5, 29, 29), 6, 6);
-    arrow(q, {16, 15}, 0.62, QColor(255, 255, 255));
-    q.fillRect(QRectF(8, 25, 16, 2.5), QColor(255, 255, 255));
-    q.end();
+    const QImage icon = drawIcon(32);
     icon.save(out + QStringLiteral("/icon.ico"), "ICO");
-    icon.save(out + QStringLiteral("/icon.png"), "PNG");
+    QDir(out).mkpath(QStringLiteral("icons"));
+    for (int size : {32, 48, 64, 128, 256})
+        drawIcon(size).save(out + QStringLiteral("/icons/fetchlet-%1.png").arg(size), "PNG");
     return 0;
 }

@@ -9,9 +9,13 @@
 //                            focus rectangle shown), disabled, disabled-color;
 //                            107 x 25, caption "DownLoad", the main window's
 //                            download-button colours.
-// Both use the main window's font, IPAPGothic at 12 pixels.
+// Both use the main window's font, IPAPGothic at 12 pixels. Under a device
+// pixel ratio other than 1 (QT_SCALE_FACTOR=2, say) the images are composed
+// at the device's resolution, as the controls paint on such a screen.
+// --help and --version as every tool answers them.
 #include "controls/CuteBtn.h"
 #include "controls/Gauges.h"
+#include "tools/common/ToolCli.h"
 
 #include <QApplication>
 #include <QDir>
@@ -106,13 +110,17 @@ bool Buttons(const QDir& out)
 
 int main(int argc, char** argv)
 {
+    const ToolCli cli("controls-gallery", "controls-gallery OUTDIR",
+                      "Writes PNG files of exactly what the progress gauge and the owner-drawn\n"
+                      "button paint (gauge-KIND-PERCENT-BORDER.png, button-STATE.png) to OUTDIR,\n"
+                      "at the device's resolution (QT_SCALE_FACTOR=2 doubles it).\n");
+    if (const auto done = cli.StandardOptions(argc, argv))
+        return *done;
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: controls-gallery OUTDIR\n");
-        return 2;
-    }
+    QApplication app(argc, argv); // takes Qt's own options out of argv
+    if (argc != 2)
+        return cli.Usage(argc < 2 ? "OUTDIR is needed" : "only one OUTDIR");
     const QDir out(QString::fromLocal8Bit(argv[1]));
     if (!QDir().mkpath(out.path())) {
         std::fprintf(stderr, "controls-gallery: cannot create %s\n", argv[1]);

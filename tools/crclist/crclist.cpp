@@ -5,26 +5,27 @@
 // "CRCText=" with the CRC text of the last file. Files that cannot be read
 // are left out of the report as the component leaves them out; the exit code
 // is 0 all the same. Bad usage (no path, an unknown option) exits with 2.
-// "--" ends the options, for paths that begin with "-".
+// "--" ends the options, for paths that begin with "-". --help and
+// --version as every tool answers them.
 #include <cstdio>
 #include <cstring>
 #include <exception>
 #include <string>
 
 #include "integrity/CrcListComp.h"
-
-namespace {
-
-int Usage(const char* message)
-{
-    std::fprintf(stderr, "crclist: %s\nusage: crclist [-32] PATH...\n", message);
-    return 2;
-}
-
-} // namespace
+#include "tools/common/ToolCli.h"
 
 int main(int argc, char** argv)
 {
+    const ToolCli cli("crclist", "crclist [-32] PATH...",
+                      "Prints the CRC report of the given files and folders (folders with\n"
+                      "everything in them): CRC-16, or CRC-32 with -32, one line per file,\n"
+                      "then CRCText= with the CRC text of the last file.\n"
+                      "\n"
+                      "  -32        CRC-32 instead of CRC-16\n"
+                      "  --         ends the options (for paths that begin with \"-\")\n");
+    if (const auto done = cli.StandardOptions(argc, argv))
+        return *done;
     TCRCList list;
     int i = 1;
     for (; i < argc && argv[i][0] == '-' && argv[i][1] != '\0'; i++) {
@@ -33,11 +34,11 @@ int main(int argc, char** argv)
             break;
         }
         if (std::strcmp(argv[i], "-32") != 0)
-            return Usage((std::string("unknown option ") + argv[i]).c_str());
+            return cli.Usage(std::string("unknown option ") + argv[i]);
         list.CRCType = c32;
     }
     if (i >= argc)
-        return Usage("no path given");
+        return cli.Usage("no path given");
 
     list.Files.Clear();
     for (; i < argc; i++)

@@ -7,9 +7,11 @@
 // FILE defaults to "DL.ini" in the current directory. A missing or
 // unreadable file, or text that has no CP932 form, ends with exit code 2 and
 // one line on standard error; nothing is written then. Bad usage: exit 2.
+// --help and --version as every tool answers them.
 #include "app/SettingsFile.h"
 #include "platform/Cp932.h"
 #include "runtime/Exceptions.h"
+#include "tools/common/ToolCli.h"
 
 #include <cstdio>
 #include <iostream>
@@ -18,11 +20,13 @@
 
 namespace {
 
-int usage()
-{
-    std::fprintf(stderr, "usage: dlini decode|encode [FILE]\n");
-    return 2;
-}
+const ToolCli cli("dlini", "dlini decode [FILE]\ndlini encode [FILE]",
+                  "Reads and writes the program's stored settings file (FILE, by default\n"
+                  "\"DL.ini\" in the current directory).\n"
+                  "\n"
+                  "  decode     prints the plain lines of FILE as UTF-8, one per line\n"
+                  "  encode     reads UTF-8 lines from standard input and writes FILE in\n"
+                  "             the stored form (CP932, CR LF line ends, scrambled)\n");
 
 int decode(const std::string& path)
 {
@@ -70,13 +74,17 @@ int encode(const std::string& path)
 
 int main(int argc, char** argv)
 {
-    if (argc < 2 || argc > 3)
-        return usage();
+    if (const auto done = cli.StandardOptions(argc, argv))
+        return *done;
+    if (argc < 2)
+        return cli.Usage("decode or encode is needed");
+    if (argc > 3)
+        return cli.Usage("too many arguments");
     const std::string command = argv[1];
     const std::string path = argc == 3 ? argv[2] : "DL.ini";
     if (command == "decode")
         return decode(path);
     if (command == "encode")
         return encode(path);
-    return usage();
+    return cli.Usage("unknown command " + command);
 }

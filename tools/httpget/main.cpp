@@ -9,9 +9,10 @@
 // "failure: CODE", "redirect"; then "ReplyNumber=N", "BytesRecvd=N" and
 // "BytesTotal=N". Exit codes: 0 done (whatever the reply number), 2 bad
 // usage, 3 ESockError/EAbortError (printed with LastErrorNo), 4 any other
-// exception.
+// exception. --help and --version as every tool answers them.
 #include "net/NMHttp.h"
 #include "runtime/SysUtils.h"
+#include "tools/common/ToolCli.h"
 
 #include <QCoreApplication>
 
@@ -22,12 +23,29 @@
 
 namespace {
 
+const ToolCli cli("httpget",
+                  "httpget [--head] [--body FILE] [--header FILE] [--report-level N] [--timeout MS]\n"
+                  "        [--proxy HOST --proxy-port N] [--user U --password P] [--cancel-after BYTES] URL",
+                  "Fetches URL with one Get (or Head) of the program's HTTP component and\n"
+                  "prints every event as it happens (\"status: TEXT\", \"success: CODE\",\n"
+                  "\"failure: CODE\", \"redirect\"), then ReplyNumber=, BytesRecvd= and\n"
+                  "BytesTotal=. Exit code 0 when the request ran (whatever the reply),\n"
+                  "3 for a socket error or an abort, 4 for any other error.\n"
+                  "\n"
+                  "  --head                the header only\n"
+                  "  --body FILE           where the body goes (default body.out)\n"
+                  "  --header FILE         where the reply header goes (default header.out)\n"
+                  "  --report-level N      which status texts are reported (0..255)\n"
+                  "  --timeout MS          the component's time-out in milliseconds\n"
+                  "  --proxy HOST          through a proxy (needs --proxy-port)\n"
+                  "  --proxy-port N        the proxy's port\n"
+                  "  --user U              Basic authorisation user ...\n"
+                  "  --password P          ... and password\n"
+                  "  --cancel-after BYTES  cancels once that many bytes have arrived\n");
+
 int usage(const std::string& why)
 {
-    std::cerr << "httpget: " << why << "\n"
-              << "usage: httpget [--head] [--body FILE] [--header FILE] [--report-level N] [--timeout MS]\n"
-              << "               [--proxy HOST --proxy-port N] [--user U --password P] [--cancel-after BYTES] URL\n";
-    return 2;
+    return cli.Usage(why);
 }
 
 bool number(const std::string& text, std::int64_t& value)
@@ -45,6 +63,8 @@ bool number(const std::string& text, std::int64_t& value)
 
 int main(int argc, char** argv)
 {
+    if (const auto done = cli.StandardOptions(argc, argv))
+        return *done;
     QCoreApplication app(argc, argv);
     bool head = false;
     std::string body = "body.out", header = "header.out", url, proxy, user, password;

@@ -1,13 +1,16 @@
 // render-windows OUTDIR: starts the program's windows in the current
 // directory exactly as the program does (the settings load included) and
 // writes what they show to OUTDIR/main.png, settings.png, proxy.png and
-// version.png. Runs offscreen when there is no display.
+// version.png. Runs offscreen when there is no display. Under a device pixel
+// ratio other than 1 (QT_SCALE_FACTOR=2, say) the images have the device's
+// resolution. --help and --version as every tool answers them.
 #include "app/Unit1.h"
 #include "app/Unit2.h"
 #include "app/Unit3.h"
 #include "app/V_Unit.h"
 #include "runtime/Application.h"
 #include "runtime/Fonts.h"
+#include "tools/common/ToolCli.h"
 
 #include <QApplication>
 #include <QDir>
@@ -31,13 +34,18 @@ bool save(QWidget& window, const QString& path)
 
 int main(int argc, char** argv)
 {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: render-windows OUTDIR\n");
-        return 2;
-    }
+    const ToolCli cli("render-windows", "render-windows OUTDIR",
+                      "Starts the program's windows in the current directory as the program\n"
+                      "does (its \"DL.ini\" loaded) and writes what they show to OUTDIR/main.png,\n"
+                      "settings.png, proxy.png and version.png, offscreen when there is no\n"
+                      "display, at the device's resolution (QT_SCALE_FACTOR=2 doubles it).\n");
+    if (const auto done = cli.StandardOptions(argc, argv))
+        return *done;
     if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication qtApplication(argc, argv);
+    QApplication qtApplication(argc, argv); // takes Qt's own options out of argv
+    if (argc != 2)
+        return cli.Usage(argc < 2 ? "OUTDIR is needed" : "only one OUTDIR");
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
     InstallFontSubstitutes();
     const QString out = QDir(QString::fromLocal8Bit(argv[1])).absolutePath();

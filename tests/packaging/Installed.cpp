@@ -1,0 +1,222 @@
+#include "Installed.h"
+
+#include <gio/gdesktopappinfo.h>
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <thread>
+#include <unistd.h>
+
+using namespace testsupport;
+namespace fs = std::filesystem;
+
+namespace packaging {
+
+namespace {
+
+TempDir& InstallBase()
+{
+    static TempDir base;
+    return base;
+}
+
+std::string& CurrentPrefix()
+{
+    static std::string prefix = [] {
+        const std::string p = InstallBase() / "prefix";
+        const CommandResult r = RunShell(ShellQuote(CMAKE_PROGRAM) + " --install " + ShellQuote(BUILD_DIR) +
+                                         " --prefix " + ShellQuote(p));
+        if (r.exitCode != 0) {
+            ADD_FAILURE() << "cmake --install failed:\n" << r.out << r.err;
+            return std::string();
+        }
+        return p;
+    }();
+    return prefix;
+}
+
+bool WaitUntil(std::chrono::seconds limit, const std::function<bool()>& condition)
+{
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return true;
+}
+
+bool Running(pid_t pid)
+{
+    if (pid <= 0 || (::kill(pid, 0) != 0 && errno == ESRCH))
+        return false;
+    // A zombie has ended too.
+    const std::string stat = ReadFile("/proc/" + std::to_string(pid) + "/stat");
+    const size_t paren = stat.rfind(')');
+    return paren == std::string::npos || paren + 2 >= stat.size() || stat[paren + 2] != 'Z';
+}
+
+} // namespace
+
+const std::vector<std::string>& InstalledPrograms()
+{
+    static const std::vector<std::string> programs = {
+#include "InstalledPrograms.inc"
+    };
+    return programs;
+}
+
+const std::vector<std::string>& PrivateFiles()
+{
+    static const std::vector<std::string> files = {
+#include "PrivateFiles.inc"
+    };
+    return files;
+}
+
+const std::string& Prefix()
+{
+    return CurrentPrefix();
+}
+
+std::string MovePrefix()
+{
+    std::string& prefix = CurrentPrefix();
+    if (prefix.empty())
+        return prefix;
+    const std::string moved = prefix + "-moved";
+    std::error_code error;
+    fs::rename(prefix, moved, error);
+    if (error) {
+        ADD_FAILURE() << "cannot move the prefix: " << error.message();
+        return prefix;
+    }
+    prefix = moved;
+    return prefix;
+}
+
+void MakeOffer(Offer& offer)
+{
+    ASSERT_TRUE(offer.server.ok()) << offer.server.log();
+    const std::string p = offer.payload.path();
+    fs::create_directories(p + "/docs");
+    WriteFile(p + "/readme.txt", "Fetchlet\r\n");
+    WriteFile(p + "/docs/はじめに.txt", "インストールしたプログラムで取得しました。\n");
+    WritePatternFile(p + "/docs/pattern.bin", 700000);
+    offer.zip = offer.server.root() + "/sample.zip";
+    const CommandResult zip = RunShell("cd " + ShellQuote(p) + " && zip -qr " + ShellQuote(offer.zip) + " .");
+    ASSERT_EQ(zip.exitCode, 0) << zip.err;
+    offer.url = offer.server.url("/sample.zip");
+}
+
+void PrepareFolder(const std::string& folder, const std::string& toolFolder, const Offer& offer,
+                   const std::string& title, bool publisherLayout)
+{
+    fs::create_directories(folder + "/DSkin");
+    fs::copy_file(SKIN_JPEG, folder + "/DSkin/skin.jpg", fs::copy_options::overwrite_existing);
+    if (publisherLayout) {
+        fs::create_directories(folder + "/Data");
+        WriteFile(folder + "/マニュアル.html", "<p>manual</p>\n");
+    }
+    const CommandResult crc = RunShell(ShellQuote(toolFolder + "/crclist") + " " + ShellQuote(offer.zip));
+    ASSERT_EQ(crc.exitCode, 0) << crc.err;
+    const size_t at = crc.out.find("CRCText=");
+    ASSERT_NE(at, std::string::npos) << crc.out;
+    const std::string crcText = crc.out.substr(at + 8, crc.out.find('\n', at) - at - 8);
+    const long long kbytes = static_cast<long long>(fs::file_size(offer.zip)) / 1024;
+    const std::string plain = "skin.jpg\nDownLoad\n1722267\n12713468\n" + title + "\n\n" + offer.url +
+                              "\nfalse\n\ntrue\n" + crcText + "\n" + std::to_string(kbytes) +
+                              "\n16777215\n6462440\nタイプＡ\n";
+    WriteFile(folder + "/plain.txt", plain);
+    const CommandResult encode = RunShell("cd " + ShellQuote(folder) + " && " + ShellQuote(toolFolder + "/dlini") +
+                                          " encode DL.ini < plain.txt && rm plain.txt");
+    ASSERT_EQ(encode.exitCode, 0) << encode.err;
+}
+
+bool LaunchDesktopEntry(const std::string& entry, const std::string& startFolder, const std::string& display,
+                        const std::string& path, std::string& message)
+{
+    // The program starts in the launcher's current directory, as from a
+    // file manager's folder; GLib looks the command up on the launcher's
+    // own PATH (and drops an entry whose command it cannot find).
+    const std::string oldPath = std::getenv("PATH") ? std::getenv("PATH") : "";
+    ::setenv("PATH", path.c_str(), 1);
+    GDesktopAppInfo* app = g_desktop_app_info_new_from_filename(entry.c_str());
+    if (!app) {
+        ::setenv("PATH", oldPath.c_str(), 1);
+        message = "GLib cannot read " + entry + " (or finds no command for it)";
+        return false;
+    }
+    GAppLaunchContext* context = g_app_launch_context_new();
+    g_app_launch_context_setenv(context, "DISPLAY", display.c_str());
+    g_app_launch_context_setenv(context, "PATH", path.c_str());
+    g_app_launch_context_unsetenv(context, "QT_QPA_PLATFORM");
+    g_app_launch_context_unsetenv(context, "QT_SCALE_FACTOR");
+    char* oldFolder = ::getcwd(nullptr, 0);
+    bool ok = ::chdir(startFolder.c_str()) == 0;
+    GError* error = nullptr;
+    if (ok && !g_app_info_launch(G_APP_INFO(app), nullptr, context, &error)) {
+        message = error ? error->message : "launch failed";
+        ok = false;
+    }
+    if (error)
+        g_error_free(error);
+    if (oldFolder) {
+        if (::chdir(oldFolder) != 0)
+            ok = false;
+        std::free(oldFolder);
+    }
+    ::setenv("PATH", oldPath.c_str(), 1);
+    g_object_unref(context);
+    g_object_unref(app);
+    return ok;
+}
+
+void DownloadThroughMainWindow(const XvfbDisplay& display, const std::string& title, const std::string& workFolder,
+                               const Offer& offer)
+{
+    const std::string window = display.WaitForWindow(title);
+    ASSERT_FALSE(window.empty()) << "no window \"" << title << "\"";
+    const pid_t pid = display.WindowPid(window);
+    ASSERT_GT(pid, 0);
+    struct Stop {
+        pid_t pid;
+        ~Stop()
+        {
+            if (Running(pid))
+                ::kill(pid, SIGKILL);
+        }
+    } stop{pid};
+    std::error_code error;
+    EXPECT_EQ(fs::read_symlink("/proc/" + std::to_string(pid) + "/cwd", error), fs::canonical(workFolder))
+        << "the working folder";
+
+    // The download button: client position 232, 216, 107 x 25.
+    ASSERT_TRUE(display.Click(window, 285, 228));
+    std::vector<std::string> files;
+    for (const auto& entry : fs::recursive_directory_iterator(offer.payload.path()))
+        if (entry.is_regular_file())
+            files.push_back(fs::relative(entry.path(), offer.payload.path()).string());
+    const bool extracted = WaitUntil(std::chrono::seconds(120), [&] {
+        for (const std::string& f : files)
+            if (!Exists(workFolder + "/" + f) ||
+                ReadFile(workFolder + "/" + f) != ReadFile(offer.payload.path() + "/" + f))
+                return false;
+        return ReadFile(workFolder + "/sample.zip") == ReadFile(offer.zip);
+    });
+    if (!extracted)
+        display.Screenshot(window, workFolder + "/failed.png");
+    ASSERT_TRUE(extracted) << "the archive did not arrive extracted in " << workFolder;
+    // Close (the same place) ends the program.
+    ASSERT_TRUE(WaitUntil(std::chrono::seconds(30), [&] {
+        display.Click(window, 285, 228);
+        return WaitUntil(std::chrono::seconds(3), [&] { return !Running(pid); });
+    })) << "the program did not close";
+}
+
+} // namespace packaging

@@ -1,0 +1,51 @@
+// Shared by the packaging tests: one `cmake --install` of this build into a
+// temporary prefix per process, a folder prepared as a publisher prepares
+// it, and a download driven through the main window on a virtual display.
+#pragma once
+#include "Commands.h"
+#include "Servers.h"
+
+#include <string>
+#include <vector>
+
+namespace packaging {
+
+// The programs installed in bin/ and the files of the private folder.
+const std::vector<std::string>& InstalledPrograms();
+const std::vector<std::string>& PrivateFiles();
+
+// The prefix of this process's install (made on first use), or "" when the
+// install failed. The prefix may be moved: Move() renames it and returns the
+// new prefix.
+const std::string& Prefix();
+std::string MovePrefix();
+
+// A file offered for download: a ZIP archive of a few files, served by nginx.
+struct Offer {
+    testsupport::NginxServer server;
+    testsupport::TempDir payload; // what the archive holds
+    std::string url;
+    std::string zip; // its path on the server's side
+};
+void MakeOffer(Offer& offer);
+
+// Writes DL.ini (title, address, extraction on, the archive's size and CRC)
+// and DSkin/skin.jpg into folder, with the given tool folder's dlini and
+// crclist; publisherLayout adds "マニュアル.html" and "Data".
+void PrepareFolder(const std::string& folder, const std::string& toolFolder, const Offer& offer,
+                   const std::string& title, bool publisherLayout);
+
+// Starts a desktop entry as a file manager does (GLib), from startFolder,
+// with the display and PATH given; Qt's offscreen settings of the tests are
+// not passed on. Returns false with a message when it could not launch.
+bool LaunchDesktopEntry(const std::string& entry, const std::string& startFolder, const std::string& display,
+                        const std::string& path, std::string& message);
+
+// On the display: waits for the main window titled title, checks that its
+// process works in workFolder, presses the download button, waits until
+// every payload file lies extracted in workFolder, and closes the program
+// with its Close button. Adds failures to the running test.
+void DownloadThroughMainWindow(const testsupport::XvfbDisplay& display, const std::string& title,
+                               const std::string& workFolder, const Offer& offer);
+
+} // namespace packaging

@@ -1,0 +1,172 @@
+#include "Commands.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+namespace testsupport {
+
+std::string ShellQuote(const std::string& text)
+{
+    std::string out = "'";
+    for (char c : text)
+        out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return out + "'";
+}
+
+CommandResult RunShell(const std::string& command)
+{
+    CommandResult result;
+    int out[2], err[2];
+    if (::pipe2(out, O_CLOEXEC) != 0)
+        return result;
+    if (::pipe2(err, O_CLOEXEC) != 0) {
+        ::close(out[0]);
+        ::close(out[1]);
+        return result;
+    }
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        const int null = ::open("/dev/null", O_RDONLY);
+        ::dup2(null, 0);
+        ::dup2(out[1], 1);
+        ::dup2(err[1], 2);
+        ::execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    ::close(out[1]);
+    ::close(err[1]);
+    if (pid < 0) {
+        ::close(out[0]);
+        ::close(err[0]);
+        return result;
+    }
+    pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
+    std::string* sinks[2] = {&result.out, &result.err};
+    int open = 2;
+    char buffer[65536];
+    while (open > 0) {
+        if (::poll(fds, 2, -1) < 0) {
+            if (errno == EINTR)
+                continue;
+            break;
+        }
+        for (int i = 0; i < 2; ++i) {
+            if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP | POLLERR)))
+                continue;
+            const ssize_t n = ::read(fds[i].fd, buffer, sizeof buffer);
+            if (n > 0) {
+                sinks[i]->append(buffer, static_cast<size_t>(n));
+            } else if (n == 0 || errno != EINTR) {
+                ::close(fds[i].fd);
+                fds[i].fd = -1;
+                --open;
+            }
+        }
+    }
+    for (auto& f : fds)
+        if (f.fd >= 0)
+            ::close(f.fd);
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return result;
+}
+
+XvfbDisplay::XvfbDisplay()
+{
+    int ready[2];
+    if (::pipe(ready) != 0)
+        return;
+    const pid_t parent = ::getpid();
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (::getppid() != parent)
+            ::_exit(127);
+        ::close(ready[0]);
+        const int null = ::open("/dev/null", O_RDWR);
+        ::dup2(null, 0);
+        ::dup2(null, 1);
+        ::dup2(null, 2);
+        const std::string fd = std::to_string(ready[1]);
+        ::execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1024x768x24", "-nolisten", "tcp",
+                 static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    ::close(ready[1]);
+    if (pid < 0) {
+        ::close(ready[0]);
+        return;
+    }
+    // Xvfb writes its display number once it accepts clients.
+    std::string number;
+    char c;
+    pollfd p{ready[0], POLLIN, 0};
+    while (::poll(&p, 1, 30000) > 0 && ::read(ready[0], &c, 1) == 1 && c != '\n')
+        number += c;
+    ::close(ready[0]);
+    if (number.empty()) {
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, nullptr, 0);
+        return;
+    }
+    pid_ = pid;
+    name_ = ":" + number;
+}
+
+XvfbDisplay::~XvfbDisplay()
+{
+    if (pid_ <= 0)
+        return;
+    ::kill(pid_, SIGTERM);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (::waitpid(pid_, nullptr, WNOHANG) == pid_)
+            return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ::kill(pid_, SIGKILL);
+    ::waitpid(pid_, nullptr, 0);
+}
+
+std::string XvfbDisplay::WaitForWindow(const std::string& name, std::chrono::milliseconds limit) const
+{
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (std::chrono::steady_clock::now() < deadline) {
+        const CommandResult r =
+            RunShell(Env() + "xdotool search --onlyvisible --name " + ShellQuote(name) + " 2>/dev/null");
+        const std::string id = r.out.substr(0, r.out.find('\n'));
+        if (!id.empty())
+            return id;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return {};
+}
+
+bool XvfbDisplay::Click(const std::string& window, int x, int y) const
+{
+    return RunShell(Env() + "xdotool mousemove --window " + ShellQuote(window) + " " + std::to_string(x) + " " +
+                    std::to_string(y) + " click 1")
+               .exitCode == 0;
+}
+
+pid_t XvfbDisplay::WindowPid(const std::string& window) const
+{
+    const CommandResult r = RunShell(Env() + "xdotool getwindowpid " + ShellQuote(window));
+    return r.exitCode == 0 ? static_cast<pid_t>(std::atoi(r.out.c_str())) : -1;
+}
+
+bool XvfbDisplay::Screenshot(const std::string& window, const std::string& png) const
+{
+    return RunShell(Env() + "import -window " + ShellQuote(window) + " " + ShellQuote(png)).exitCode == 0;
+}
+
+} // namespace testsupport

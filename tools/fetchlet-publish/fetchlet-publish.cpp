@@ -1,0 +1,528 @@
+// fetchlet-publish [--keep-publisher-layout] FOLDER OUT
+//
+// Turns a publisher's prepared working folder (its "DL.ini" and "DSkin") into
+// the folder OUT and the archive OUT.tar.gz that an end user unpacks and
+// starts:
+//
+//   OUT/fetchlet            the program this tool is installed with
+//   OUT/UNLHA32.DLL ...     its archiver libraries (every file of its private
+//                           folder), beside it as on Windows
+//   OUT/lib/                the shared libraries those need that a Debian 12
+//                           system with the Qt 6 runtime does not have
+//   OUT/DL.ini, OUT/DSkin/  the publisher's settings and skin pictures
+//   OUT/run-fetchlet        starts the program with OUT as its working folder
+//                           and OUT/lib on the library path, wherever OUT lies
+//   OUT/Fetchlet.desktop    the same for a double click in a file manager: it
+//                           finds run-fetchlet through its own location (%k)
+//
+// Publisher layout: the folder is in the publisher layout (the settings window
+// opens with F1) only when "マニュアル.html", "Data" and "DSkin" are all there.
+// The copy leaves out "マニュアル.html" and "Data", so the end user's copy is
+// not in that layout; "DSkin" stays, because it holds the skin and icon
+// pictures the settings name. --keep-publisher-layout copies the two others
+// as well (those that exist), so the copy opens the settings window too.
+//
+// Which libraries are bundled: the dynamic loader's view (ldd) of the program
+// and of every private file, less the libraries that belong to a package that
+// every such system has: the packages of priority "required" and the
+// Essential ones, libqt6widgets6 and qt6-qpa-plugins (the Qt 6 runtime), and
+// everything those depend on (apt-cache depends --recurse over the installed
+// packages). A library that belongs to no package is bundled.
+//
+// OUT must not exist yet; the copy is made in a temporary folder beside it
+// and renamed when complete, and OUT.tar.gz (replaced if it exists) the same
+// way, so a failure leaves neither half made. Names in FOLDER are found
+// ignoring case, as the program finds them; the copy spells them its own way.
+//
+// Output: one line per bundled library, then OUT, and last the path of
+// OUT.tar.gz. Exit code 0 when done, 1 when it cannot be done (the reason on
+// standard error), 2 for bad usage.
+#include "app/SettingsFile.h"
+#include "platform/FileNames.h"
+#include "platform/Library.h"
+#include "tools/common/ToolCli.h"
+
+#include <QCoreApplication>
+#include <QProcess>
+#include <QStringList>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <map>
+#include <set>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const ToolCli cli("fetchlet-publish", "fetchlet-publish [--keep-publisher-layout] FOLDER OUT",
+                  "Makes the copy of Fetchlet that end users get from a publisher's prepared\n"
+                  "working folder FOLDER (its \"DL.ini\" and \"DSkin\"): the folder OUT with the\n"
+                  "program, its archiver libraries, the shared libraries a Debian 12 system\n"
+                  "with the Qt 6 runtime lacks, the settings and skins and two launchers\n"
+                  "(run-fetchlet and Fetchlet.desktop) that start the program in OUT wherever\n"
+                  "it was unpacked; and the archive OUT.tar.gz of that folder. The last line\n"
+                  "printed is the path of OUT.tar.gz.\n"
+                  "\n"
+                  "  --keep-publisher-layout  copies \"マニュアル.html\" and \"Data\" too, so that\n"
+                  "                           the copy opens the settings window (F1)\n");
+
+const char* const ManualName = "マニュアル.html";
+
+struct Failure : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+struct Output {
+    int exitCode = -1;
+    std::string out;
+    std::string err;
+};
+
+// Runs a program (no shell) and collects what it prints.
+Output Run(const QString& program, const QStringList& arguments, bool mustSucceed = true)
+{
+    QProcess process;
+    process.setProgram(program);
+    process.setArguments(arguments);
+    process.start();
+    if (!process.waitForStarted(-1)) {
+        if (mustSucceed)
+            throw Failure("cannot run " + program.toStdString());
+        return {};
+    }
+    process.closeWriteChannel();
+    process.waitForFinished(-1);
+    Output result;
+    result.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    result.out = process.readAllStandardOutput().toStdString();
+    result.err = process.readAllStandardError().toStdString();
+    if (mustSucceed && result.exitCode != 0)
+        throw Failure(program.toStdString() + " failed: " + result.err);
+    return result;
+}
+
+QString Q(const std::string& text)
+{
+    return QString::fromStdString(text);
+}
+
+std::vector<std::string> Lines(const std::string& text)
+{
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    return lines;
+}
+
+std::string Trim(std::string text)
+{
+    const auto notSpace = [](unsigned char c) { return !std::isspace(c); };
+    text.erase(text.begin(), std::find_if(text.begin(), text.end(), notSpace));
+    text.erase(std::find_if(text.rbegin(), text.rend(), notSpace).base(), text.end());
+    return text;
+}
+
+// "libfoo1:amd64" -> "libfoo1"
+std::string PackageName(std::string name)
+{
+    name = Trim(name);
+    if (const size_t colon = name.find(':'); colon != std::string::npos)
+        name.erase(colon);
+    return name;
+}
+
+// soname -> path, for everything the loader would bring in for these files.
+std::map<std::string, std::string> SharedLibrariesOf(const std::vector<std::string>& files)
+{
+    std::map<std::string, std::string> libraries;
+    for (const std::string& file : files) {
+        const Output ldd = Run(QStringLiteral("ldd"), {Q(file)}, false);
+        if (ldd.exitCode != 0)
+            throw Failure("ldd cannot read " + file + ": " + Trim(ldd.err + ldd.out));
+        for (const std::string& raw : Lines(ldd.out)) {
+            const std::string line = Trim(raw);
+            const size_t arrow = line.find(" => ");
+            if (arrow == std::string::npos)
+                continue; // the vDSO and the loader itself
+            const std::string soname = line.substr(0, arrow);
+            std::string where = line.substr(arrow + 4);
+            if (where.rfind("not found", 0) == 0)
+                throw Failure(file + " needs " + soname + ", which this system does not have");
+            if (const size_t paren = where.find(" ("); paren != std::string::npos)
+                where.erase(paren);
+            if (!where.empty() && where[0] == '/')
+                libraries.emplace(soname, where);
+        }
+    }
+    return libraries;
+}
+
+// The packages every Debian 12 system with the Qt 6 runtime has.
+std::set<std::string> RuntimePackages()
+{
+    QStringList roots = {QStringLiteral("libqt6widgets6"), QStringLiteral("qt6-qpa-plugins")};
+    const Output installed =
+        Run(QStringLiteral("dpkg-query"), {QStringLiteral("-W"), QStringLiteral("-f=${Package} ${Priority} ${Essential}\\n")});
+    for (const std::string& line : Lines(installed.out)) {
+        std::istringstream in(line);
+        std::string name, priority, essential;
+        in >> name >> priority >> essential;
+        if (priority == "required" || essential == "yes")
+            roots << Q(name);
+    }
+    QStringList arguments = {QStringLiteral("depends"),        QStringLiteral("--recurse"),
+                             QStringLiteral("--installed"),    QStringLiteral("--no-recommends"),
+                             QStringLiteral("--no-suggests"),  QStringLiteral("--no-conflicts"),
+                             QStringLiteral("--no-breaks"),    QStringLiteral("--no-replaces"),
+                             QStringLiteral("--no-enhances")};
+    arguments << roots;
+    const Output depends = Run(QStringLiteral("apt-cache"), arguments);
+    std::set<std::string> packages;
+    for (const QString& root : roots)
+        packages.insert(PackageName(root.toStdString()));
+    for (const std::string& line : Lines(depends.out)) {
+        if (line.empty() || line[0] == ' ' || line[0] == '<')
+            continue; // a dependency line, or a virtual package
+        packages.insert(PackageName(line));
+    }
+    return packages;
+}
+
+// The names under which dpkg may know a library: as given, resolved, and
+// with or without the "/usr" that the merged /usr puts in front of /lib.
+std::vector<std::string> PathVariants(const std::string& path)
+{
+    std::set<std::string> variants;
+    std::vector<std::string> bases = {path};
+    std::error_code ignored;
+    const fs::path canonical = fs::canonical(path, ignored);
+    if (!canonical.empty())
+        bases.push_back(canonical.string());
+    for (const std::string& base : bases) {
+        variants.insert(base);
+        if (base.rfind("/usr/", 0) == 0)
+            variants.insert(base.substr(4));
+        else
+            variants.insert("/usr" + base);
+    }
+    return {variants.begin(), variants.end()};
+}
+
+// path -> owning packages, for the given paths that dpkg knows.
+std::map<std::string, std::set<std::string>> OwnersOf(const std::vector<std::string>& paths)
+{
+    std::map<std::string, std::set<std::string>> owners;
+    if (paths.empty())
+        return owners;
+    QStringList arguments = {QStringLiteral("-S")};
+    for (const std::string& p : paths)
+        arguments << Q(p);
+    const Output search = Run(QStringLiteral("dpkg"), arguments, false); // 1 when some are unknown
+    for (const std::string& line : Lines(search.out)) {
+        if (line.rfind("diversion ", 0) == 0)
+            continue;
+        const size_t split = line.find(": /");
+        if (split == std::string::npos)
+            continue;
+        const std::string path = line.substr(split + 2);
+        std::istringstream names(line.substr(0, split));
+        for (std::string name; std::getline(names, name, ',');)
+            owners[path].insert(PackageName(name));
+    }
+    return owners;
+}
+
+struct Bundled {
+    std::string soname;
+    std::string from;
+    std::string package; // empty: no package owns it
+};
+
+std::vector<Bundled> LibrariesToBundle(const std::vector<std::string>& files)
+{
+    const auto libraries = SharedLibrariesOf(files);
+    std::vector<std::string> queries;
+    for (const auto& [soname, path] : libraries)
+        for (const std::string& v : PathVariants(path))
+            queries.push_back(v);
+    const auto owners = OwnersOf(queries);
+    const std::set<std::string> everywhere = RuntimePackages();
+    std::vector<Bundled> bundle;
+    for (const auto& [soname, path] : libraries) {
+        std::set<std::string> packages;
+        for (const std::string& v : PathVariants(path))
+            if (const auto it = owners.find(v); it != owners.end())
+                packages.insert(it->second.begin(), it->second.end());
+        const bool present = std::any_of(packages.begin(), packages.end(),
+                                         [&](const std::string& p) { return everywhere.count(p) > 0; });
+        if (!present)
+            bundle.push_back({soname, path, packages.empty() ? std::string() : *packages.begin()});
+    }
+    return bundle;
+}
+
+void CopyFile(const fs::path& from, const fs::path& to, fs::perms mode)
+{
+    std::error_code error;
+    fs::copy_file(from, to, fs::copy_options::overwrite_existing, error);
+    if (error)
+        throw Failure("cannot copy " + from.string() + " to " + to.string() + ": " + error.message());
+    fs::permissions(to, mode, error);
+}
+
+// Copies a folder with everything in it; links are copied as what they
+// point to, and links that lead nowhere are left out.
+void CopyFolder(const fs::path& from, const fs::path& to)
+{
+    std::error_code error;
+    fs::create_directories(to, error);
+    if (error)
+        throw Failure("cannot create " + to.string() + ": " + error.message());
+    for (const auto& entry : fs::directory_iterator(from)) {
+        const fs::path target = to / entry.path().filename();
+        if (entry.is_directory())
+            CopyFolder(entry.path(), target);
+        else if (entry.is_regular_file())
+            CopyFile(entry.path(), target, fs::perms(0644));
+    }
+}
+
+void WriteText(const fs::path& path, const std::string& text, fs::perms mode)
+{
+    FILE* f = std::fopen(path.c_str(), "wb");
+    if (!f || std::fwrite(text.data(), 1, text.size(), f) != text.size() || std::fclose(f) != 0)
+        throw Failure("cannot write " + path.string());
+    std::error_code ignored;
+    fs::permissions(path, mode, ignored);
+}
+
+// A desktop entry's string value: no line breaks, backslashes escaped.
+std::string DesktopValue(const std::string& text)
+{
+    std::string out;
+    for (char c : text) {
+        if (c == '\\')
+            out += "\\\\";
+        else if (c == '\n')
+            out += "\\n";
+        else if (c == '\r')
+            out += "\\r";
+        else if (c == '\t')
+            out += "\\t";
+        else
+            out += c;
+    }
+    return out;
+}
+
+const char* const RunScript =
+    "#!/bin/sh\n"
+    "# Starts Fetchlet with this folder as its working folder, wherever the\n"
+    "# folder lies, with the shared libraries bundled in lib/ on the library path.\n"
+    "here=$(dirname -- \"$(readlink -f -- \"$0\")\") || exit 1\n"
+    "cd -- \"$here\" || exit 1\n"
+    "LD_LIBRARY_PATH=\"$here/lib${LD_LIBRARY_PATH:+:$LD_LIBRARY_PATH}\"\n"
+    "export LD_LIBRARY_PATH\n"
+    "exec \"$here/fetchlet\" \"$@\"\n";
+
+std::string DesktopEntry(const std::string& title)
+{
+    // %k is this file's own path; the command starts run-fetchlet beside it.
+    return "[Desktop Entry]\n"
+           "Type=Application\n"
+           "Version=1.0\n"
+           "Name=" + DesktopValue(title.empty() ? std::string("Fetchlet") : title) + "\n"
+           "Comment=Downloads the publisher's file with Fetchlet\n"
+           "Comment[ja]=Fetchlet でファイルをダウンロードします\n"
+           "Exec=sh -c \"exec \\\\\"\\\\$(dirname -- \\\\\"\\\\$(readlink -f -- \\\\\"\\\\$0\\\\\")\\\\\")/run-fetchlet\\\\\"\" %k\n"
+           "Terminal=false\n"
+           "Categories=Network;FileTransfer;\n";
+}
+
+// The window title the publisher set (line 5 of the settings), or "".
+std::string TitleOf(const fs::path& settings)
+{
+    FILE* f = std::fopen(settings.c_str(), "rb");
+    if (!f)
+        throw Failure("cannot read " + settings.string());
+    std::string stored;
+    char buffer[4096];
+    for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, f)) > 0;)
+        stored.append(buffer, n);
+    std::fclose(f);
+    const TStringList lines = DecodeSettings(stored);
+    return lines.Count() > 4 ? lines[4] : std::string();
+}
+
+fs::path Absolute(const std::string& path)
+{
+    return fs::absolute(fs::path(path)).lexically_normal();
+}
+
+bool Inside(const fs::path& inner, const fs::path& outer)
+{
+    const auto o = outer.lexically_normal(), i = inner.lexically_normal();
+    auto it = i.begin();
+    for (const auto& part : o) {
+        if (part.empty())
+            continue;
+        if (it == i.end() || *it != part)
+            return false;
+        ++it;
+    }
+    return true;
+}
+
+std::string TempName(const fs::path& beside)
+{
+    return beside.string() + ".part-" + std::to_string(::getpid());
+}
+
+struct RemoveOnFailure {
+    fs::path path;
+    ~RemoveOnFailure()
+    {
+        if (!path.empty()) {
+            std::error_code ignored;
+            fs::remove_all(path, ignored);
+        }
+    }
+};
+
+int Publish(const std::string& folderArgument, const std::string& outArgument, bool keepLayout)
+{
+    const fs::path folder = Absolute(folderArgument);
+    fs::path out = Absolute(outArgument);
+    if (out.filename().empty())
+        out = out.parent_path();
+    if (!DirectoryExists(folder.string()))
+        throw Failure(folderArgument + " is not a folder");
+    const std::string dir = folder.string() + "/";
+    const fs::path settings = ResolveName(dir, "DL.ini");
+    const fs::path skins = ResolveName(dir, "DSkin");
+    if (!FileExists(settings.string()))
+        throw Failure(folderArgument + " has no DL.ini: prepare it with the settings window first");
+    if (!DirectoryExists(skins.string()))
+        throw Failure(folderArgument + " has no DSkin folder");
+    std::error_code error;
+    if (fs::exists(fs::symlink_status(out, error)))
+        throw Failure(outArgument + " exists already");
+    std::vector<std::pair<fs::path, std::string>> copied = {{skins, "DSkin"}};
+    if (keepLayout) {
+        for (const char* name : {ManualName, "Data"}) {
+            const fs::path found = ResolveName(dir, name);
+            if (fs::exists(found, error))
+                copied.emplace_back(found, name);
+            else
+                std::fprintf(stderr, "fetchlet-publish: %s has no %s; the copy does not open the settings window\n",
+                             folderArgument.c_str(), name);
+        }
+    }
+    for (const auto& [source, name] : copied)
+        if (Inside(out, source))
+            throw Failure(outArgument + " lies inside " + source.string());
+
+    // What the copy runs: the program this tool came with and its private files.
+    const fs::path program = ProgramFolder() + "fetchlet";
+    if (!FileExists(program.string()))
+        throw Failure("the program is missing: " + program.string());
+    const std::string privateFolder = PrivateFolder();
+    const std::vector<std::string> privateNames = {
+#include "PrivateFiles.inc"
+    };
+    std::vector<std::string> runs = {program.string()};
+    for (const std::string& name : privateNames) {
+        if (!FileExists(privateFolder + name))
+            throw Failure("the program's file is missing: " + privateFolder + name);
+        runs.push_back(privateFolder + name);
+    }
+    const std::vector<Bundled> bundle = LibrariesToBundle(runs);
+
+    const fs::path work = TempName(out);
+    RemoveOnFailure cleanup{work};
+    fs::remove_all(work, error);
+    if (!fs::create_directories(work, error) || error)
+        throw Failure("cannot create " + work.string() + ": " + error.message());
+    fs::permissions(work, fs::perms(0755), error);
+    CopyFile(program, work / "fetchlet", fs::perms(0755));
+    for (const std::string& name : privateNames)
+        CopyFile(privateFolder + name, work / name, fs::perms(0644));
+    if (!bundle.empty()) {
+        fs::create_directory(work / "lib", error);
+        for (const Bundled& library : bundle) {
+            CopyFile(library.from, work / "lib" / library.soname, fs::perms(0644));
+            std::printf("bundled %s (%s)\n", library.soname.c_str(),
+                        library.package.empty() ? library.from.c_str() : library.package.c_str());
+        }
+    }
+    CopyFile(settings, work / "DL.ini", fs::perms(0644));
+    for (const auto& [source, name] : copied) {
+        if (fs::is_directory(source))
+            CopyFolder(source, work / name);
+        else
+            CopyFile(source, work / name, fs::perms(0644));
+    }
+    WriteText(work / "run-fetchlet", RunScript, fs::perms(0755));
+    WriteText(work / "Fetchlet.desktop", DesktopEntry(TitleOf(settings)), fs::perms(0755));
+
+    fs::rename(work, out, error);
+    if (error)
+        throw Failure("cannot create " + out.string() + ": " + error.message());
+    cleanup.path = out; // until the archive is written too
+
+    const fs::path archive = out.string() + ".tar.gz";
+    const fs::path partial = TempName(archive);
+    RemoveOnFailure archiveCleanup{partial};
+    Run(QStringLiteral("tar"), {QStringLiteral("-C"), Q(out.parent_path().string()), QStringLiteral("-czf"),
+                                Q(partial.string()), QStringLiteral("--owner=0"), QStringLiteral("--group=0"),
+                                QStringLiteral("--numeric-owner"), QStringLiteral("--"),
+                                Q(out.filename().string())});
+    fs::rename(partial, archive, error);
+    if (error)
+        throw Failure("cannot write " + archive.string() + ": " + error.message());
+    archiveCleanup.path.clear();
+    cleanup.path.clear();
+    std::printf("%s\n%s\n", out.c_str(), archive.c_str());
+    return std::fflush(stdout) == 0 ? 0 : 1;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (const auto done = cli.StandardOptions(argc, argv))
+        return *done;
+    bool keepLayout = false;
+    std::vector<std::string> positional;
+    bool optionsDone = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (!optionsDone && arg == "--keep-publisher-layout")
+            keepLayout = true;
+        else if (!optionsDone && arg == "--")
+            optionsDone = true;
+        else if (!optionsDone && arg.size() > 1 && arg[0] == '-')
+            return cli.Usage("unknown option " + arg);
+        else
+            positional.push_back(arg);
+    }
+    if (positional.size() != 2)
+        return cli.Usage(positional.size() < 2 ? "FOLDER and OUT are needed" : "too many arguments");
+    QCoreApplication app(argc, argv);
+    try {
+        return Publish(positional[0], positional[1], keepLayout);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "fetchlet-publish: %s\n", e.what());
+        return 1;
+    }
+}
