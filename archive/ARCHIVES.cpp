@@ -462,6 +462,47 @@ bool TArchiver::KillOwnerWindowIn(TArchiverDll& dll, const std::string& prefix, 
     return kill(window) != 0;
 }
 
+HARC TArchiver::OpenArchiveIn(TArchiverDll& dll, const std::string& prefix, HWND owner, const std::string& path,
+                              int mode)
+{
+    auto open = dll.EntryAs<ARC_OPENARCHIVE>(prefix + "OpenArchive");
+    return open(owner, ExpandFileName(path).c_str(), mode);
+}
+
+int TArchiver::FindFirstIn(TArchiverDll& dll, const std::string& prefix, HARC archive, const std::string& wildName,
+                           void* info)
+{
+    auto find = dll.EntryAs<ARC_FINDFIRST>(prefix + "FindFirst");
+    return find(archive, wildName.c_str(), static_cast<INDIVIDUALINFO*>(info));
+}
+
+int TArchiver::FindNextIn(TArchiverDll& dll, const std::string& prefix, HARC archive, void* info)
+{
+    auto find = dll.EntryAs<ARC_FINDNEXT>(prefix + "FindNext");
+    return find(archive, static_cast<INDIVIDUALINFO*>(info));
+}
+
+int TArchiver::CloseArchiveIn(TArchiverDll& dll, const std::string& prefix, HARC archive)
+{
+    auto close = dll.EntryAs<ARC_CLOSEARCHIVE>(prefix + "CloseArchive");
+    return close(archive);
+}
+
+int TArchiver::CheckArchiveIn(TArchiverDll& dll, const std::string& prefix, const std::string& path, int mode)
+{
+    auto check = dll.EntryAs<ARC_CHECKARCHIVE>(prefix + "CheckArchive");
+    return check(path.c_str(), mode);
+}
+
+int TArchiver::ExtractMemWith(void* entry, HWND owner, const std::string& commandLine, char* buffer, int size,
+                              int& written)
+{
+    CommandLine = commandLine;
+    written = 0;
+    auto extract = reinterpret_cast<ARC_EXTRACTMEM>(entry);
+    return extract(owner, CommandLine.c_str(), buffer, size, nullptr, nullptr, &written);
+}
+
 // ---------------------------------------------------------------------------
 // Detection
 

@@ -284,7 +284,57 @@ protected:
     bool SetOwnerWindowIn(TArchiverDll& dll, const std::string& prefix, HWND window);
     // Calls "<prefix>KillOwnerWindowEx" (window); OwnerWindow becomes 0.
     bool KillOwnerWindowIn(TArchiverDll& dll, const std::string& prefix, HWND window);
+    // The listing and check entries of a library ("<prefix>OpenArchive",
+    // ...); the path of OpenArchive is expanded to a full path first.
+    HARC OpenArchiveIn(TArchiverDll& dll, const std::string& prefix, HWND owner, const std::string& path, int mode);
+    int FindFirstIn(TArchiverDll& dll, const std::string& prefix, HARC archive, const std::string& wildName,
+                    void* info);
+    int FindNextIn(TArchiverDll& dll, const std::string& prefix, HARC archive, void* info);
+    int CloseArchiveIn(TArchiverDll& dll, const std::string& prefix, HARC archive);
+    int CheckArchiveIn(TArchiverDll& dll, const std::string& prefix, const std::string& path, int mode);
+    // Calls an ExtractMem entry (owner, command line, buffer, size, 0, 0,
+    // count written) and keeps the command line.
+    int ExtractMemWith(void* entry, HWND owner, const std::string& commandLine, char* buffer, int size,
+                       int& written);
 };
+
+// The listing and check operations of a back-end whose library has them
+// under its own prefix: OpenArchive, FindFirst, FindNext, CloseArchive and
+// CheckArchive (with the sum of its two integers), each loading the library
+// first. ARCHIVER_LISTING_DECL goes into the class, ARCHIVER_LISTING_DEF
+// into its module.
+#define ARCHIVER_LISTING_DECL                                                                                   \
+    HARC OpenArchive(HWND owner, const std::string& path, int mode) override;                                  \
+    int FindFirst(HARC archive, const std::string& wildName, void* info) override;                             \
+    int FindNext(HARC archive, void* info) override;                                                           \
+    int CloseArchive(HARC archive) override;                                                                   \
+    int CheckArchive(const std::string& path, int mode1, int mode2) override;
+#define ARCHIVER_LISTING_DEF(Class, dll, prefix)                                                                \
+    HARC Class::OpenArchive(HWND owner, const std::string& path, int mode)                                     \
+    {                                                                                                          \
+        Class::LoadDLL();                                                                                      \
+        return OpenArchiveIn(dll, prefix, owner, path, mode);                                                  \
+    }                                                                                                          \
+    int Class::FindFirst(HARC archive, const std::string& wildName, void* info)                                \
+    {                                                                                                          \
+        Class::LoadDLL();                                                                                      \
+        return FindFirstIn(dll, prefix, archive, wildName, info);                                              \
+    }                                                                                                          \
+    int Class::FindNext(HARC archive, void* info)                                                              \
+    {                                                                                                          \
+        Class::LoadDLL();                                                                                      \
+        return FindNextIn(dll, prefix, archive, info);                                                         \
+    }                                                                                                          \
+    int Class::CloseArchive(HARC archive)                                                                      \
+    {                                                                                                          \
+        Class::LoadDLL();                                                                                      \
+        return CloseArchiveIn(dll, prefix, archive);                                                           \
+    }                                                                                                          \
+    int Class::CheckArchive(const std::string& path, int mode1, int mode2)                                     \
+    {                                                                                                          \
+        Class::LoadDLL();                                                                                      \
+        return CheckArchiveIn(dll, prefix, path, mode1 + mode2);                                               \
+    }
 
 using TArchiverProgressEvent =
     std::function<void(TObject* Sender, int State, LPEXTRACTINGINFOEX lpEis, bool& Abort)>;

@@ -29,6 +29,8 @@ int TArj32::Extract(HWND owner, const std::string& archive, TOutputBuffer& outpu
     return RunCommand(Unarj32Dll(), "Unarj", owner, "x" + text, output);
 }
 
+ARCHIVER_LISTING_DEF(TArj32, Unarj32Dll(), "Unarj")
+
 // The LHA library is told as well, as the LHA back-end does; when it is
 // not loaded (an ARJ back-end loads only its own library) that part fails,
 // and the failure must not keep the ARJ library from being told.

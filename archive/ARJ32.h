@@ -2,8 +2,10 @@
 //
 // Extraction builds the LHA command line ("x" and the LHA switches) and runs
 // it through the "Unarj" entry; the file list goes to the response file when
-// the caller says so. The owner window is set in both "UNLHA32.DLL" and
-// "UNARJ32J.DLL", as the other ARJ operations run through the LHA library.
+// the caller says so. Creation, deletion, update and memory extraction are
+// TLha32's, through "UNLHA32.DLL" (which reads ARJ archives into memory and
+// refuses to write them); listing and checking use the "Unarj" entries. The
+// owner window is set in both "UNLHA32.DLL" and "UNARJ32J.DLL".
 #pragma once
 #include "archive/LHA32.h"
 
@@ -18,6 +20,7 @@ public:
     void FreeDLL() override;
     int Extract(HWND owner, const std::string& archive, TOutputBuffer& output, bool useResFile,
                 const TFileList& files, const std::string& folder, const TArchiverOptions& options) override;
+    ARCHIVER_LISTING_DECL
     bool SetOwnerWindow(HWND window) override;
     bool KillOwnerWindow(HWND window) override;
 };

@@ -21,8 +21,8 @@ void TBGA32::FreeDLL()
     Bga32Dll().Free();
 }
 
-int TBGA32::Extract(HWND owner, const std::string& archive, TOutputBuffer& output, bool useResFile,
-                    const TFileList& files, const std::string& folder, const TArchiverOptions& o)
+int TBGA32::Run(const std::string& word, HWND owner, const std::string& archive, TOutputBuffer& output,
+                bool useResFile, const TFileList& files, const std::string& folder, const TArchiverOptions& o)
 {
     TBGA32::LoadDLL();
     TCmdOpt b;
@@ -35,8 +35,28 @@ int TBGA32::Extract(HWND owner, const std::string& archive, TOutputBuffer& outpu
     b.Add(o.UserOptions);
     b.AddArchiveAndFolder(archive, folder);
     b.AddFileList(o, useResFile, FileListItems(files));
-    return RunCommand(Bga32Dll(), "Bga", owner, "x" + b.Text, output);
+    return RunCommand(Bga32Dll(), "Bga", owner, word + b.Text, output);
 }
+
+int TBGA32::Extract(HWND owner, const std::string& archive, TOutputBuffer& output, bool useResFile,
+                    const TFileList& files, const std::string& folder, const TArchiverOptions& o)
+{
+    return Run("x", owner, archive, output, useResFile, files, folder, o);
+}
+
+int TBGA32::Pack(HWND owner, const std::string& archive, TOutputBuffer& output, bool useResFile,
+                 const TFileList& files, const std::string& folder, const TArchiverOptions& o)
+{
+    return Run("a", owner, archive, output, useResFile, files, folder, o);
+}
+
+int TBGA32::RemoveItems(HWND owner, const std::string& archive, TOutputBuffer& output, bool, const TFileList& files,
+                        const std::string&, const TArchiverOptions& o)
+{
+    return Run("d", owner, archive, output, o.ResFileUsage.Contains(ruOnRemoveItem), files, "", o);
+}
+
+ARCHIVER_LISTING_DEF(TBGA32, Bga32Dll(), "Bga")
 
 bool TBGA32::SetOwnerWindow(HWND window)
 {

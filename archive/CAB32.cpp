@@ -23,11 +23,9 @@ void TCab32::FreeDLL()
     Cab32Dll().Free();
 }
 
-int TCab32::Extract(HWND owner, const std::string& archive, TOutputBuffer& output, bool, const TFileList& files,
-                    const std::string& folder, const TArchiverOptions& o)
+std::string TCab32::Text(const std::string& archive, bool useResFile, const TFileList& files,
+                         const std::string& folder, const TArchiverOptions& o) const
 {
-    TCab32::LoadDLL();
-    const std::string fullPath = ExpandFileName(archive);
     TCmdOpt b;
     b.AddFlag("o", o.c == 1);
     b.AddFlag("i", o.n > 0 || OwnerWindow != 0);
@@ -35,10 +33,36 @@ int TCab32::Extract(HWND owner, const std::string& archive, TOutputBuffer& outpu
     b.AddFlag("j", o.x == 0);
     b.AddFlag("q", o.ji > 0);
     b.Add(o.UserOptions);
-    b.AddArchiveAndFolder(fullPath, folder);
-    b.AddFileList(o, o.ResFileUsage.Contains(ruOnUnpack), FileListItems(files));
-    return RunCommand(Cab32Dll(), "Cab", owner, "-x" + b.Text, output);
+    b.AddArchiveAndFolder(ExpandFileName(archive), folder);
+    b.AddFileList(o, useResFile, FileListItems(files));
+    return b.Text;
 }
+
+int TCab32::Extract(HWND owner, const std::string& archive, TOutputBuffer& output, bool, const TFileList& files,
+                    const std::string& folder, const TArchiverOptions& o)
+{
+    TCab32::LoadDLL();
+    return RunCommand(Cab32Dll(), "Cab", owner, "-x" + Text(archive, o.ResFileUsage.Contains(ruOnUnpack), files, folder, o),
+                      output);
+}
+
+int TCab32::Pack(HWND owner, const std::string& archive, TOutputBuffer& output, bool, const TFileList& files,
+                 const std::string& folder, const TArchiverOptions& o)
+{
+    TCab32::LoadDLL();
+    return RunCommand(Cab32Dll(), "Cab", owner, "-a" + Text(archive, o.ResFileUsage.Contains(ruOnPack), files, folder, o),
+                      output);
+}
+
+int TCab32::ExtractMem(HWND owner, const std::string& archive, char* buffer, int size, int& written,
+                       const std::string& member, const TArchiverOptions& o)
+{
+    TCab32::LoadDLL();
+    return ExtractMemWith(Cab32Dll().Entry("CabExtractMem"), owner, Text(archive, false, {member}, "", o), buffer, size,
+                          written);
+}
+
+ARCHIVER_LISTING_DEF(TCab32, Cab32Dll(), "Cab")
 
 bool TCab32::SetOwnerWindow(HWND window)
 {

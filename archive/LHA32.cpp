@@ -85,14 +85,47 @@ std::string TLha32::BuildCommand(const std::string& archive, bool useResFile, co
     return b.Text;
 }
 
-int TLha32::Extract(HWND owner, const std::string& archive, TOutputBuffer& output, bool, const TFileList& files,
-                    const std::string& folder, const TArchiverOptions& options)
+int TLha32::RunLha(const std::string& word, HWND owner, const std::string& archive, TOutputBuffer& output,
+                   bool useResFile, const TFileList& files, const std::string& folder, const TArchiverOptions& options)
 {
     TLha32::LoadDLL();
-    const std::string text = BuildCommand(archive, options.ResFileUsage.Contains(ruOnUnpack), files, folder,
-                                          options, OwnerWindow != 0);
-    return RunCommand(Unlha32Dll(), "Unlha", owner, "x" + text, output);
+    const std::string text = BuildCommand(archive, useResFile, files, folder, options, OwnerWindow != 0);
+    return RunCommand(Unlha32Dll(), "Unlha", owner, word + text, output);
 }
+
+int TLha32::Extract(HWND owner, const std::string& archive, TOutputBuffer& output, bool, const TFileList& files,
+                    const std::string& folder, const TArchiverOptions& o)
+{
+    return RunLha("x", owner, archive, output, o.ResFileUsage.Contains(ruOnUnpack), files, folder, o);
+}
+
+int TLha32::Pack(HWND owner, const std::string& archive, TOutputBuffer& output, bool, const TFileList& files,
+                 const std::string& folder, const TArchiverOptions& o)
+{
+    return RunLha("u", owner, archive, output, o.ResFileUsage.Contains(ruOnPack), files, folder, o);
+}
+
+int TLha32::RemoveItems(HWND owner, const std::string& archive, TOutputBuffer& output, bool, const TFileList& files,
+                        const std::string&, const TArchiverOptions& o)
+{
+    return RunLha("d", owner, archive, output, o.ResFileUsage.Contains(ruOnRemoveItem), files, "", o);
+}
+
+int TLha32::UpdateItems(HWND owner, const std::string& archive, TOutputBuffer& output, bool, const TFileList& files,
+                        const std::string& folder, const TArchiverOptions& o)
+{
+    return RunLha("f", owner, archive, output, o.ResFileUsage.Contains(ruOnUpdate), files, folder, o);
+}
+
+int TLha32::ExtractMem(HWND owner, const std::string& archive, char* buffer, int size, int& written,
+                       const std::string& member, const TArchiverOptions& o)
+{
+    TLha32::LoadDLL();
+    const std::string text = BuildCommand(archive, false, {member}, "", o, OwnerWindow != 0);
+    return ExtractMemWith(Unlha32Dll().Entry("UnlhaExtractMem"), owner, text, buffer, size, written);
+}
+
+ARCHIVER_LISTING_DEF(TLha32, Unlha32Dll(), "Unlha")
 
 bool TLha32::SetOwnerWindow(HWND window)
 {

@@ -1,8 +1,11 @@
 // The LHA back-end: "UNLHA32.DLL", entries "Unlha...".
 //
-// Extraction runs the command word "x" with the LHA switches (every option
-// under its own letter) through the "Unlha" entry. TArj32 reuses the
-// switches with its own library.
+// Every command runs its word with the LHA switches (every option under its
+// own letter) through the "Unlha" entry: "x" extraction, "u" creation, "f"
+// update, "d" deletion (no folder); ExtractMem has no command word, the
+// member as its one name and no folder. Each takes its response-file rule
+// from the option set (ruOnUnpack, ruOnPack, ruOnUpdate, ruOnRemoveItem).
+// TArj32 reuses the switches with its own library.
 #pragma once
 #include "archive/ARCHIVES.h"
 
@@ -17,6 +20,15 @@ public:
     void FreeDLL() override;
     int Extract(HWND owner, const std::string& archive, TOutputBuffer& output, bool useResFile,
                 const TFileList& files, const std::string& folder, const TArchiverOptions& options) override;
+    int Pack(HWND owner, const std::string& archive, TOutputBuffer& output, bool useResFile, const TFileList& files,
+             const std::string& folder, const TArchiverOptions& options) override;
+    int RemoveItems(HWND owner, const std::string& archive, TOutputBuffer& output, bool useResFile,
+                    const TFileList& files, const std::string& folder, const TArchiverOptions& options) override;
+    int UpdateItems(HWND owner, const std::string& archive, TOutputBuffer& output, bool useResFile,
+                    const TFileList& files, const std::string& folder, const TArchiverOptions& options) override;
+    int ExtractMem(HWND owner, const std::string& archive, char* buffer, int size, int& written,
+                   const std::string& member, const TArchiverOptions& options) override;
+    ARCHIVER_LISTING_DECL
     bool SetOwnerWindow(HWND window) override;
     bool KillOwnerWindow(HWND window) override;
 
@@ -28,4 +40,7 @@ public:
 protected:
     struct NoLoad {};
     explicit TLha32(NoLoad) {}
+    // A command of the LHA library: the word, then BuildCommand's text.
+    int RunLha(const std::string& word, HWND owner, const std::string& archive, TOutputBuffer& output,
+               bool useResFile, const TFileList& files, const std::string& folder, const TArchiverOptions& options);
 };

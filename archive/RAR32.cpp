@@ -21,19 +21,37 @@ void TRar32::FreeDLL()
     Unrar32Dll().Free();
 }
 
-int TRar32::Extract(HWND owner, const std::string& archive, TOutputBuffer& output, bool, const TFileList& files,
-                    const std::string& folder, const TArchiverOptions& o)
+std::string TRar32::Text(const std::string& archive, bool useResFile, const TFileList& files,
+                         const std::string& folder, const TArchiverOptions& o) const
 {
-    TRar32::LoadDLL();
     TCmdOpt b;
     b.AddFlag("u", o.c <= 0);
     b.AddFlag("y", o.m > 0);
     b.AddFlag("s", o.p > 0);
     b.Add(o.UserOptions);
     b.AddArchiveAndFolder(archive, folder);
-    b.AddFileList(o, o.ResFileUsage.Contains(ruOnUnpack), FileListItems(files));
-    return RunCommand(Unrar32Dll(), "Unrar", owner, (o.x != 0 ? "-x" : "-e") + b.Text, output);
+    b.AddFileList(o, useResFile, FileListItems(files));
+    return b.Text;
 }
+
+int TRar32::Extract(HWND owner, const std::string& archive, TOutputBuffer& output, bool, const TFileList& files,
+                    const std::string& folder, const TArchiverOptions& o)
+{
+    TRar32::LoadDLL();
+    return RunCommand(Unrar32Dll(), "Unrar", owner,
+                      (o.x != 0 ? "-x" : "-e") + Text(archive, o.ResFileUsage.Contains(ruOnUnpack), files, folder, o),
+                      output);
+}
+
+int TRar32::ExtractMem(HWND owner, const std::string& archive, char* buffer, int size, int& written,
+                       const std::string& member, const TArchiverOptions& o)
+{
+    TRar32::LoadDLL();
+    return ExtractMemWith(Unrar32Dll().Entry("UnrarExtractMem"), owner, Text(archive, false, {member}, "", o), buffer,
+                          size, written);
+}
+
+ARCHIVER_LISTING_DEF(TRar32, Unrar32Dll(), "Unrar")
 
 bool TRar32::SetOwnerWindow(HWND window)
 {

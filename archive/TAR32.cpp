@@ -23,10 +23,9 @@ void TTar32::FreeDLL()
     Tar32Dll().Free();
 }
 
-int TTar32::Extract(HWND owner, const std::string& archive, TOutputBuffer& output, bool, const TFileList& files,
-                    const std::string& folder, const TArchiverOptions& o)
+std::string TTar32::Text(const std::string& archive, bool useResFile, const TFileList& files,
+                         const std::string& folder, const TArchiverOptions& o)
 {
-    TTar32::LoadDLL();
     TCmdOpt b;
     b.SeparateValue = true;
     b.AddFlag("AH", o.a > 0);
@@ -43,11 +42,37 @@ int TTar32::Extract(HWND owner, const std::string& archive, TOutputBuffer& outpu
     if (!archive.empty())
         b.AddStr("f", archive);
     b.AddDir("o", folder);
-    b.AddFileList(o, o.ResFileUsage.Contains(ruOnUnpack), FileListItems(files));
-    // The original brings a nonzero owner window to the foreground here; the
-    // owner is a hidden window, which has no foreground.
-    return RunCommand(Tar32Dll(), "Tar", owner, "x" + b.Text, output);
+    b.AddFileList(o, useResFile, FileListItems(files));
+    return b.Text;
 }
+
+// The original brings a nonzero owner window to the foreground after each
+// "Tar" command; the owner is a hidden window, which has no foreground.
+int TTar32::Extract(HWND owner, const std::string& archive, TOutputBuffer& output, bool, const TFileList& files,
+                    const std::string& folder, const TArchiverOptions& o)
+{
+    TTar32::LoadDLL();
+    return RunCommand(Tar32Dll(), "Tar", owner, "x" + Text(archive, o.ResFileUsage.Contains(ruOnUnpack), files, folder, o),
+                      output);
+}
+
+int TTar32::Pack(HWND owner, const std::string& archive, TOutputBuffer& output, bool, const TFileList& files,
+                 const std::string& folder, const TArchiverOptions& o)
+{
+    TTar32::LoadDLL();
+    return RunCommand(Tar32Dll(), "Tar", owner, "c" + Text(archive, o.ResFileUsage.Contains(ruOnPack), files, folder, o),
+                      output);
+}
+
+int TTar32::ExtractMem(HWND owner, const std::string& archive, char* buffer, int size, int& written,
+                       const std::string& member, const TArchiverOptions& o)
+{
+    TTar32::LoadDLL();
+    return ExtractMemWith(Tar32Dll().Entry("TarExtractMem"), owner, Text(archive, false, {member}, "", o), buffer, size,
+                          written);
+}
+
+ARCHIVER_LISTING_DEF(TTar32, Tar32Dll(), "Tar")
 
 bool TTar32::SetOwnerWindow(HWND window)
 {

@@ -1,5 +1,8 @@
 #include "archive/ZIP32.h"
 
+#include "platform/FileNames.h"
+#include "runtime/SysUtils.h"
+
 #include <span>
 
 TArchiverDll& Unzip32Dll()
@@ -106,12 +109,9 @@ void TZip32::FreeDLL()
     Lmzip32Dll().Free();
 }
 
-int TZip32::Extract(HWND owner, const std::string& archive, TOutputBuffer& output, bool useResFile,
-                    const TFileList& files, const std::string& folder, const TArchiverOptions& o)
+std::string TZip32::ExtractText(const std::string& archive, bool useResFile, const TFileList& files,
+                                const std::string& folder, const TArchiverOptions& o) const
 {
-    TZip32::LoadDLL();
-    if (!Unzip32Dll().Loaded() && !Lmzip32Dll().Loaded())
-        throw EArchiver("ZIP 形式書庫の解凍には UNZIP32.DLL または LMZIP32.DLL が必要です。");
     TCmdOpt b;
     b.NameFilter = ZipNameFilter;
     b.AddFlag("o", o.c == 1);
@@ -120,10 +120,141 @@ int TZip32::Extract(HWND owner, const std::string& archive, TOutputBuffer& outpu
     b.Add(o.UserOptions);
     b.AddArchiveAndFolder(archive, folder);
     b.AddFileList(o, useResFile, FileListItems(files));
-    CommandLine = "-x" + b.Text;
-    auto command = reinterpret_cast<ARC_COMMAND>(ZipEntry("UnZip"));
+    return b.Text;
+}
+
+std::string TZip32::Zip32jText(const std::string& archive, bool useResFile, const TFileList& files,
+                               const std::string& folder, const TArchiverOptions& o)
+{
+    TCmdOpt b;
+    b.NameFilter = ZipNameFilter;
+    b.AddFlag("S", o.a > 0);
+    b.AddFlag("D", o.a < 2);
+    b.AddFlag("v", o.l > 0);
+    b.AddFlag("q", o.n > 0);
+    b.AddFlag("r", o.r > 0);
+    b.AddFlag("o", o.n > 0);
+    b.AddFlag("u", o.u > 0);
+    b.AddFlag("j", o.x == 0);
+    b.AddFlag("FF", o.jc > 0);
+    b.AddFlag("k", o.ji > 0);
+    b.AddInt("", o.jm);
+    b.AddFlag("J", o.gd > 0);
+    b.Add(o.UserOptions);
+    b.AddArchiveAndFolder(archive, folder);
+    b.AddFileList(o, useResFile, FileListItems(files));
+    return b.Text;
+}
+
+int TZip32::RunZip(const std::string& entry, HWND owner, const std::string& commandLine, TOutputBuffer& output)
+{
+    CommandLine = commandLine;
+    auto command = reinterpret_cast<ARC_COMMAND>(ZipEntry(entry));
     return command(owner, CommandLine.c_str(), output.empty() ? nullptr : output.data(),
                    static_cast<int>(output.size()));
+}
+
+int TZip32::Extract(HWND owner, const std::string& archive, TOutputBuffer& output, bool useResFile,
+                    const TFileList& files, const std::string& folder, const TArchiverOptions& o)
+{
+    TZip32::LoadDLL();
+    if (!Unzip32Dll().Loaded() && !Lmzip32Dll().Loaded())
+        throw EArchiver("ZIP 形式書庫の解凍には UNZIP32.DLL または LMZIP32.DLL が必要です。");
+    return RunZip("UnZip", owner, "-x" + ExtractText(archive, useResFile, files, folder, o), output);
+}
+
+namespace {
+
+const char* const needCreator = "ZIP 形式書庫の作成には ZIP32J.DLL または LMZIP32.DLL が必要です。";
+
+} // namespace
+
+int TZip32::Pack(HWND owner, const std::string& archive, TOutputBuffer& output, bool useResFile,
+                 const TFileList& files, const std::string& folder, const TArchiverOptions& o)
+{
+    TZip32::LoadDLL();
+    if (Zip32jDll().Loaded())
+        return RunZip("Zip", owner, Zip32jText(archive, useResFile, files, folder, o), output);
+    if (!Lmzip32Dll().Loaded())
+        throw EArchiver(needCreator);
+    TCmdOpt b;
+    b.AddFlag("o", o.c == 1);
+    b.AddFlag("j", o.x == 0);
+    b.Add(o.UserOptions);
+    b.AddStr("", archive);
+    b.AddFileList(o, useResFile, FileListItems(files));
+    DeleteFile(archive);
+    CommandLine = "-ru" + b.Text;
+    auto command = Lmzip32Dll().EntryAs<ARC_COMMAND>("Zip");
+    return command(owner, CommandLine.c_str(), output.empty() ? nullptr : output.data(),
+                   static_cast<int>(output.size()));
+}
+
+int TZip32::RemoveItems(HWND owner, const std::string& archive, TOutputBuffer& output, bool useResFile,
+                        const TFileList& files, const std::string&, const TArchiverOptions& o)
+{
+    TZip32::LoadDLL();
+    return RunZip("Zip", owner, "-d" + Zip32jText(archive, useResFile, files, "", o), output);
+}
+
+int TZip32::UpdateItems(HWND owner, const std::string& archive, TOutputBuffer& output, bool useResFile,
+                        const TFileList& files, const std::string& folder, const TArchiverOptions& o)
+{
+    TZip32::LoadDLL();
+    return RunZip("Zip", owner, "-f" + Zip32jText(archive, useResFile, files, folder, o), output);
+}
+
+int TZip32::ExtractMem(HWND owner, const std::string& archive, char* buffer, int size, int& written,
+                       const std::string& member, const TArchiverOptions& o)
+{
+    TZip32::LoadDLL();
+    return ExtractMemWith(ZipEntry("UnZipExtractMem"), owner, ExtractText(archive, false, {member}, "", o), buffer,
+                          size, written);
+}
+
+int TZip32::CheckArchive(const std::string& path, int mode1, int)
+{
+    TZip32::LoadDLL();
+    auto check = reinterpret_cast<ARC_CHECKARCHIVE>(ZipEntry("UnZipCheckArchive"));
+    return check(path.c_str(), mode1);
+}
+
+HARC TZip32::OpenArchive(HWND owner, const std::string& path, int mode)
+{
+    TZip32::LoadDLL();
+    auto open = reinterpret_cast<ARC_OPENARCHIVE>(ZipEntry("UnZipOpenArchive"));
+    return open(owner, ExpandFileName(path).c_str(), mode);
+}
+
+int TZip32::FindFirst(HARC archive, const std::string& wildName, void* info)
+{
+    TZip32::LoadDLL();
+    auto find = reinterpret_cast<ARC_FINDFIRST>(ZipEntry("UnZipFindFirst"));
+    return find(archive, wildName.c_str(), static_cast<INDIVIDUALINFO*>(info));
+}
+
+int TZip32::FindNext(HARC archive, void* info)
+{
+    TZip32::LoadDLL();
+    auto find = reinterpret_cast<ARC_FINDNEXT>(ZipEntry("UnZipFindNext"));
+    return find(archive, static_cast<INDIVIDUALINFO*>(info));
+}
+
+int TZip32::CloseArchive(HARC archive)
+{
+    TZip32::LoadDLL();
+    auto close = reinterpret_cast<ARC_CLOSEARCHIVE>(ZipEntry("UnZipCloseArchive"));
+    return close(archive);
+}
+
+void TZip32::ReloadDLL()
+{
+    try {
+        TZip32::LoadDLL();
+    } catch (const EArchiver&) {
+    }
+    if (!Zip32jDll().Loaded() && !Lmzip32Dll().Loaded())
+        throw EArchiver(needCreator);
 }
 
 bool TZip32::SetOwnerWindow(HWND window)

@@ -1,14 +1,25 @@
 /* The interface between the program and the outside archiver libraries
- * ("UNLHA32.DLL", "UNZIP32.DLL", "CAB32.DLL", "UNARJ32J.DLL", "tar32.dll",
- * "UNRAR32.DLL", "BGA32.DLL"): the signatures of their entries and the
- * record they hand to an owner window with the "wm_arcextract" message.
+ * ("UNLHA32.DLL", "UNZIP32.DLL", "ZIP32J.DLL", "LMZIP32.DLL", "CAB32.DLL",
+ * "UNARJ32J.DLL", "tar32.dll", "UNRAR32.DLL", "BGA32.DLL"): the signatures
+ * of their entries, the listing record and the record they hand to an owner
+ * window with the "wm_arcextract" message.
  *
  * Every entry has C linkage and is named by the library's prefix ("Unlha",
  * "UnZip", "Cab", "Unarj", "Tar", "Unrar", "Bga") alone (the command entry)
- * or followed by "OpenArchive", "CloseArchive", "CheckArchive",
- * "SetOwnerWindowEx", "KillOwnerWindowEx"; tar32.dll also has
- * "TarGetArchiveType". Integer arguments are int, window handles and archive
- * handles are pointer-sized, texts are UTF-8 paths and command lines.
+ * or followed by "OpenArchive", "CloseArchive", "FindFirst", "FindNext",
+ * "CheckArchive", "SetOwnerWindowEx", "KillOwnerWindowEx" and, but for ARJ
+ * and BGA, "ExtractMem"; tar32.dll also has "TarGetArchiveType". ZIP32J.DLL
+ * has the "UnZip" entries but for the command entry, and "Zip", the command
+ * entry that writes; LMZIP32.DLL has all of them with "Unzip" for "UnZip",
+ * and "Zip". Integer arguments are int, window handles and archive handles
+ * are pointer-sized, texts are UTF-8 paths and command lines.
+ *
+ * Commands that write an archive write a new one beside it and rename it
+ * over the old one when everything is in, so a failure leaves the old
+ * archive as it was. Member names are taken relative to the command's
+ * folder and stored as given (sub-folders included); an absolute name or one
+ * with a ".." component is refused, and no link is followed out of the
+ * folder.
  *
  * Progress: while an owner window is set, the library sends the registered
  * message "wm_arcextract" to it through the program's exported
@@ -41,6 +52,19 @@ typedef int (*ARC_CHECKARCHIVE)(const char* path, int mode);
 /* (window, 0): start sending progress to the window; nonzero on success. */
 typedef int (*ARC_SETOWNERWINDOWEX)(ARC_HWND window, void* reserved);
 typedef int (*ARC_KILLOWNERWINDOWEX)(ARC_HWND window);
+/* Listing: FindFirst gives the first member whose name matches the
+ * wildcard (every member for "" or "*"), FindNext the next one; both return
+ * 0 with the record filled, -1 when there is none, an ARCERR_* number when
+ * the archive cannot be read. */
+typedef int (*ARC_FINDFIRST)(HARC archive, const char* wildName, struct INDIVIDUALINFO_* info);
+typedef int (*ARC_FINDNEXT)(HARC archive, struct INDIVIDUALINFO_* info);
+/* One member into memory: the command line has no command word; its one
+ * name selects the member. At most size bytes go to buffer; *written gets
+ * the count. time (int64_t*, seconds since 1970) and attributes (uint16_t*,
+ * DOS attributes) receive the member's when not null. Returns 0 when the
+ * whole member fit, ARCERR_SMALL_BUFFER when only its beginning did. */
+typedef int (*ARC_EXTRACTMEM)(ARC_HWND owner, const char* commandLine, void* buffer, int size, void* time,
+                              void* attributes, int* written);
 /* tar32.dll: 1 tar; 2 tar+gzip; 3 gzip; 4 tar+compress; 5 compress;
  * 6 bzip2; 7 tar+bzip2; 0 not recognised; -1 the file cannot be read. */
 typedef int (*ARC_TARGETARCHIVETYPE)(const char* path);
@@ -60,6 +84,8 @@ typedef int (*ARC_TARGETARCHIVETYPE)(const char* path);
 #define ARCERR_WRITE 0x8009       /* a file or folder cannot be written */
 #define ARCERR_ABORTED 0x800A     /* the owner window replied 1 */
 #define ARCERR_NO_FILES 0x800B    /* member names given, none matched */
+#define ARCERR_NAME 0x800C        /* a name or size the format cannot hold */
+#define ARCERR_SMALL_BUFFER 0x800D /* ExtractMem: the member does not fit */
 
 #define ARC_WM_ARCEXTRACT "wm_arcextract"
 
@@ -83,6 +109,21 @@ typedef struct {
     char SourceFileName[ARC_NAME_MAX]; /* member name as stored, UTF-8 */
     char DestFileName[ARC_NAME_MAX];   /* path being written */
 } EXTRACTINGINFOEX, *LPEXTRACTINGINFOEX;
+
+/* The listing record of FindFirst and FindNext. */
+typedef struct INDIVIDUALINFO_ {
+    uint64_t OriginalSize;   /* size of the member */
+    uint64_t CompressedSize; /* stored size, 0 when the format does not tell */
+    uint32_t CRC;            /* stored check value (CRC-16 of LHA, CRC-32 of ZIP, ...), 0 when none */
+    uint32_t Attributes;     /* DOS attributes (0x10 a folder) */
+    uint16_t Ratio;          /* compressed size per mille of the original, 0 when unknown */
+    uint16_t Date;           /* DOS date */
+    uint16_t Time;           /* DOS time */
+    uint16_t Reserved;
+    int64_t MTime;           /* seconds since 1970, -1 unknown */
+    char Method[16];         /* "-lh5-", "Deflate", "MSZIP", ... */
+    char FileName[ARC_NAME_MAX]; /* member name, UTF-8, "/" between folders */
+} INDIVIDUALINFO, *LPINDIVIDUALINFO;
 
 #ifdef __cplusplus
 }

@@ -1,4 +1,4 @@
-// "UNARJ32J.DLL": extraction and detection of ARJ archives.
+// "UNARJ32J.DLL": ARJ archives: extraction, listing, checking.
 #include "core/Exports.h"
 
 ARC_DEFINE_LIBRARY(Unarj, arc::Kind::Arj)

@@ -3,6 +3,7 @@
 #include "ArchiverApi.h"
 
 #include <cctype>
+#include <fnmatch.h>
 #include <fstream>
 
 namespace arc {
@@ -55,7 +56,38 @@ std::string Lower(std::string s)
 
 } // namespace
 
-Command ParseCommandLine(const std::string& line, Kind kind)
+bool KnownWord(Kind kind, Entry entry, const std::string& word)
+{
+    if (entry == Entry::Mem)
+        return word == "mem";
+    if (entry == Entry::Zip)
+        return word == "a" || word == "d" || word == "f" || word == "ru" || word == "A";
+    std::vector<std::string> words = {"x", "e"};
+    switch (kind) {
+    case Kind::Lha:
+        words.insert(words.end(), {"u", "f", "d", "s"});
+        break;
+    case Kind::Cab:
+        words.insert(words.end(), {"a", "f"});
+        break;
+    case Kind::Tar:
+        words = {"x", "c"};
+        break;
+    case Kind::Bga:
+        words.insert(words.end(), {"a", "d", "s"});
+        break;
+    default:
+        break;
+    }
+    for (auto& w : words)
+        if (w == word)
+            return true;
+    return false;
+}
+
+bool Writes(const Command& command) { return command.word != "x" && command.word != "e" && command.word != "mem"; }
+
+Command ParseCommandLine(const std::string& line, Kind kind, Entry entryKind)
 {
     Command cmd;
     struct Entry {
@@ -82,15 +114,33 @@ Command ParseCommandLine(const std::string& line, Kind kind)
         cmd.message = "empty command line";
         return cmd;
     }
-    std::string word = entries[0].text;
-    while (!word.empty() && word[0] == '-')
-        word.erase(0, 1);
-    cmd.word = Lower(word);
-    if (cmd.word != "x" && cmd.word != "e") {
+    // The command word, which the ExtractMem entries do without, and which
+    // the Zip entry spells as a switch or leaves out.
+    size_t first = 1;
+    if (entryKind == arc::Entry::Mem) {
+        cmd.word = "mem";
+        first = 0;
+    } else if (entryKind == arc::Entry::Zip) {
+        const std::string& t = entries[0].name ? std::string() : entries[0].text;
+        if (t == "-d" || t == "-f" || t == "-ru" || t == "-A") {
+            cmd.word = t.substr(1);
+        } else {
+            cmd.word = "a";
+            first = 0;
+        }
+    } else {
+        std::string word = entries[0].text;
+        while (!word.empty() && word[0] == '-')
+            word.erase(0, 1);
+        cmd.word = Lower(word);
+    }
+    if (!KnownWord(kind, entryKind, cmd.word)) {
         cmd.error = ARCERR_COMMAND;
         cmd.message = "unsupported command " + entries[0].text;
         return cmd;
     }
+    // A deletion has no folder: every item after the archive is a name.
+    const bool folderless = cmd.word == "d" || cmd.word == "mem";
 
     bool switchesEnded = false;
     bool haveArchive = false, haveDestination = false;
@@ -98,14 +148,14 @@ Command ParseCommandLine(const std::string& line, Kind kind)
         if (!haveArchive) {
             cmd.archive = text;
             haveArchive = true;
-        } else if (!haveDestination && !text.empty() && text.back() == '/') {
+        } else if (!folderless && !haveDestination && !text.empty() && text.back() == '/') {
             cmd.destination = text;
             haveDestination = true;
         } else {
             cmd.names.push_back(text);
         }
     };
-    for (size_t i = 1; i < entries.size(); ++i) {
+    for (size_t i = first; i < entries.size(); ++i) {
         const std::string& t = entries[i].text;
         if (entries[i].name || switchesEnded || t.empty() || t[0] != '-') {
             if (!t.empty())
@@ -148,6 +198,31 @@ Command ParseCommandLine(const std::string& line, Kind kind)
         cmd.message = "no archive named";
     }
     return cmd;
+}
+
+bool NameMatches(const std::string& pattern, const std::string& path, bool escapeBrackets)
+{
+    std::string p;
+    for (char c : pattern) {
+        if (c == '[' && escapeBrackets)
+            p += "[[]";
+        else
+            p += c;
+    }
+    int flags = FNM_CASEFOLD | FNM_NOESCAPE;
+    if (fnmatch(p.c_str(), path.c_str(), flags) == 0)
+        return true;
+    // A folder name selects everything below it.
+    for (size_t i = path.find('/'); i != std::string::npos; i = path.find('/', i + 1))
+        if (fnmatch(p.c_str(), path.substr(0, i).c_str(), flags) == 0)
+            return true;
+    // A pattern without folders is matched against the bare file name.
+    if (pattern.find('/') == std::string::npos) {
+        size_t slash = path.rfind('/');
+        if (slash != std::string::npos && fnmatch(p.c_str(), path.c_str() + slash + 1, flags) == 0)
+            return true;
+    }
+    return false;
 }
 
 ExtractSettings SettingsFor(const Command& command, Kind kind)

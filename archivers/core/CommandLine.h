@@ -32,6 +32,23 @@ namespace arc {
 
 enum class Kind { Lha, Zip, Cab, Arj, Tar, Rar, Bga };
 
+// Which entry a command line came through: the library's command entry, the
+// "Zip" entry of the ZIP libraries (a line without a command word, whose
+// first item "-d", "-f", "-ru" or "-A" names the deletion, freshening, the
+// LMZIP32 update or the self-extracting adjustment, and which otherwise
+// adds), or an ExtractMem entry (no command word at all).
+enum class Entry { Command, Zip, Mem };
+
+// The command words each kind's command entry knows:
+//   LHA  x e (extract) u (add, replacing older members) f (freshen) d (delete) s (self-extracting)
+//   ARJ  x e                    ZIP (UnZip)  x e
+//   CAB  x e a (create, add) f (self-extracting)
+//   tar  x c (create)           RAR  x e
+//   BGA  x e a (add) d (delete) s (self-extracting)
+// Through the Zip entry the word is "a", "d", "f", "ru" or "A"; through an
+// ExtractMem entry it is "mem".
+bool KnownWord(Kind kind, Entry entry, const std::string& word);
+
 struct Command {
     std::string word;                  // lower case, without "-"
     std::vector<std::string> switches; // as written, e.g. "-x1"
@@ -45,7 +62,10 @@ struct Command {
 // Splits a text into items (quotes removed).
 std::vector<std::string> SplitItems(const std::string& text);
 
-Command ParseCommandLine(const std::string& line, Kind kind);
+Command ParseCommandLine(const std::string& line, Kind kind, Entry entry = Entry::Command);
+// Whether the command writes an archive (and its folder is the base folder
+// of the member names) rather than reading one.
+bool Writes(const Command& command);
 
 struct ExtractSettings {
     bool keepFolders = true;
@@ -53,5 +73,11 @@ struct ExtractSettings {
 };
 
 ExtractSettings SettingsFor(const Command& command, Kind kind);
+
+// Whether a member name given on a command line (a wildcard pattern, case
+// ignored) names the member at path: the path itself, a folder above it,
+// or, for a pattern without folders, its bare file name. ZIP names keep
+// "[" as a bracket expression; the other kinds take it literally.
+bool NameMatches(const std::string& pattern, const std::string& path, bool escapeBrackets);
 
 } // namespace arc

@@ -38,31 +38,6 @@ void CopyText(char* dst, size_t size, const std::string& text)
     dst[n] = 0;
 }
 
-bool MatchOne(const std::string& pattern, const std::string& path, bool escapeBrackets)
-{
-    std::string p;
-    for (char c : pattern) {
-        if (c == '[' && escapeBrackets)
-            p += "[[]";
-        else
-            p += c;
-    }
-    int flags = FNM_CASEFOLD | FNM_NOESCAPE;
-    if (fnmatch(p.c_str(), path.c_str(), flags) == 0)
-        return true;
-    // A folder name selects everything below it.
-    for (size_t i = path.find('/'); i != std::string::npos; i = path.find('/', i + 1))
-        if (fnmatch(p.c_str(), path.substr(0, i).c_str(), flags) == 0)
-            return true;
-    // A pattern without folders is matched against the bare file name.
-    if (pattern.find('/') == std::string::npos) {
-        size_t slash = path.rfind('/');
-        if (slash != std::string::npos && fnmatch(p.c_str(), path.c_str() + slash + 1, flags) == 0)
-            return true;
-    }
-    return false;
-}
-
 } // namespace
 
 bool SafeRelativePath(const std::string& name, std::string& out)
@@ -150,12 +125,12 @@ bool Extraction::Selected(const std::string& path) const
 {
     bool escape = kind_ != Kind::Zip;
     for (auto& ex : settings_.excludes)
-        if (MatchOne(ex, path, escape))
+        if (NameMatches(ex, path, escape))
             return false;
     if (names_.empty())
         return true;
     for (auto& n : names_)
-        if (MatchOne(n, path, escape))
+        if (NameMatches(n, path, escape))
             return true;
     return false;
 }

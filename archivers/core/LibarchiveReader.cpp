@@ -3,6 +3,7 @@
 #include "ArchiverApi.h"
 #include "core/LhaTail.h"
 #include "core/NameCodec.h"
+#include "core/Utf8Locale.h"
 
 #include <archive.h>
 #include <archive_entry.h>
@@ -15,34 +16,6 @@
 
 namespace arc {
 namespace {
-
-// A UTF-8 locale for the calling thread while an archive is read.
-class Utf8Locale {
-public:
-    Utf8Locale()
-    {
-        static locale_t utf8 = [] {
-            for (const char* name : {"C.UTF-8", "C.utf8", "en_US.UTF-8"}) {
-                locale_t l = newlocale(LC_CTYPE_MASK, name, static_cast<locale_t>(nullptr));
-                if (l)
-                    return l;
-            }
-            return static_cast<locale_t>(nullptr);
-        }();
-        if (utf8)
-            old_ = uselocale(utf8);
-    }
-    ~Utf8Locale()
-    {
-        if (old_)
-            uselocale(old_);
-    }
-    Utf8Locale(const Utf8Locale&) = delete;
-    Utf8Locale& operator=(const Utf8Locale&) = delete;
-
-private:
-    locale_t old_ = nullptr;
-};
 
 struct ReadFree {
     void operator()(archive* a) const { archive_read_free(a); }

@@ -45,9 +45,11 @@ bool IsValidUtf8(const std::string& text)
     return true;
 }
 
-bool Cp932ToUtf8(const std::string& text, std::string& out)
+namespace {
+
+bool Convert(const char* to, const char* from, const std::string& text, std::string& out)
 {
-    iconv_t cd = iconv_open("UTF-8", "CP932");
+    iconv_t cd = iconv_open(to, from);
     if (cd == reinterpret_cast<iconv_t>(-1))
         return false;
     out.clear();
@@ -68,6 +70,15 @@ bool Cp932ToUtf8(const std::string& text, std::string& out)
     }
     iconv_close(cd);
     return ok;
+}
+
+} // namespace
+
+bool Cp932ToUtf8(const std::string& text, std::string& out) { return Convert("UTF-8", "CP932", text, out); }
+
+bool Utf8ToCp932(const std::string& text, std::string& out)
+{
+    return IsValidUtf8(text) && Convert("CP932", "UTF-8", text, out);
 }
 
 std::string DecodeName(const std::string& raw, bool cp932)

@@ -11,7 +11,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-ArchiverLib::ArchiverLib(const std::string& file, const std::string& p) : prefix(p)
+ArchiverLib::ArchiverLib(const std::string& file, const std::string& p, bool readingOnly) : prefix(p)
 {
     std::string path = std::string(FETCHLET_BIN_DIR) + "/" + file;
     handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
@@ -23,7 +23,7 @@ ArchiverLib::ArchiverLib(const std::string& file, const std::string& p) : prefix
     check = reinterpret_cast<ARC_CHECKARCHIVE>(Entry("CheckArchive"));
     setOwner = reinterpret_cast<ARC_SETOWNERWINDOWEX>(Entry("SetOwnerWindowEx"));
     killOwner = reinterpret_cast<ARC_KILLOWNERWINDOWEX>(Entry("KillOwnerWindowEx"));
-    if (!command || !open || !close || !check || !setOwner || !killOwner)
+    if ((!readingOnly && (!command || !setOwner || !killOwner)) || !open || !close || !check)
         throw std::runtime_error("missing entries in " + path);
 }
 
@@ -41,6 +41,43 @@ int ArchiverLib::Run(const std::string& commandLine, std::string* log, int outpu
     for (size_t i = static_cast<size_t>(outputSize); i < out.size(); ++i)
         EXPECT_EQ(out[i], '\x7f') << "output buffer overrun";
     return rc;
+}
+
+int ArchiverLib::RunZip(const std::string& commandLine, std::string* log)
+{
+    auto zip = reinterpret_cast<ARC_COMMAND>(dlsym(handle, "Zip"));
+    if (!zip)
+        throw std::runtime_error("no Zip entry");
+    std::vector<char> out(1 << 16);
+    int rc = zip(0, commandLine.c_str(), out.data(), static_cast<int>(out.size()));
+    if (log)
+        *log = out.data();
+    return rc;
+}
+
+int ArchiverLib::ExtractMem(const std::string& commandLine, std::string& data, int size)
+{
+    auto mem = reinterpret_cast<ARC_EXTRACTMEM>(Entry("ExtractMem"));
+    std::vector<char> buffer(static_cast<size_t>(size) + 1);
+    int written = -1;
+    int rc = mem(0, commandLine.c_str(), buffer.data(), size, nullptr, nullptr, &written);
+    data.assign(buffer.data(), written > 0 ? static_cast<size_t>(written) : 0);
+    return rc;
+}
+
+std::vector<INDIVIDUALINFO> ArchiverLib::List(const std::string& path, const std::string& wildcard)
+{
+    std::vector<INDIVIDUALINFO> list;
+    auto first = reinterpret_cast<ARC_FINDFIRST>(Entry("FindFirst"));
+    auto next = reinterpret_cast<ARC_FINDNEXT>(Entry("FindNext"));
+    HARC h = open(0, path.c_str(), 0);
+    if (!h)
+        return list;
+    INDIVIDUALINFO info{};
+    for (int r = first(h, wildcard.c_str(), &info); r == 0; r = next(h, &info))
+        list.push_back(info);
+    close(h);
+    return list;
 }
 
 bool ArchiverLib::Detects(const std::string& path)
@@ -64,6 +101,18 @@ LIB(Unarj, "UNARJ32J.DLL", "Unarj")
 LIB(Tar, "tar32.dll", "Tar")
 LIB(Unrar, "UNRAR32.DLL", "Unrar")
 LIB(Bga, "BGA32.DLL", "Bga")
+
+ArchiverLib& Zip32j()
+{
+    static ArchiverLib lib("ZIP32J.DLL", "UnZip", true);
+    return lib;
+}
+
+ArchiverLib& Lmzip32()
+{
+    static ArchiverLib lib("LMZIP32.DLL", "Unzip", true);
+    return lib;
+}
 
 std::string ExtractLine(const std::string& archive, const std::string& dest)
 {

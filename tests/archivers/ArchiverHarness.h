@@ -11,7 +11,9 @@
 #include <vector>
 
 struct ArchiverLib {
-    explicit ArchiverLib(const std::string& file, const std::string& prefix);
+    // Every entry of the prefix must be there, but for a library that has
+    // no command entry or owner-window entries of its prefix (ZIP32J.DLL).
+    explicit ArchiverLib(const std::string& file, const std::string& prefix, bool readingOnly = false);
     ~ArchiverLib();
     ArchiverLib(const ArchiverLib&) = delete;
     ArchiverLib& operator=(const ArchiverLib&) = delete;
@@ -20,6 +22,12 @@ struct ArchiverLib {
     int Run(const std::string& commandLine, std::string* log = nullptr, int outputSize = 4096);
     bool Detects(const std::string& path);
     void* Entry(const std::string& suffix) const;
+    // The "Zip" entry of the ZIP libraries.
+    int RunZip(const std::string& commandLine, std::string* log = nullptr);
+    // ExtractMem: the result; data receives what was written.
+    int ExtractMem(const std::string& commandLine, std::string& data, int size);
+    // The listing through OpenArchive, FindFirst, FindNext, CloseArchive.
+    std::vector<INDIVIDUALINFO> List(const std::string& path, const std::string& wildcard = "*");
 
     void* handle = nullptr;
     std::string prefix;
@@ -39,6 +47,8 @@ ArchiverLib& Unarj();
 ArchiverLib& Tar();
 ArchiverLib& Unrar();
 ArchiverLib& Bga();
+ArchiverLib& Zip32j();
+ArchiverLib& Lmzip32();
 
 using TempDir = testsupport::TempDir;
 

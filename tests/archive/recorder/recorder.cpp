@@ -4,10 +4,19 @@
 // what it was handed, for the tests to query through Recorder* entries.
 //
 // OpenArchive / CheckArchive accept a file that contains "<PREFIX>!"
-// (so "Unlha!" for the LHA library); TarGetArchiveType answers the digit
+// (so "Unlha!" for the LHA library, "UnZip!" for every ZIP library); TarGetArchiveType answers the digit
 // after "Tar=". While an owner window is set, the command entry sends
 // "wm_arcextract" (begin, end) for one member named "member.txt" and answers
 // 0x800A when the window replies 1.
+//
+// Every call is also reported, as "LIBRARY ENTRY" (the library's file
+// name), to RecorderTrace in the program when it has one, so that the order
+// of calls across libraries can be checked. FindFirst answers one member
+// "member.txt" of 10 bytes, FindNext none; ExtractMem writes "recorded".
+//
+//   RECORDER_ZIP         the library also has "Zip" (ZIP32J.DLL, LMZIP32.DLL)
+//   RECORDER_NO_COMMAND  no command entry of the prefix (ZIP32J.DLL)
+//   RECORDER_NO_OWNER    no owner-window entries (ZIP32J.DLL, LMZIP32.DLL)
 #include "archivers/ArchiverApi.h"
 
 #include <dlfcn.h>
@@ -22,6 +31,11 @@
 #define STR2(a) #a
 #define STR(a) STR2(a)
 #define EXPORT extern "C" __attribute__((visibility("default")))
+// The text that makes a file one of the library's kind: the prefix, "UnZip"
+// for every ZIP library.
+#ifndef MARKER
+#define MARKER PREFIX
+#endif
 
 #ifndef RECORDER_EMPTY
 
@@ -47,6 +61,19 @@ bool marked(const char* path, const std::string& marker)
 using SendFn = intptr_t (*)(uintptr_t, unsigned, uintptr_t, intptr_t);
 using RegisterFn = unsigned (*)(const char*);
 
+std::string lastEntry;
+std::string lastWildcard;
+int lastCheckMode = -1;
+
+void trace(const char* entry)
+{
+    lastEntry = entry;
+    using TraceFn = void (*)(const char*);
+    auto fn = reinterpret_cast<TraceFn>(dlsym(RTLD_DEFAULT, "RecorderTrace"));
+    if (fn)
+        fn((std::string(STR(LIBRARY)) + " " + entry).c_str());
+}
+
 intptr_t sendProgress(int state, EXTRACTINGINFOEX& info)
 {
     auto send = reinterpret_cast<SendFn>(dlsym(RTLD_DEFAULT, "SendMessageA"));
@@ -59,8 +86,9 @@ intptr_t sendProgress(int state, EXTRACTINGINFOEX& info)
 
 } // namespace
 
-EXPORT int PREFIX(ARC_HWND owner, const char* cmd, char* output, int size)
+int command(const char* entry, ARC_HWND owner, const char* cmd, char* output, int size)
 {
+    trace(entry);
     ++calls;
     commandLine = cmd ? cmd : "";
     commandOwner = owner;
@@ -83,32 +111,87 @@ EXPORT int PREFIX(ARC_HWND owner, const char* cmd, char* output, int size)
     return result;
 }
 
+#ifndef RECORDER_NO_COMMAND
+EXPORT int PREFIX(ARC_HWND owner, const char* cmd, char* output, int size)
+{
+    return command(STR(PREFIX), owner, cmd, output, size);
+}
+#endif
+
+#ifdef RECORDER_ZIP
+EXPORT int Zip(ARC_HWND owner, const char* cmd, char* output, int size) { return command("Zip", owner, cmd, output, size); }
+#endif
+
 EXPORT HARC CAT(PREFIX, OpenArchive)(ARC_HWND, const char* path, int mode)
 {
+    trace("OpenArchive");
     lastOpenPath = path ? path : "";
     lastOpenMode = mode;
-    return marked(path, STR(PREFIX) "!") ? 1 : 0;
+    return marked(path, STR(MARKER) "!") ? 1 : 0;
 }
 
-EXPORT int CAT(PREFIX, CloseArchive)(HARC) { return 0; }
+EXPORT int CAT(PREFIX, CloseArchive)(HARC)
+{
+    trace("CloseArchive");
+    return 0;
+}
+
+EXPORT int CAT(PREFIX, FindFirst)(HARC, const char* wildName, INDIVIDUALINFO* info)
+{
+    trace("FindFirst");
+    lastWildcard = wildName ? wildName : "";
+    if (info) {
+        *info = INDIVIDUALINFO{};
+        info->OriginalSize = 10;
+        std::strcpy(info->FileName, "member.txt");
+    }
+    return 0;
+}
+
+EXPORT int CAT(PREFIX, FindNext)(HARC, INDIVIDUALINFO*)
+{
+    trace("FindNext");
+    return -1;
+}
 
 EXPORT int CAT(PREFIX, CheckArchive)(const char* path, int mode)
 {
-    return mode == 16 && marked(path, STR(PREFIX) "!") ? 1 : 0;
+    trace("CheckArchive");
+    lastCheckMode = mode;
+    lastOpenPath = path ? path : "";
+    return mode == 16 && marked(path, STR(MARKER) "!") ? 1 : 0;
 }
 
+EXPORT int CAT(PREFIX, ExtractMem)(ARC_HWND owner, const char* cmd, void* buffer, int size, void*, void*, int* written)
+{
+    trace("ExtractMem");
+    ++calls;
+    commandLine = cmd ? cmd : "";
+    commandOwner = owner;
+    const int n = size < 8 ? size : 8;
+    if (buffer && n > 0)
+        std::memcpy(buffer, "recorded", static_cast<size_t>(n));
+    if (written)
+        *written = n;
+    return result;
+}
+
+#ifndef RECORDER_NO_OWNER
 EXPORT int CAT(PREFIX, SetOwnerWindowEx)(ARC_HWND window, void*)
 {
+    trace("SetOwnerWindowEx");
     progressWindow = window;
     return 1;
 }
 
 EXPORT int CAT(PREFIX, KillOwnerWindowEx)(ARC_HWND window)
 {
+    trace("KillOwnerWindowEx");
     if (window == progressWindow)
         progressWindow = 0;
     return 1;
 }
+#endif
 
 #ifdef RECORDER_TAR
 EXPORT int TarGetArchiveType(const char* path)
@@ -129,6 +212,9 @@ EXPORT ARC_HWND RecorderProgressWindow() { return progressWindow; }
 EXPORT void RecorderSetResult(int value) { result = value; }
 EXPORT const char* RecorderLastOpenPath() { return lastOpenPath.c_str(); }
 EXPORT int RecorderLastOpenMode() { return lastOpenMode; }
+EXPORT const char* RecorderLastEntry() { return lastEntry.c_str(); }
+EXPORT const char* RecorderLastWildcard() { return lastWildcard.c_str(); }
+EXPORT int RecorderLastCheckMode() { return lastCheckMode; }
 
 #else
 
