@@ -2,6 +2,7 @@
 
 #include "ArchiverApi.h"
 #include "core/NameCodec.h"
+#include "core/Payload.h"
 
 #include <algorithm>
 #include <array>
@@ -68,10 +69,11 @@ int ReadHeader(std::FILE* f, Header& h)
 }
 
 // Finds the main header: at the start, or behind a self-extracting stub.
-bool FindMainHeader(std::FILE* f, Header& main)
+bool FindMainHeader(std::FILE* f, Header& main, uint64_t from)
 {
     std::vector<uint8_t> window(static_cast<size_t>(kSearchLimit) + 4);
-    std::fseek(f, 0, SEEK_SET);
+    if (fseeko(f, static_cast<off_t>(from), SEEK_SET) != 0)
+        return false;
     size_t n = std::fread(window.data(), 1, window.size(), f);
     for (size_t i = 0; i + 4 <= n; ++i) {
         if (window[i] != 0x60 || window[i + 1] != 0xEA)
@@ -84,7 +86,7 @@ bool FindMainHeader(std::FILE* f, Header& main)
             if (::crc32(0, p, static_cast<uInt>(size)) != U32(p + size) || p[6] != 2)
                 continue;
         }
-        if (fseeko(f, static_cast<off_t>(i), SEEK_SET) != 0)
+        if (fseeko(f, static_cast<off_t>(from + i), SEEK_SET) != 0)
             return false;
         if (ReadHeader(f, main) == 0 && !main.end && main.basic[6] == 2)
             return true;
@@ -436,10 +438,10 @@ int DecodeMember(std::FILE* f, const Header& h, const FileInfo& fi, const Sink& 
 }
 
 // Walks the members; visit returns false to stop. Returns 0 or an error.
-int Walk(std::FILE* f, const std::function<bool(const Header&, const FileInfo&)>& visit)
+int Walk(std::FILE* f, uint64_t from, const std::function<bool(const Header&, const FileInfo&)>& visit)
 {
     Header main;
-    if (!FindMainHeader(f, main))
+    if (!FindMainHeader(f, main, from))
         return ARCERR_NOT_ARCHIVE;
     int64_t next = main.dataOffset;
     for (;;) {
@@ -466,7 +468,7 @@ void ReadArj(const std::string& path, MemberSink& job)
         job.Fail(ARCERR_OPEN, "cannot open " + path);
         return;
     }
-    int rc = Walk(f.get(), [&](const Header& h, const FileInfo& fi) {
+    int rc = Walk(f.get(), PayloadStart(path), [&](const Header& h, const FileInfo& fi) {
         if (!job.AtHeader(static_cast<uint64_t>(h.dataOffset)))
             return false;
         if (fi.type == 4 || fi.type == 5 || fi.type == 2)
@@ -516,7 +518,7 @@ bool ArjRecognises(const std::string& path)
 {
     FilePtr f(std::fopen(path.c_str(), "rb"));
     Header main;
-    return f && FindMainHeader(f.get(), main);
+    return f && FindMainHeader(f.get(), main, PayloadStart(path));
 }
 
 } // namespace arc

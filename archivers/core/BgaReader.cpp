@@ -2,6 +2,7 @@
 
 #include "ArchiverApi.h"
 #include "core/NameCodec.h"
+#include "core/Payload.h"
 
 #include <algorithm>
 #include <bzlib.h>
@@ -85,10 +86,11 @@ int ReadHeader(std::FILE* f, Header& h)
     return 1;
 }
 
-bool FindFirstHeader(std::FILE* f, int64_t& offset)
+bool FindFirstHeader(std::FILE* f, int64_t& offset, uint64_t from)
 {
     std::vector<uint8_t> window(static_cast<size_t>(kSearchLimit) + 28 + 1024);
-    std::fseek(f, 0, SEEK_SET);
+    if (fseeko(f, static_cast<off_t>(from), SEEK_SET) != 0)
+        return false;
     size_t n = std::fread(window.data(), 1, window.size(), f);
     for (size_t i = 0; i + 28 <= n; ++i) {
         if (window[i + 4] != 'G' && window[i + 4] != 'B')
@@ -101,7 +103,7 @@ bool FindFirstHeader(std::FILE* f, int64_t& offset)
             continue;
         std::string text(reinterpret_cast<const char*>(b + 28), names);
         if (static_cast<int32_t>(U32(b)) == Checksum(b, text)) {
-            offset = static_cast<int64_t>(i);
+            offset = static_cast<int64_t>(from + i);
             return true;
         }
     }
@@ -239,10 +241,10 @@ int DecodeData(std::FILE* f, const Header& h, const std::string& name, const Sin
     return rc;
 }
 
-int Walk(std::FILE* f, const std::function<bool(const Header&)>& visit)
+int Walk(std::FILE* f, uint64_t from, const std::function<bool(const Header&)>& visit)
 {
     int64_t offset = 0;
-    if (!FindFirstHeader(f, offset))
+    if (!FindFirstHeader(f, offset, from))
         return ARCERR_NOT_ARCHIVE;
     for (;;) {
         if (fseeko(f, static_cast<off_t>(offset), SEEK_SET) != 0)
@@ -270,7 +272,7 @@ void ReadBga(const std::string& path, MemberSink& job)
         job.Fail(ARCERR_OPEN, "cannot open " + path);
         return;
     }
-    int rc = Walk(f.get(), [&](const Header& h) {
+    int rc = Walk(f.get(), PayloadStart(path), [&](const Header& h) {
         if (!job.AtHeader(static_cast<uint64_t>(h.dataOffset)))
             return false;
         Member m;
@@ -301,7 +303,7 @@ bool BgaRecognises(const std::string& path)
 {
     FilePtr f(std::fopen(path.c_str(), "rb"));
     int64_t offset;
-    return f && FindFirstHeader(f.get(), offset);
+    return f && FindFirstHeader(f.get(), offset, PayloadStart(path));
 }
 
 } // namespace arc

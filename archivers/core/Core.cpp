@@ -7,6 +7,7 @@
 #include "core/Listing.h"
 #include "core/Progress.h"
 #include "core/Readers.h"
+#include "core/SelfExtracting.h"
 #include "core/Update.h"
 
 #include <algorithm>
@@ -102,9 +103,10 @@ int RunCommand(Kind kind, Entry entry, ARC_HWND /*owner*/, const char* commandLi
         if (Writes(cmd)) {
             std::string log;
             int result;
-            if (cmd.word == "s" || cmd.word == "A" || (kind == Kind::Cab && cmd.word == "f")) {
-                log = "error: self-extracting files are not made by this library\n";
-                result = ARCERR_COMMAND;
+            if (cmd.word == "A") {
+                result = cmd.names.empty() && !cmd.archive.empty() ? AdjustZipOffsets(cmd.archive, log) : ARCERR_COMMAND;
+            } else if (cmd.word == "s" || (kind == Kind::Cab && cmd.word == "f")) {
+                result = MakeSelfExtracting(kind, cmd, log);
             } else if (kind == Kind::Lha && ReadingKind(kind, cmd.archive) == Kind::Arj) {
                 log = "error: " + cmd.archive + ": ARJ archives are not written by this library; it is left as it was\n";
                 result = ARCERR_METHOD;

@@ -3,6 +3,7 @@
 #include "ArchiverApi.h"
 #include "core/LhaTail.h"
 #include "core/NameCodec.h"
+#include "core/Payload.h"
 
 #include <cstdio>
 #include <cstring>
@@ -20,6 +21,11 @@ public:
     explicit Reader(const std::string& path)
     {
         file_ = std::fopen(path.c_str(), "rb");
+        // Behind a stub program of ours, the archive begins where it ends.
+        if (file_ && fseeko(file_, static_cast<off_t>(PayloadStart(path)), SEEK_SET) != 0) {
+            std::fclose(file_);
+            file_ = nullptr;
+        }
         if (file_)
             stream_ = lha_input_stream_from_FILE(file_);
         if (stream_)
@@ -168,6 +174,10 @@ bool LhasaRecognises(const std::string& path)
         if (!f)
             return false;
         unsigned char b[7] = {};
+        if (fseeko(f, static_cast<off_t>(PayloadStart(path)), SEEK_SET) != 0) {
+            std::fclose(f);
+            return false;
+        }
         size_t n = std::fread(b, 1, sizeof b, f);
         std::fclose(f);
         bool header = n == sizeof b && b[2] == '-' && b[6] == '-';

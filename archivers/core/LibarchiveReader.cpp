@@ -3,11 +3,15 @@
 #include "ArchiverApi.h"
 #include "core/LhaTail.h"
 #include "core/NameCodec.h"
+#include "core/Payload.h"
 #include "core/Utf8Locale.h"
 
 #include <archive.h>
 #include <archive_entry.h>
 #include <cctype>
+#include <cerrno>
+#include <fcntl.h>
+#include <unistd.h>
 #include <cstring>
 #include <locale.h>
 #include <memory>
@@ -179,8 +183,15 @@ bool ReadAll(Kind kind, archive* a, const std::string& archivePath, MemberSink& 
         if (archive_entry_mtime_is_set(entry))
             m.mtime = archive_entry_mtime(entry);
         m.mode = archive_entry_perm(entry) & 07777;
-        if (const char* fmt = archive_format_name(a))
+        if (kind == Kind::Tar) {
+            // "tar", "tar+gzip", ..., or the filter alone for a plain
+            // compressed file.
+            const char* filter = archive_filter_count(a) > 1 ? archive_filter_name(a, 0) : nullptr;
+            bool raw = archive_format(a) == ARCHIVE_FORMAT_RAW;
+            m.method = raw ? (filter ? filter : "raw") : filter ? std::string("tar+") + filter : std::string("tar");
+        } else if (const char* fmt = archive_format_name(a)) {
             m.method = fmt;
+        }
 
         Step step = job.BeginMember(m);
         if (step == Step::Stop)
@@ -257,7 +268,55 @@ bool ReadAll(Kind kind, archive* a, const std::string& archivePath, MemberSink& 
     return true;
 }
 
-bool OpenFile(archive* a, const std::string& path) { return archive_read_open_filename(a, path.c_str(), 65536) == ARCHIVE_OK; }
+// The file from where its archive begins: behind a stub program of ours
+// (Payload.h) for the kinds libarchive does not search behind a program;
+// ZIP is read from its end, where its directory is.
+struct View {
+    int fd = -1;
+    std::vector<char> buffer = std::vector<char>(65536);
+};
+
+la_ssize_t ViewRead(archive*, void* data, const void** block)
+{
+    auto* v = static_cast<View*>(data);
+    for (;;) {
+        ssize_t n = read(v->fd, v->buffer.data(), v->buffer.size());
+        if (n < 0 && errno == EINTR)
+            continue;
+        *block = v->buffer.data();
+        return n;
+    }
+}
+
+la_int64_t ViewSkip(archive*, void* data, la_int64_t request)
+{
+    auto* v = static_cast<View*>(data);
+    return lseek(v->fd, request, SEEK_CUR) < 0 ? 0 : request;
+}
+
+int ViewClose(archive*, void* data)
+{
+    auto* v = static_cast<View*>(data);
+    if (v->fd >= 0)
+        close(v->fd);
+    delete v;
+    return ARCHIVE_OK;
+}
+
+bool OpenFile(archive* a, const std::string& path, Kind kind)
+{
+    uint64_t base = kind == Kind::Zip ? 0 : PayloadStart(path);
+    if (base == 0)
+        return archive_read_open_filename(a, path.c_str(), 65536) == ARCHIVE_OK;
+    auto* v = new View;
+    v->fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (v->fd < 0 || lseek(v->fd, static_cast<off_t>(base), SEEK_SET) < 0) {
+        ViewClose(a, v);
+        return false;
+    }
+    // libarchive closes the view, whatever the outcome.
+    return archive_read_open2(a, v, nullptr, ViewRead, ViewSkip, ViewClose) == ARCHIVE_OK;
+}
 
 } // namespace
 
@@ -265,11 +324,11 @@ void ReadWithLibarchive(Kind kind, const std::string& path, MemberSink& job)
 {
     Utf8Locale locale;
     ArchivePtr a = MakeReader(kind, ZipMode::Seekable, true);
-    if (!OpenFile(a.get(), path)) {
+    if (!OpenFile(a.get(), path, kind)) {
         if (kind == Kind::Zip) {
             // Nothing recognised from the end: read the local headers.
             a = MakeReader(kind, ZipMode::Streamable, false);
-            if (OpenFile(a.get(), path) && ReadAll(kind, a.get(), path, job))
+            if (OpenFile(a.get(), path, kind) && ReadAll(kind, a.get(), path, job))
                 return;
         }
         // The file itself was readable: the format was not recognised.
@@ -280,7 +339,7 @@ void ReadWithLibarchive(Kind kind, const std::string& path, MemberSink& job)
         return;
     if (kind == Kind::Zip) {
         a = MakeReader(kind, ZipMode::Streamable, false);
-        if (OpenFile(a.get(), path) && ReadAll(kind, a.get(), path, job))
+        if (OpenFile(a.get(), path, kind) && ReadAll(kind, a.get(), path, job))
             return;
     }
     job.Fail(ARCERR_NOT_ARCHIVE, path + ": not an archive of this kind");
@@ -291,7 +350,7 @@ namespace {
 bool Recognises(Kind kind, ZipMode zipMode, const std::string& path)
 {
     ArchivePtr a = MakeReader(kind, zipMode, false);
-    if (!OpenFile(a.get(), path))
+    if (!OpenFile(a.get(), path, kind))
         return false;
     archive_entry* entry = nullptr;
     int r = archive_read_next_header(a.get(), &entry);
@@ -318,7 +377,7 @@ int TarArchiveType(const std::string& path)
 {
     Utf8Locale locale;
     ArchivePtr a = MakeReader(Kind::Tar, ZipMode::Seekable, true);
-    if (!OpenFile(a.get(), path))
+    if (!OpenFile(a.get(), path, Kind::Tar))
         return -1;
     archive_entry* entry = nullptr;
     int r = archive_read_next_header(a.get(), &entry);

@@ -256,7 +256,7 @@ void Enrich(Kind kind, const std::string& path, std::vector<Member>& members)
         stored = RarHeaders(path);
     else if (kind == Kind::Tar)
         for (auto& m : members)
-            if (m.compressedSize == 0 && m.method.find("tar") != std::string::npos && m.type == Member::File)
+            if (m.compressedSize == 0 && m.method == "tar" && m.type == Member::File)
                 m.compressedSize = m.size;
     if (stored.empty())
         return;
