@@ -1,3 +1,7 @@
+// The -lh5- encoder: hash-chain LZ77 with lazy matching over an 8 KiB
+// window, coded in static Huffman blocks with their own tables (what was
+// chosen and why: LhaEncoder.h). Our own, because no Debian library writes
+// LHA.
 #include "core/LhaEncoder.h"
 
 #include <algorithm>

@@ -1,3 +1,8 @@
+// The LHA writer: level-2 headers with a header CRC and Unix permissions,
+// CP932 names with 0xFF between folders, -lhd- folders, links as
+// "name|target", -lh5- through our own encoder (no Debian library writes
+// LHA) with -lh0- for data that does not shrink; the reasons are in
+// LhaWriter.h.
 #include "core/LhaWriter.h"
 
 #include "core/NameCodec.h"

@@ -240,7 +240,11 @@ TEST(LhaWriter, EveryReaderGetsEveryByte)
         File("日本語/表示/ソフト.txt", Words(5000)),
         File("日本語/README.TXT", "ALL CAPITALS STAY AS THEY ARE\n"),
         File("sub/deep/notes.txt", Words(20000)),
+        File("pipe|in a file name.txt", "a file, not a link\n"),
+        // A header of 256 bytes, padded so that its first byte is not 0.
+        File(std::string(213, 'p') + ".txt", Words(3000)),
     };
+    members[0].member.attributes = 0x21; // read-only, archive
     TempDir work, plain, sjis;
     std::string lzh = work / "made.lzh";
     WriteLzh(lzh, members);
@@ -248,7 +252,7 @@ TEST(LhaWriter, EveryReaderGetsEveryByte)
     Materialise(sjis.path(), members, true);
     Tree expected = TreeOf(plain.path());
     Tree expectedCp932 = TreeOf(sjis.path());
-    ASSERT_EQ(expected.size(), 12u);
+    ASSERT_EQ(expected.size(), 14u);
 
     auto listing = Listing(lzh);
     EXPECT_EQ(listing["words.txt"].method, "-lh5-");
@@ -382,11 +386,12 @@ TEST(LhaWriter, HeadersStoreOnlyAndTheEnd)
     std::string random = Random(200000, 9);
     std::vector<Source> members = {
         File("script.sh", Words(30000), 0750),
+        File(std::string(213, 'p') + ".txt", Words(3000)),
         File("plain.txt", Words(30000)),
         Folder("private"),
         File("random.bin", random),
     };
-    members[2].member.mode = 0700;
+    members[3].member.mode = 0700;
     TempDir work;
     std::string lzh = work / "a.lzh";
     WriteLzh(lzh, members);
@@ -401,6 +406,10 @@ TEST(LhaWriter, HeadersStoreOnlyAndTheEnd)
     // although the compressed data before it was longer.
     std::string bytes = Contents(lzh);
     ASSERT_GT(bytes.size(), 26u);
+    size_t padded = bytes.find(std::string(213, 'p'));
+    ASSERT_NE(padded, std::string::npos);
+    padded = bytes.rfind("-lh", padded) - 2;
+    EXPECT_EQ(bytes.substr(padded, 2), std::string("\x01\x01", 2)); // 256 + 1
     EXPECT_EQ(bytes[19], 0x20);
     EXPECT_EQ(bytes[20], 2);
     EXPECT_EQ(bytes[23], 'U');
