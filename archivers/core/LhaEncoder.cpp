@@ -66,10 +66,10 @@ LHA_INLINE uint32_t MatchLength(const uint8_t* a, const uint8_t* b, uint32_t max
     return n;
 }
 
-// Huffman code lengths of at most maxBits for the symbols with a nonzero
-// frequency. Returns how many there are; with fewer than two, every length
-// is 0 and single names the one symbol (0 if none).
-unsigned BuildLengths(const uint32_t* freq, unsigned count, unsigned maxBits, uint8_t* lengths, unsigned& single)
+} // namespace
+
+unsigned LhaEncoder::CodeLengths(const uint32_t* freq, unsigned count, unsigned maxBits, uint8_t* lengths,
+                                 unsigned& single)
 {
     std::fill(lengths, lengths + count, uint8_t{0});
     struct Leaf {
@@ -108,10 +108,11 @@ unsigned BuildLengths(const uint32_t* freq, unsigned count, unsigned maxBits, ui
             depth[node] = static_cast<uint16_t>(depth[parent[node]] + 1);
             deepest = std::max<unsigned>(deepest, depth[node]);
         }
-        if (deepest <= maxBits)
+        bool flat = leaves[m - 1].freq == 1;
+        if (deepest <= maxBits || flat)
             break;
         // Too deep: flatten the frequencies and build again (rare; it takes
-        // a very skewed block).
+        // a block as skewed as the Fibonacci numbers).
         for (unsigned i = 0; i < m; ++i)
             leaves[i].freq = (leaves[i].freq >> 1) | 1;
     }
@@ -119,6 +120,8 @@ unsigned BuildLengths(const uint32_t* freq, unsigned count, unsigned maxBits, ui
         lengths[leaves[i].symbol] = static_cast<uint8_t>(depth[i]);
     return m;
 }
+
+namespace {
 
 // Canonical codes: shorter codes first, symbols in order within a length.
 void AssignCodes(const uint8_t* lengths, unsigned count, uint16_t* codes)
@@ -357,13 +360,13 @@ void LhaEncoder::CodeBlock()
     uint8_t codeLen[kCodes];
     uint16_t codeBits[kCodes];
     unsigned codeSingle;
-    unsigned codesUsed = BuildLengths(codeFreq_, kCodes, kMaxBits, codeLen, codeSingle);
+    unsigned codesUsed = CodeLengths(codeFreq_, kCodes, kMaxBits, codeLen, codeSingle);
     AssignCodes(codeLen, kCodes, codeBits);
 
     uint8_t posLen[kPositions];
     uint16_t posBits[kPositions];
     unsigned posSingle;
-    unsigned positionsUsed = BuildLengths(posFreq_, kPositions, kMaxBits, posLen, posSingle);
+    unsigned positionsUsed = CodeLengths(posFreq_, kPositions, kMaxBits, posLen, posSingle);
     AssignCodes(posLen, kPositions, posBits);
 
     Put(static_cast<uint32_t>(symbols_), 16);
@@ -413,7 +416,7 @@ void LhaEncoder::CodeBlock()
         uint8_t tokenLen[kLengthCodes];
         uint16_t tokenBits[kLengthCodes];
         unsigned tokenSingle;
-        if (BuildLengths(tokenFreq, kLengthCodes, kMaxBits, tokenLen, tokenSingle) < 2) {
+        if (CodeLengths(tokenFreq, kLengthCodes, kMaxBits, tokenLen, tokenSingle) < 2) {
             Put(0, 5);
             Put(tokenSingle, 5);
         } else {

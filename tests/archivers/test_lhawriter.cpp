@@ -474,3 +474,38 @@ TEST(LhaEncoder, BlocksAndPiecesDoNotChangeTheOutput)
     EXPECT_EQ((static_cast<unsigned char>(one[0]) << 8) | static_cast<unsigned char>(one[1]),
               static_cast<int>(LhaEncoder::kBlockSymbols));
 }
+
+TEST(LhaEncoder, CodesAreCompleteAndAtMostSixteenBits)
+{
+    // Fibonacci frequencies make a Huffman code one bit deeper per symbol.
+    uint32_t freq[510] = {};
+    uint32_t a = 1, b = 1;
+    for (unsigned s = 100; s < 125; ++s) {
+        freq[s] = a;
+        uint32_t c = a + b;
+        a = b;
+        b = c;
+    }
+    freq[300] = 1; // and one more of the rarest
+    uint8_t len[510];
+    unsigned single = 99;
+    ASSERT_EQ(LhaEncoder::CodeLengths(freq, 510, 16, len, single), 26u);
+    uint64_t kraft = 0;
+    for (unsigned s = 0; s < 510; ++s) {
+        EXPECT_EQ(len[s] != 0, freq[s] != 0) << s;
+        EXPECT_LE(len[s], 16) << s;
+        if (len[s])
+            kraft += uint64_t{1} << (16 - len[s]);
+    }
+    EXPECT_EQ(kraft, uint64_t{1} << 16); // complete: decoders take no other
+    for (unsigned s = 101; s < 125; ++s)
+        EXPECT_LE(len[s], len[s - 1]) << s;
+
+    std::fill(std::begin(freq), std::end(freq), 0u);
+    EXPECT_EQ(LhaEncoder::CodeLengths(freq, 14, 16, len, single), 0u);
+    EXPECT_EQ(single, 0u);
+    freq[7] = 5;
+    EXPECT_EQ(LhaEncoder::CodeLengths(freq, 14, 16, len, single), 1u);
+    EXPECT_EQ(single, 7u);
+    EXPECT_EQ(len[7], 0);
+}
