@@ -262,8 +262,11 @@ bool LhaWriter::Begin(const Member& member, std::string& why)
         return false;
     }
     std::string stored;
-    if (name.find('\\') != std::string::npos || name.find('\0') != std::string::npos || !ToCp932(name, stored)
-        || HasSingleByte(stored, '\\')) {
+    if (name.find('\\') != std::string::npos) {
+        why = name + ": \"\\\" separates folders in an LHA archive";
+        return false;
+    }
+    if (name.find('\0') != std::string::npos || !ToCp932(name, stored) || HasSingleByte(stored, '\\')) {
         why = name + ": the name has no Shift-JIS (CP932) form";
         return false;
     }
@@ -339,8 +342,12 @@ bool LhaWriter::Begin(const Member& member, std::string& why)
 
 bool LhaWriter::Write(const void* data, size_t size)
 {
-    if (failed_ || !open_ || !isFile_ || tooLarge_)
+    if (failed_ || tooLarge_)
         return false;
+    if (!open_ || !isFile_) {
+        error_ = "data without a file member";
+        return false;
+    }
     if (size == 0)
         return true;
     if (entry_.size + size > kMaxSize) {
