@@ -57,9 +57,9 @@ public:
 
     // Huffman code lengths of at most maxBits (a complete code) for the
     // symbols of nonzero frequency; count is at most 510 and 2^maxBits at
-    // least count. Returns how many
-    // there are; with fewer than two every length is 0 and single names the
-    // one symbol (0 if none), which the format sends in its short form.
+    // least count. Returns how many there are; with fewer than two every
+    // length is 0 and single names the one symbol (0 if none), which the
+    // format sends in its short form.
     static unsigned CodeLengths(const uint32_t* freq, unsigned count, unsigned maxBits, uint8_t* lengths,
                                 unsigned& single);
 
