@@ -11,8 +11,11 @@
 #include "platform/MessageWindow.h"
 #include "runtime/SysUtils.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cwchar>
+#include <fcntl.h>
+#include <unistd.h>
 
 const std::string UnsetMarker(1, '\0');
 
@@ -492,6 +495,61 @@ int TArchiver::CheckArchiveIn(TArchiverDll& dll, const std::string& prefix, cons
 {
     auto check = dll.EntryAs<ARC_CHECKARCHIVE>(prefix + "CheckArchive");
     return check(path.c_str(), mode);
+}
+
+std::string TArchiver::FindStub(const std::string& name)
+{
+    char buffer[512];
+    const unsigned long n = SearchPathA(nullptr, name.c_str(), nullptr, sizeof buffer, buffer, nullptr);
+    return n > 0 && n < sizeof buffer ? std::string(buffer, n) : std::string();
+}
+
+std::string TArchiver::SfxOutputName(const std::string& archive, const std::string& folder)
+{
+    const std::string output = ChangeFileExt(archive, ".EXE");
+    if (folder.empty())
+        return output;
+    return (folder.back() == '/' ? folder : folder + "/") + ExtractFileName(output);
+}
+
+void TArchiver::WriteSelfExtracting(const std::string& stub, const std::string& archive, const std::string& output)
+{
+    const std::string temp = output + ".part";
+    const int out = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0755);
+    if (out < 0)
+        throw EFCreateError::CannotCreate(output);
+    bool ok = true;
+    std::vector<char> buffer(1 << 16);
+    for (const std::string* part : {&stub, &archive}) {
+        const int in = ::open(part->c_str(), O_RDONLY | O_CLOEXEC);
+        ok = in >= 0;
+        while (ok) {
+            const ssize_t n = ::read(in, buffer.data(), buffer.size());
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0) {
+                ok = n == 0;
+                break;
+            }
+            for (ssize_t done = 0; ok && done < n;) {
+                const ssize_t w = ::write(out, buffer.data() + done, static_cast<size_t>(n - done));
+                if (w < 0 && errno == EINTR)
+                    continue;
+                ok = w > 0;
+                done += w > 0 ? w : 0;
+            }
+        }
+        if (in >= 0)
+            ::close(in);
+        if (!ok)
+            break;
+    }
+    if (::close(out) != 0)
+        ok = false;
+    if (!ok || std::rename(temp.c_str(), output.c_str()) != 0) {
+        ::unlink(temp.c_str());
+        throw EFCreateError::CannotCreate(output);
+    }
 }
 
 int TArchiver::ExtractMemWith(void* entry, HWND owner, const std::string& commandLine, char* buffer, int size,

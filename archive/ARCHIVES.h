@@ -292,6 +292,15 @@ protected:
     int FindNextIn(TArchiverDll& dll, const std::string& prefix, HARC archive, void* info);
     int CloseArchiveIn(TArchiverDll& dll, const std::string& prefix, HARC archive);
     int CheckArchiveIn(TArchiverDll& dll, const std::string& prefix, const std::string& path, int mode);
+    // Self-extracting files made by concatenation: the stub found on the
+    // standard search path (SearchPathA, a buffer of 512 characters), "" when
+    // none; the output name (the archive's extension replaced by ".EXE", in
+    // folder when one is given); the file itself, stub then archive, made
+    // executable (0755 less the umask), replacing an existing one only once
+    // it is complete; raises the file-creation error when it cannot be made.
+    static std::string FindStub(const std::string& name);
+    static std::string SfxOutputName(const std::string& archive, const std::string& folder);
+    static void WriteSelfExtracting(const std::string& stub, const std::string& archive, const std::string& output);
     // Calls an ExtractMem entry (owner, command line, buffer, size, 0, 0,
     // count written) and keeps the command line.
     int ExtractMemWith(void* entry, HWND owner, const std::string& commandLine, char* buffer, int size,

@@ -56,6 +56,14 @@ int TBGA32::RemoveItems(HWND owner, const std::string& archive, TOutputBuffer& o
     return Run("d", owner, archive, output, o.ResFileUsage.Contains(ruOnRemoveItem), files, "", o);
 }
 
+// Which response-file rule governs the self-extracting command does not
+// matter (the file list is empty); deletion's rule is the one consulted.
+int TBGA32::MakeSfx(HWND owner, const std::string& archive, TOutputBuffer& output, const std::string& folder,
+                    const TArchiverOptions& o)
+{
+    return Run("s", owner, archive, output, o.ResFileUsage.Contains(ruOnRemoveItem), {}, folder, o);
+}
+
 ARCHIVER_LISTING_DEF(TBGA32, Bga32Dll(), "Bga")
 
 bool TBGA32::SetOwnerWindow(HWND window)

@@ -20,6 +20,8 @@ public:
              const std::string& folder, const TArchiverOptions& options) override;
     int RemoveItems(HWND owner, const std::string& archive, TOutputBuffer& output, bool useResFile,
                     const TFileList& files, const std::string& folder, const TArchiverOptions& options) override;
+    int MakeSfx(HWND owner, const std::string& archive, TOutputBuffer& output, const std::string& folder,
+                const TArchiverOptions& options) override;
     ARCHIVER_LISTING_DECL
     bool SetOwnerWindow(HWND window) override;
 

@@ -54,6 +54,13 @@ int TCab32::Pack(HWND owner, const std::string& archive, TOutputBuffer& output, 
                       output);
 }
 
+int TCab32::MakeSfx(HWND owner, const std::string& archive, TOutputBuffer& output, const std::string& folder,
+                    const TArchiverOptions& o)
+{
+    TCab32::LoadDLL();
+    return RunCommand(Cab32Dll(), "Cab", owner, "-f" + Text(archive, false, {}, folder, o), output);
+}
+
 int TCab32::ExtractMem(HWND owner, const std::string& archive, char* buffer, int size, int& written,
                        const std::string& member, const TArchiverOptions& o)
 {

@@ -117,6 +117,12 @@ int TLha32::UpdateItems(HWND owner, const std::string& archive, TOutputBuffer& o
     return RunLha("f", owner, archive, output, o.ResFileUsage.Contains(ruOnUpdate), files, folder, o);
 }
 
+int TLha32::MakeSfx(HWND owner, const std::string& archive, TOutputBuffer& output, const std::string& folder,
+                    const TArchiverOptions& o)
+{
+    return RunLha("s", owner, archive, output, false, {}, folder, o);
+}
+
 int TLha32::ExtractMem(HWND owner, const std::string& archive, char* buffer, int size, int& written,
                        const std::string& member, const TArchiverOptions& o)
 {

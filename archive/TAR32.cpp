@@ -64,6 +64,18 @@ int TTar32::Pack(HWND owner, const std::string& archive, TOutputBuffer& output, 
                       output);
 }
 
+int TTar32::MakeSfx(HWND, const std::string& archive, TOutputBuffer&, const std::string& folder,
+                    const TArchiverOptions&)
+{
+    if (dynamic_cast<TBZ232*>(this))
+        throw EArchiver("BZ2 形式書庫は自己解凍形式にできません。");
+    const std::string stub = FindStub("kmtarsef.exe");
+    if (stub.empty())
+        throw EArchiver("tar/tgz 書庫からの自己解凍書庫の作成には kmtarsef.exe が必要です。");
+    WriteSelfExtracting(stub, archive, SfxOutputName(archive, folder));
+    return 0;
+}
+
 int TTar32::ExtractMem(HWND owner, const std::string& archive, char* buffer, int size, int& written,
                        const std::string& member, const TArchiverOptions& o)
 {

@@ -21,6 +21,8 @@ public:
                 const TFileList& files, const std::string& folder, const TArchiverOptions& options) override;
     int Pack(HWND owner, const std::string& archive, TOutputBuffer& output, bool useResFile, const TFileList& files,
              const std::string& folder, const TArchiverOptions& options) override;
+    int MakeSfx(HWND owner, const std::string& archive, TOutputBuffer& output, const std::string& folder,
+                const TArchiverOptions& options) override;
     int ExtractMem(HWND owner, const std::string& archive, char* buffer, int size, int& written,
                    const std::string& member, const TArchiverOptions& options) override;
     ARCHIVER_LISTING_DECL

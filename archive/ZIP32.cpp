@@ -204,6 +204,22 @@ int TZip32::UpdateItems(HWND owner, const std::string& archive, TOutputBuffer& o
     return RunZip("Zip", owner, "-f" + Zip32jText(archive, useResFile, files, folder, o), output);
 }
 
+int TZip32::MakeSfx(HWND owner, const std::string& archive, TOutputBuffer& output, const std::string& folder,
+                    const TArchiverOptions& o)
+{
+    TZip32::LoadDLL();
+    if (!Zip32jDll().Loaded())
+        throw EArchiver("ZIP 形式書庫からの自己解凍書庫作成には ZIP32J.DLL が必要です。");
+    const bool windowed = o.gw > 0;
+    const std::string stub = FindStub(windowed ? "sfx32gui.dat" : "sfx16.dat");
+    if (stub.empty())
+        throw EArchiver(windowed ? "zip 書庫からのWin32自己解凍書庫の作成には sfx32gui.dat が必要です。"
+                                 : "zip 書庫からのDOS自己解凍書庫の作成には sfx16.dat が必要です。");
+    const std::string sfx = SfxOutputName(archive, folder);
+    WriteSelfExtracting(stub, archive, sfx);
+    return RunZip("Zip", owner, "-A " + sfx, output);
+}
+
 int TZip32::ExtractMem(HWND owner, const std::string& archive, char* buffer, int size, int& written,
                        const std::string& member, const TArchiverOptions& o)
 {

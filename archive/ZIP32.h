@@ -40,6 +40,8 @@ public:
                     const TFileList& files, const std::string& folder, const TArchiverOptions& options) override;
     int UpdateItems(HWND owner, const std::string& archive, TOutputBuffer& output, bool useResFile,
                     const TFileList& files, const std::string& folder, const TArchiverOptions& options) override;
+    int MakeSfx(HWND owner, const std::string& archive, TOutputBuffer& output, const std::string& folder,
+                const TArchiverOptions& options) override;
     int ExtractMem(HWND owner, const std::string& archive, char* buffer, int size, int& written,
                    const std::string& member, const TArchiverOptions& options) override;
     int CheckArchive(const std::string& path, int mode1, int mode2) override;

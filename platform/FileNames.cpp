@@ -1,9 +1,13 @@
 #include "platform/FileNames.h"
 
+#include "platform/Library.h"
+
 #include <QDir>
 #include <QString>
 
 #include <cerrno>
+#include <cstdlib>
+#include <cstring>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -97,4 +101,59 @@ std::string GetCurrentDir()
 bool SetCurrentDir(const std::string& path)
 {
     return ::chdir(path.c_str()) == 0;
+}
+
+unsigned long SearchPathA(const char* path, const char* fileName, const char* extension, unsigned long bufferLength,
+                          char* buffer, char** filePart)
+{
+    if (!fileName || !*fileName)
+        return 0;
+    std::string name = fileName;
+    if (extension && name.find('.') == std::string::npos)
+        name += extension;
+    std::vector<std::string> folders;
+    if (path) {
+        std::string dirs = path;
+        for (size_t start = 0; start <= dirs.size();) {
+            size_t sep = dirs.find(':', start);
+            if (sep == std::string::npos)
+                sep = dirs.size();
+            folders.push_back(dirs.substr(start, sep - start));
+            start = sep + 1;
+        }
+    } else {
+        folders.push_back(PrivateFolder());
+        folders.push_back(GetCurrentDir());
+        if (const char* env = std::getenv("PATH")) {
+            std::string dirs = env;
+            for (size_t start = 0; start <= dirs.size();) {
+                size_t sep = dirs.find(':', start);
+                if (sep == std::string::npos)
+                    sep = dirs.size();
+                folders.push_back(dirs.substr(start, sep - start));
+                start = sep + 1;
+            }
+        }
+    }
+    std::string found;
+    for (size_t i = 0; i < folders.size() && found.empty(); ++i) {
+        std::string dir = folders[i];
+        if (dir.empty())
+            continue;
+        if (dir.back() != '/')
+            dir += '/';
+        std::string candidate = name.find('/') != std::string::npos && name[0] == '/' ? name : dir + name;
+        if (FileExists(candidate))
+            found = candidate;
+        else if (!path && i < 2 && FileExists(ResolveName(dir, name)))
+            found = ResolveName(dir, name);
+    }
+    if (found.empty())
+        return 0;
+    if (!buffer || bufferLength <= found.size())
+        return static_cast<unsigned long>(found.size() + 1);
+    std::memcpy(buffer, found.c_str(), found.size() + 1);
+    if (filePart)
+        *filePart = buffer + (found.rfind('/') + 1);
+    return static_cast<unsigned long>(found.size());
 }

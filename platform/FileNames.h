@@ -25,3 +25,14 @@ std::int64_t FileSizeOf(const std::string& path);
 // The process's current directory, without a trailing "/" (except for "/").
 std::string GetCurrentDir();
 bool SetCurrentDir(const std::string& path);
+
+// SearchPathA with no path of its own: looks for fileName (extension
+// appended when it has none and extension is not null) in the program's own
+// folder (PrivateFolder), the current directory and the folders of PATH, in
+// this order; in the first two the name is matched exactly first and then
+// ignoring case. Copies the full path found into buffer (at most
+// bufferLength - 1 bytes and a NUL) and returns its length, or the length
+// it needs with the NUL when the buffer is too small; 0 when nothing is
+// found. filePart, when not null, points at the file name within buffer.
+unsigned long SearchPathA(const char* path, const char* fileName, const char* extension, unsigned long bufferLength,
+                          char* buffer, char** filePart);

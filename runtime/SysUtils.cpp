@@ -183,6 +183,11 @@ std::string ExtractFileExt(const std::string& path)
     return dot == std::string::npos ? std::string() : name.substr(dot);
 }
 
+std::string ChangeFileExt(const std::string& path, const std::string& ext)
+{
+    return path.substr(0, path.size() - ExtractFileExt(path).size()) + ext;
+}
+
 std::string ExpandFileName(const std::string& path)
 {
     std::string full = path;

@@ -39,6 +39,9 @@ std::string ExtractFileName(const std::string& path);
 std::string ExtractFilePath(const std::string& path);
 // The extension with its dot ("" when the name has none).
 std::string ExtractFileExt(const std::string& path);
+// The path with its file name's extension (from its last ".") replaced by
+// ext, or ext appended when the name has none.
+std::string ChangeFileExt(const std::string& path, const std::string& ext);
 // Absolute form of a path (relative ones against the current directory),
 // without resolving links; "." and ".." components are folded.
 std::string ExpandFileName(const std::string& path);

@@ -95,6 +95,17 @@ int RunCommand(Kind kind, Entry entry, ARC_HWND /*owner*/, const char* commandLi
             CopyLog("error: no command line\n", output, outputSize);
             return ARCERR_COMMAND;
         }
+        // "-A PATH": the path comes unquoted, blanks and all.
+        if (entry == Entry::Zip && std::strncmp(commandLine, "-A ", 3) == 0) {
+            std::string path = commandLine + 3, log;
+            while (!path.empty() && (path.back() == ' ' || path.back() == '\t'))
+                path.pop_back();
+            if (path.size() >= 2 && path.front() == '"' && path.back() == '"')
+                path = path.substr(1, path.size() - 2);
+            int result = AdjustZipOffsets(path, log);
+            CopyLog(log, output, outputSize);
+            return result;
+        }
         Command cmd = ParseCommandLine(commandLine, kind, entry);
         if (cmd.error) {
             CopyLog("error: " + cmd.message + "\n", output, outputSize);
@@ -104,7 +115,7 @@ int RunCommand(Kind kind, Entry entry, ARC_HWND /*owner*/, const char* commandLi
             std::string log;
             int result;
             if (cmd.word == "A") {
-                result = cmd.names.empty() && !cmd.archive.empty() ? AdjustZipOffsets(cmd.archive, log) : ARCERR_COMMAND;
+                result = AdjustZipOffsets(cmd.archive, log);
             } else if (cmd.word == "s" || (kind == Kind::Cab && cmd.word == "f")) {
                 result = MakeSelfExtracting(kind, cmd, log);
             } else if (kind == Kind::Lha && ReadingKind(kind, cmd.archive) == Kind::Arj) {

@@ -9,6 +9,7 @@
 #include <archive.h>
 #include <archive_entry.h>
 #include <cctype>
+#include <zlib.h>
 #include <cerrno>
 #include <fcntl.h>
 #include <unistd.h>
@@ -106,7 +107,7 @@ bool IsWindowsNamed(Kind kind) { return kind == Kind::Lha || kind == Kind::Zip |
 
 // Reads every member of an opened archive into the job. False when the
 // format was not recognised at all.
-bool ReadAll(Kind kind, archive* a, const std::string& archivePath, MemberSink& job)
+bool ReadAll(Kind kind, archive* a, const std::string& archivePath, MemberSink& job, bool gunzipped)
 {
     archive_entry* entry = nullptr;
     bool first = true;
@@ -128,7 +129,7 @@ bool ReadAll(Kind kind, archive* a, const std::string& archivePath, MemberSink& 
             break;
         }
         if (first && kind == Kind::Tar && archive_format(a) == ARCHIVE_FORMAT_RAW
-            && archive_filter_count(a) <= 1)
+            && archive_filter_count(a) <= 1 && !gunzipped)
             return false;
         first = false;
         // A reader that returns to a header it has read before makes no
@@ -140,8 +141,15 @@ bool ReadAll(Kind kind, archive* a, const std::string& archivePath, MemberSink& 
             job.Fail(Classify(archive_error_string(a)), ErrorText(a));
             continue;
         }
-        if (r == ARCHIVE_WARN)
-            job.Note("warning: " + ErrorText(a));
+        // libarchive's tar reader goes on past a damaged header with a
+        // warning; the archive is damaged all the same.
+        if (r == ARCHIVE_WARN) {
+            std::string text = ErrorText(a);
+            if (strcasestr(text.c_str(), "damaged"))
+                job.Fail(ARCERR_DAMAGED, text);
+            else
+                job.Note("warning: " + text);
+        }
 
         Member m;
         bool cp932 = kind != Kind::Tar;
@@ -186,7 +194,7 @@ bool ReadAll(Kind kind, archive* a, const std::string& archivePath, MemberSink& 
         if (kind == Kind::Tar) {
             // "tar", "tar+gzip", ..., or the filter alone for a plain
             // compressed file.
-            const char* filter = archive_filter_count(a) > 1 ? archive_filter_name(a, 0) : nullptr;
+            const char* filter = gunzipped ? "gzip" : archive_filter_count(a) > 1 ? archive_filter_name(a, 0) : nullptr;
             bool raw = archive_format(a) == ARCHIVE_FORMAT_RAW;
             m.method = raw ? (filter ? filter : "raw") : filter ? std::string("tar+") + filter : std::string("tar");
         } else if (const char* fmt = archive_format_name(a)) {
@@ -303,9 +311,110 @@ int ViewClose(archive*, void* data)
     return ARCHIVE_OK;
 }
 
-bool OpenFile(archive* a, const std::string& path, Kind kind)
+// A gzip-compressed tar archive (or gzip file) decompressed by zlib, which
+// checks each gzip member's CRC-32 and length, as libarchive 3.6's gzip
+// filter does not; libarchive reads what comes out. Concatenated gzip
+// members follow one another; anything else after the last ends the data.
+struct GunzipView {
+    int fd = -1;
+    z_stream z{};
+    bool started = false, ended = false, eof = false;
+    std::vector<unsigned char> in = std::vector<unsigned char>(65536), out = std::vector<unsigned char>(65536);
+};
+
+la_ssize_t GunzipRead(archive* a, void* data, const void** block)
+{
+    auto* v = static_cast<GunzipView*>(data);
+    *block = v->out.data();
+    for (;;) {
+        if (v->z.avail_in == 0 && !v->eof) {
+            ssize_t n = read(v->fd, v->in.data(), v->in.size());
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0) {
+                archive_set_error(a, errno, "cannot read the archive");
+                return -1;
+            }
+            v->eof = n == 0;
+            v->z.next_in = v->in.data();
+            v->z.avail_in = static_cast<uInt>(n);
+        }
+        if (v->ended) {
+            // Another gzip member, or the end.
+            if (v->z.avail_in == 0)
+                return 0;
+            if (v->z.avail_in >= 2 && (v->z.next_in[0] != 0x1F || v->z.next_in[1] != 0x8B))
+                return 0;
+            if (v->z.avail_in < 2 && v->eof)
+                return 0;
+            if (v->z.avail_in < 2) {
+                // Too little to tell: keep it and read more.
+                std::memmove(v->in.data(), v->z.next_in, v->z.avail_in);
+                ssize_t n = read(v->fd, v->in.data() + v->z.avail_in, v->in.size() - v->z.avail_in);
+                v->eof = n <= 0;
+                v->z.next_in = v->in.data();
+                v->z.avail_in += n > 0 ? static_cast<uInt>(n) : 0;
+                continue;
+            }
+            inflateReset(&v->z);
+            v->ended = false;
+        }
+        v->z.next_out = v->out.data();
+        v->z.avail_out = static_cast<uInt>(v->out.size());
+        int r = inflate(&v->z, Z_NO_FLUSH);
+        size_t made = v->out.size() - v->z.avail_out;
+        if (r == Z_STREAM_END) {
+            v->ended = true;
+        } else if (r == Z_BUF_ERROR && v->eof && v->z.avail_in == 0 && made == 0) {
+            archive_set_error(a, EILSEQ, "truncated gzip data");
+            return -1;
+        } else if (r != Z_OK && r != Z_BUF_ERROR) {
+            archive_set_error(a, EILSEQ, "gzip data: %s (a bad CRC or damaged data)",
+                              v->z.msg ? v->z.msg : "damaged");
+            return -1;
+        }
+        if (made > 0)
+            return static_cast<la_ssize_t>(made);
+    }
+}
+
+int GunzipClose(archive*, void* data)
+{
+    auto* v = static_cast<GunzipView*>(data);
+    if (v->started)
+        inflateEnd(&v->z);
+    if (v->fd >= 0)
+        close(v->fd);
+    delete v;
+    return ARCHIVE_OK;
+}
+
+// gunzip: a tar archive or plain file that starts as gzip data is
+// decompressed by zlib (GunzipView); gunzipped tells whether it was.
+bool OpenFile(archive* a, const std::string& path, Kind kind, bool gunzip = false, bool* gunzipped = nullptr)
 {
     uint64_t base = kind == Kind::Zip ? 0 : PayloadStart(path);
+    if (gunzipped)
+        *gunzipped = false;
+    if (gunzip && kind == Kind::Tar) {
+        int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        unsigned char magic[2] = {0, 0};
+        if (fd >= 0 && pread(fd, magic, 2, static_cast<off_t>(base)) == 2 && magic[0] == 0x1F && magic[1] == 0x8B
+            && lseek(fd, static_cast<off_t>(base), SEEK_SET) >= 0) {
+            auto* v = new GunzipView;
+            v->fd = fd;
+            v->started = inflateInit2(&v->z, 15 + 16) == Z_OK;
+            if (!v->started) {
+                GunzipClose(a, v);
+                return false;
+            }
+            if (gunzipped)
+                *gunzipped = true;
+            return archive_read_open2(a, v, nullptr, GunzipRead, nullptr, GunzipClose) == ARCHIVE_OK;
+        }
+        if (fd >= 0)
+            close(fd);
+    }
     if (base == 0)
         return archive_read_open_filename(a, path.c_str(), 65536) == ARCHIVE_OK;
     auto* v = new View;
@@ -324,22 +433,23 @@ void ReadWithLibarchive(Kind kind, const std::string& path, MemberSink& job)
 {
     Utf8Locale locale;
     ArchivePtr a = MakeReader(kind, ZipMode::Seekable, true);
-    if (!OpenFile(a.get(), path, kind)) {
+    bool gunzipped = false;
+    if (!OpenFile(a.get(), path, kind, true, &gunzipped)) {
         if (kind == Kind::Zip) {
             // Nothing recognised from the end: read the local headers.
             a = MakeReader(kind, ZipMode::Streamable, false);
-            if (OpenFile(a.get(), path, kind) && ReadAll(kind, a.get(), path, job))
+            if (OpenFile(a.get(), path, kind) && ReadAll(kind, a.get(), path, job, false))
                 return;
         }
         // The file itself was readable: the format was not recognised.
         job.Fail(ARCERR_NOT_ARCHIVE, path + ": " + ErrorText(a.get()));
         return;
     }
-    if (ReadAll(kind, a.get(), path, job))
+    if (ReadAll(kind, a.get(), path, job, gunzipped))
         return;
     if (kind == Kind::Zip) {
         a = MakeReader(kind, ZipMode::Streamable, false);
-        if (OpenFile(a.get(), path, kind) && ReadAll(kind, a.get(), path, job))
+        if (OpenFile(a.get(), path, kind) && ReadAll(kind, a.get(), path, job, false))
             return;
     }
     job.Fail(ARCERR_NOT_ARCHIVE, path + ": not an archive of this kind");

@@ -17,6 +17,10 @@
 // to a header it has read (libarchive 3.6's RAR 5 reader does that with a
 // folder entry that declares data).
 //
+// gzip data (.tgz, .gz) is decompressed by zlib rather than by libarchive,
+// whose gzip filter (3.6) does not check the CRC-32 at a gzip member's end;
+// libarchive reads the tar archive or the plain file that comes out.
+//
 // A plain compressed file (.gz, .bz2, .Z) that holds no tar archive is
 // written as one file named after the archive without its compression
 // extension (".tgz"/".taz" become ".tar").

@@ -3,6 +3,7 @@
 #include "core/LhasaReader.h"
 #include "core/LibarchiveReader.h"
 #include "core/NameCodec.h"
+#include "core/ZipRecords.h"
 #include "core/Readers.h"
 #include "core/SecondChance.h"
 
@@ -147,7 +148,7 @@ std::multimap<std::string, Stored> ZipDirectory(const std::string& path)
         return out;
     size_t at = std::string::npos;
     for (size_t i = end.size() - 22 + 1; i-- > 0;)
-        if (std::memcmp(&end[i], "PK\x05\x06", 4) == 0) {
+        if (IsZipRecord(&end[i], ZipRecord::End)) {
             at = i;
             break;
         }
@@ -164,7 +165,7 @@ std::multimap<std::string, Stored> ZipDirectory(const std::string& path)
     if (fseeko(f.get(), dirStart, SEEK_SET) != 0 || std::fread(dir.data(), 1, dir.size(), f.get()) != dir.size())
         return out;
     for (size_t p = 0; p + 46 <= dir.size() && count > 0; --count) {
-        if (std::memcmp(&dir[p], "PK\x01\x02", 4) != 0)
+        if (!IsZipRecord(&dir[p], ZipRecord::Central))
             break;
         unsigned flags = U16(&dir[p + 8]), method = U16(&dir[p + 10]);
         size_t nameLen = U16(&dir[p + 28]), extraLen = U16(&dir[p + 30]), commentLen = U16(&dir[p + 32]);

@@ -6,7 +6,9 @@
 #include "core/LibarchiveReader.h"
 #include "core/MspackReader.h"
 #include "core/SecondChance.h"
+#ifndef ARC_NO_UNARR
 #include "core/UnarrReader.h"
+#endif
 
 namespace arc {
 namespace {
@@ -16,10 +18,12 @@ ReadFunction Libarchive(Kind kind)
     return [kind](const std::string& path, MemberSink& sink) { ReadWithLibarchive(kind, path, sink); };
 }
 
+#ifndef ARC_NO_UNARR
 ReadFunction Unarr(Kind kind)
 {
     return [kind](const std::string& path, MemberSink& sink) { ReadWithUnarr(kind, path, sink); };
 }
+#endif
 
 } // namespace
 
@@ -30,12 +34,19 @@ void ReadArchive(Kind kind, const std::string& path, MemberSink& sink)
     case Kind::Lha:
         ReadTwice(path, sink, Libarchive(kind), ReadWithLhasa, false);
         break;
+#ifdef ARC_NO_UNARR
+    case Kind::Zip:
+    case Kind::Rar:
+        ReadWithLibarchive(kind, path, sink);
+        break;
+#else
     case Kind::Zip:
         ReadTwice(path, sink, Libarchive(kind), Unarr(kind), false);
         break;
     case Kind::Rar:
         ReadTwice(path, sink, Libarchive(kind), Unarr(kind), true);
         break;
+#endif
     case Kind::Cab:
         ReadWithMspack(path, sink);
         break;
@@ -58,7 +69,11 @@ bool Recognises(Kind kind, const std::string& path)
         return LibarchiveRecognises(kind, path) || LhasaRecognises(path);
     case Kind::Zip:
     case Kind::Rar:
+#ifdef ARC_NO_UNARR
+        return LibarchiveRecognises(kind, path);
+#else
         return LibarchiveRecognises(kind, path) || UnarrRecognises(kind, path);
+#endif
     case Kind::Cab:
         return MspackRecognises(path);
     case Kind::Tar:

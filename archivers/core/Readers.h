@@ -10,7 +10,9 @@
 //
 // The second decoder reads only what the first could not (SecondChance.h);
 // RAR's second decoder decodes every member, since solid archives cannot
-// be entered in the middle.
+// be entered in the middle. Built with ARC_NO_UNARR (the self-extracting
+// stubs, which carry their decoders with them and libunarr has no static
+// form), ZIP and RAR are read by libarchive alone.
 #pragma once
 #include "core/CommandLine.h"
 #include "core/MemberSink.h"

@@ -3,6 +3,7 @@
 #include "ArchiverApi.h"
 #include "core/ArjReader.h"
 #include "core/Readers.h"
+#include "core/ZipRecords.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -192,7 +193,7 @@ int AdjustZipOffsets(const std::string& path, std::string& log)
         return fail(ARCERR_OPEN, "cannot be read");
     size_t at = std::string::npos;
     for (size_t i = tail.size() >= 22 ? tail.size() - 22 + 1 : 0; i-- > 0;)
-        if (std::memcmp(&tail[i], "PK\x05\x06", 4) == 0) {
+        if (IsZipRecord(&tail[i], ZipRecord::End)) {
             at = i;
             break;
         }
@@ -206,10 +207,10 @@ int AdjustZipOffsets(const std::string& path, std::string& log)
     unsigned char locator[20], record[56];
     off_t record64 = 0;
     uint64_t dirSize = U32(end + 12), dirOffset = U32(end + 16);
-    if (eocd >= 20 && pread(fd, locator, 20, eocd - 20) == 20 && std::memcmp(locator, "PK\x06\x07", 4) == 0) {
+    if (eocd >= 20 && pread(fd, locator, 20, eocd - 20) == 20 && IsZipRecord(locator, ZipRecord::Locator64)) {
         // The ZIP64 end record lies just before its locator.
         record64 = eocd - 20 - 56;
-        if (record64 < 0 || pread(fd, record, 56, record64) != 56 || std::memcmp(record, "PK\x06\x06", 4) != 0)
+        if (record64 < 0 || pread(fd, record, 56, record64) != 56 || !IsZipRecord(record, ZipRecord::End64))
             return fail(ARCERR_DAMAGED, "damaged ZIP64 end record");
         zip64 = true;
         dirSize = U64(record + 40);
@@ -229,7 +230,7 @@ int AdjustZipOffsets(const std::string& path, std::string& log)
     if (pread(fd, dir.data(), dir.size(), dirStart) != static_cast<ssize_t>(dir.size()))
         return fail(ARCERR_DAMAGED, "cannot read the central directory");
     for (size_t p = 0; p + 46 <= dir.size();) {
-        if (std::memcmp(&dir[p], "PK\x01\x02", 4) != 0)
+        if (!IsZipRecord(&dir[p], ZipRecord::Central))
             return fail(ARCERR_DAMAGED, "damaged central directory");
         size_t nameLen = U16(&dir[p + 28]), extraLen = U16(&dir[p + 30]), commentLen = U16(&dir[p + 32]);
         if (p + 46 + nameLen + extraLen + commentLen > dir.size())

@@ -2,6 +2,7 @@
 
 #include "ArchiverApi.h"
 #include "core/NameCodec.h"
+#include "core/ZipRecords.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -46,7 +47,7 @@ void ReadEntryHeader(Kind kind, std::FILE* f, int64_t offset, Member& m)
         unix = h[15] == 3;
         m.crc = U32(h + 16);
         attributes = U32(h + 28);
-    } else if (kind == Kind::Zip && std::memcmp(h, "PK\x01\x02", 4) == 0) {
+    } else if (kind == Kind::Zip && IsZipRecord(h, ZipRecord::Central)) {
         unix = h[5] == 3;
         m.crc = U32(h + 16);
         attributes = U32(h + 38);

@@ -3,10 +3,7 @@
 #include "core/BgaWriter.h"
 #include "core/CabWriter.h"
 #include "core/Extraction.h"
-#if __has_include("core/LhaWriter.h")
 #include "core/LhaWriter.h"
-#define HAVE_LHA_WRITER 1
-#endif
 #include "core/LibarchiveWriter.h"
 #include "core/Progress.h"
 #include "core/Readers.h"
@@ -121,11 +118,7 @@ std::unique_ptr<ArchiveWriter> MakeWriter(Kind kind, const Plan& p, int fd)
 {
     switch (kind) {
     case Kind::Lha:
-#ifdef HAVE_LHA_WRITER
-        return std::make_unique<LhaWriter>(fd, p.store);
-#else
-        return nullptr;
-#endif
+        return std::make_unique<LhaWriter>(fd, p.store ? LhaWriter::Method::Lh0 : LhaWriter::Method::Lh5);
     case Kind::Zip:
         return std::make_unique<LibarchiveWriter>(fd, LibarchiveWriter::Format::Zip, p.level);
     case Kind::Tar:

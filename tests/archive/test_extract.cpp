@@ -297,3 +297,41 @@ TEST(Extraction, ArcxPrintsTheCommandLineAndTheResult)
     EXPECT_NE(bad.out.find("CommandLine=-x --i  \""), std::string::npos) << bad.out;
     EXPECT_EQ(bad.out.find("Result=0\n"), std::string::npos);
 }
+
+TEST(Extraction, SelfExtractingFilesOfEveryKindAreRecognisedAndExtracted)
+{
+    if (!realLibrary("UNLHA32.DLL") || !FileExists(ProgramFolder() + "sfx16.dat"))
+        GTEST_SKIP() << "no real libraries or stubs";
+    TempDir dir;
+    makeTree(dir);
+    const std::string arcx = shellQuote(ProgramFolder() + "arcx");
+    const std::pair<const char*, TArchiverType> kinds[] = {{"a.lzh", atLha}, {"a.zip", atZip}, {"a.cab", atCab},
+                                                           {"a.tgz", atTgz}, {"a.tar", atTar}, {"a.gza", atBga}};
+    for (const auto& [name, type] : kinds) {
+        SCOPED_TRACE(name);
+        const std::string folder = dir / (std::string(name) + ".d");
+        std::filesystem::create_directory(folder);
+        const std::string archive = folder + "/" + name;
+        RunResult r = runCommand(arcx + " --opt r=1 pack " + shellQuote(archive) + " " + shellQuote(dir / "src") + " '*' 2>&1");
+        ASSERT_EQ(r.exitCode, 0) << r.out;
+        r = runCommand(arcx + " sfx " + shellQuote(archive) + " 2>&1");
+        ASSERT_EQ(r.exitCode, 0) << r.out;
+        std::string exe;
+        for (const auto& e : std::filesystem::directory_iterator(folder))
+            if (AnsiCompareText(ExtractFileExt(e.path().string()), ".exe") == 0)
+                exe = e.path().string();
+        ASSERT_FALSE(exe.empty()) << r.out;
+        // Recognised by content as its kind, and extracted as the main
+        // window extracts.
+        EXPECT_EQ(DetectArchiverType(exe), type);
+        EXPECT_EQ(extract(exe, folder + "/out"), 0);
+        EXPECT_EQ(manifestOf(folder + "/out"), manifestOf(dir / "src"));
+        // The file runs and reproduces the files.
+        r = runCommand("cd " + shellQuote(folder) + " && mkdir run && cd run && " + shellQuote(exe) + " >/dev/null 2>&1; echo $?");
+        EXPECT_EQ(r.out, "0\n");
+        EXPECT_EQ(manifestOf(folder + "/run"), manifestOf(dir / "src"));
+    }
+    RunResult r = runCommand(arcx + " --type bz2 sfx " + shellQuote(dir / "a.tgz.d/a.tgz") + " 2>&1");
+    EXPECT_EQ(r.exitCode, 3);
+    EXPECT_EQ(r.out, "EArchiver: BZ2 形式書庫は自己解凍形式にできません。\n");
+}

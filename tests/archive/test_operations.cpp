@@ -16,6 +16,8 @@
 #include "platform/FileNames.h"
 #include "runtime/SysUtils.h"
 
+#include <sys/stat.h>
+
 using namespace archive_test;
 
 namespace {
@@ -301,4 +303,72 @@ TEST_F(Operations, ZipLibrariesAreLookedUpInTheirOrders)
     EXPECT_NE(r.out.find("CommandLine= -D "), std::string::npos) << r.out;
     r = arcxWith("unzip-lmzip", dir, "pack a.zip src m1");
     EXPECT_NE(r.out.find("CommandLine=-ru  \"a.zip\" \"m1\" "), std::string::npos) << r.out;
+    // A self-extracting ZIP needs ZIP32J.DLL.
+    r = arcxWith("unzip-lmzip", dir, "sfx a.zip");
+    EXPECT_NE(r.out.find("EArchiver: ZIP 形式書庫からの自己解凍書庫作成には ZIP32J.DLL が必要です。"),
+              std::string::npos)
+        << r.out;
+}
+
+TEST_F(Operations, SelfExtractingFilesByConcatenationAndByTheLibraries)
+{
+    TempDir dir;
+    const std::string old = GetCurrentDir();
+    ASSERT_TRUE(SetCurrentDir(dir.Path()));
+    struct Back {
+        std::string to;
+        ~Back() { SetCurrentDir(to); }
+    } back{old};
+
+    // No stubs beside the program or in the current directory.
+    TZip32 zip;
+    TTgz32 tgz;
+    TBZ232 bz2;
+    WriteFile(dir / "a.zip", "zip data");
+    WriteFile(dir / "a.tgz", "tgz data");
+    EXPECT_EQ(ArchiverMessage([&] { zip.MakeSfx(0, dir / "a.zip", out, "", o); }),
+              "zip 書庫からのDOS自己解凍書庫の作成には sfx16.dat が必要です。");
+    TArchiverOptions gui;
+    gui.gw = 1;
+    EXPECT_EQ(ArchiverMessage([&] { zip.MakeSfx(0, dir / "a.zip", out, "", gui); }),
+              "zip 書庫からのWin32自己解凍書庫の作成には sfx32gui.dat が必要です。");
+    EXPECT_EQ(ArchiverMessage([&] { tgz.MakeSfx(0, dir / "a.tgz", out, "", o); }),
+              "tar/tgz 書庫からの自己解凍書庫の作成には kmtarsef.exe が必要です。");
+    EXPECT_EQ(ArchiverMessage([&] { bz2.MakeSfx(0, dir / "a.tgz", out, "", o); }),
+              "BZ2 形式書庫は自己解凍形式にできません。");
+
+    // Stubs in the current directory: stub, then archive; ZIP then runs -A.
+    WriteFile(dir / "sfx16.dat", "console stub|");
+    WriteFile(dir / "sfx32gui.dat", "window stub|");
+    WriteFile(dir / "kmtarsef.exe", "tar stub|");
+    EXPECT_EQ(zip.MakeSfx(0, dir / "a.zip", out, "", o), 0);
+    EXPECT_EQ(ReadFile(dir / "a.EXE"), "console stub|zip data");
+    EXPECT_EQ(zip.CommandLine, "-A " + (dir / "a.EXE"));
+    EXPECT_EQ(g_trace.back(), "ZIP32J.DLL Zip");
+    struct stat st {};
+    ASSERT_EQ(stat((dir / "a.EXE").c_str(), &st), 0);
+    EXPECT_TRUE(st.st_mode & S_IXUSR);
+    std::filesystem::create_directory(dir / "out");
+    EXPECT_EQ(zip.MakeSfx(0, dir / "a.zip", out, dir / "out", gui), 0);
+    EXPECT_EQ(ReadFile(dir / "out/a.EXE"), "window stub|zip data");
+    EXPECT_EQ(tgz.MakeSfx(0, dir / "a.tgz", out, dir / "out/", o), 0);
+    EXPECT_EQ(ReadFile(dir / "out/a.EXE"), "tar stub|tgz data");
+    EXPECT_EQ(ArchiverMessage([&] { bz2.MakeSfx(0, dir / "a.tgz", out, "", o); }),
+              "BZ2 形式書庫は自己解凍形式にできません。");
+    // An output that cannot be made raises the file-creation error.
+    EXPECT_THROW(tgz.MakeSfx(0, dir / "a.tgz", out, dir / "missing", o), EFCreateError);
+
+    // The libraries' own commands.
+    TLha32 lha;
+    lha.MakeSfx(0, "/a.lzh", out, "/f", o);
+    EXPECT_EQ(lha.CommandLine, "s -+  \"/a.lzh\" \"/f/\" ");
+    TArj32 arj;
+    arj.MakeSfx(0, "/a.arj", out, "", o);
+    EXPECT_EQ(recorded(Unlha32Dll()), "s -+  \"/a.arj\" ");
+    TCab32 cab;
+    cab.MakeSfx(0, "/a.cab", out, "/f", o);
+    EXPECT_EQ(cab.CommandLine, "-f  \"/a.cab\" \"/f/\" ");
+    TBGA32 bga;
+    bga.MakeSfx(0, "/a.gza", out, "/f", o);
+    EXPECT_EQ(bga.CommandLine, "s -n -j  \"/a.gza\" \"/f/\" ");
 }

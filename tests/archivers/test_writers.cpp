@@ -75,6 +75,25 @@ TEST(Writers, ArchivesWeWriteAreReadByOtherPrograms)
     EXPECT_EQ(Unzip().Run(ExtractLine(lm, lmOut.path()), &log), 0) << log;
     EXPECT_EQ(TreeOf(lmOut.path()), expected);
 
+    // LHA: -lh5- with level-2 headers, CP932 names.
+    const std::string lzh = work / "a.lzh";
+    ASSERT_EQ(Unlha().Run("u -+  " + Q(lzh) + " " + Q(src.path() + "/") + " \"*\" ", &log), 0) << log;
+    if (Have("lhasa")) {
+        TempDir out;
+        EXPECT_EQ(Shell(out.path(), "lhasa xq " + Quote(lzh)), 0);
+        Tree theirs = TreeOf(out.path());
+        // lhasa writes the stored CP932 name as it is.
+        auto japanese = theirs.find("sub/\x93\xfa\x96\x7b\x8c\xea.txt");
+        ASSERT_NE(japanese, theirs.end());
+        theirs["sub/日本語.txt"] = japanese->second;
+        theirs.erase(japanese);
+        EXPECT_EQ(theirs, expected);
+    }
+    TempDir lzhOut;
+    EXPECT_EQ(Unlha().Run(ExtractLine(lzh, lzhOut.path()), &log), 0) << log;
+    EXPECT_EQ(TreeOf(lzhOut.path()), expected);
+    EXPECT_EQ(Unlha().check(lzh.c_str(), 2), 1);
+
     // The tar family.
     for (const char* sw : {"", "-z", "-B"}) {
         SCOPED_TRACE(sw);

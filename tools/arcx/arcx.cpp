@@ -7,6 +7,7 @@
 //   arcx [--type KIND] [--opt NAME=VALUE]... mem    ARCHIVE MEMBER OUTFILE
 //   arcx [--type KIND]                       check  ARCHIVE [MODE]
 //   arcx [--type KIND]                       list   ARCHIVE [WILDCARD]
+//   arcx [--type KIND] [--opt NAME=VALUE]... sfx    ARCHIVE [FOLDER]
 //
 // extract (also without the word) does what the main window does: FileName
 // is set to ARCHIVE, Options.x to 1 (unless an --opt sets x), then every
@@ -23,7 +24,8 @@
 // unless given, and prints "Valid=1" or "Valid=0"; list prints one line per
 // member, NAME TAB SIZE TAB COMPRESSED TAB METHOD TAB CRC (upper-case hex)
 // TAB YYYY-MM-DD HH:MM:SS (local time), from OpenArchive, FindFirst,
-// FindNext and CloseArchive.
+// FindNext and CloseArchive; sfx calls MakeSfx, which writes the
+// self-extracting file beside ARCHIVE (or into FOLDER).
 //
 // --opt NAME=VALUE  an option property (a, x, jx, jm, UserOptions,
 //                   ResFileName, ResFileUsage, ...)
@@ -32,9 +34,12 @@
 //                   "Progress STATE NAME"
 //
 // Every operation that runs a library command prints "CommandLine=TEXT"
+// (sfx of the tar family runs none and prints only the result)
 // and "Result=N" on standard output; the exit code is 0 when N is 0 (for
 // check: when valid; for list: when the archive opened), else 1; 3 after an
-// EArchiver ("EArchiver: MESSAGE" on standard output); 2 for bad usage.
+// EArchiver ("EArchiver: MESSAGE" on standard output); 2 for bad usage; 1
+// with the message on standard error for the runtime's other errors (a file
+// that cannot be created).
 #include "archive/ARCHIVES.h"
 #include "platform/MessageWindow.h"
 #include "tools/common/ToolCli.h"
@@ -58,7 +63,8 @@ const ToolCli cli("arcx",
                   "arcx [--type KIND] [--opt NAME=VALUE]... remove ARCHIVE MEMBER...\n"
                   "arcx [--type KIND] [--opt NAME=VALUE]... mem    ARCHIVE MEMBER OUTFILE\n"
                   "arcx [--type KIND] check  ARCHIVE [MODE]\n"
-                  "arcx [--type KIND] list   ARCHIVE [WILDCARD]",
+                  "arcx [--type KIND] list   ARCHIVE [WILDCARD]\n"
+                  "arcx [--type KIND] [--opt NAME=VALUE]... sfx    ARCHIVE [FOLDER]",
                   "Runs one operation of the archive component through the archiver\n"
                   "libraries and prints the command line and the library's result.\n"
                   "\n"
@@ -69,6 +75,7 @@ const ToolCli cli("arcx",
                   "  mem        writes one member into OUTFILE through memory\n"
                   "  check      checks ARCHIVE (MODE 2, the full check, by default)\n"
                   "  list       lists the members (all, or those WILDCARD matches)\n"
+                  "  sfx        makes a self-extracting file of ARCHIVE (beside it, or in FOLDER)\n"
                   "\n"
                   "  --type KIND       lha zip cab arj tar tgz bz2 rar bga (default: by name)\n"
                   "  --opt NAME=VALUE  sets an option property (a, x, jx, UserOptions, ...)\n"
@@ -151,7 +158,7 @@ int main(int argc, char** argv)
     // The operation and its arguments.
     static const std::map<std::string, std::pair<size_t, size_t>> counts = {
         {"extract", {2, 2}}, {"pack", {3, 1000000}}, {"update", {3, 1000000}}, {"remove", {2, 1000000}},
-        {"mem", {3, 3}},     {"check", {1, 2}},      {"list", {1, 2}},
+        {"mem", {3, 3}},     {"check", {1, 2}},      {"list", {1, 2}},          {"sfx", {1, 2}},
     };
     std::string operation = "extract";
     if (!positional.empty() && counts.count(positional[0])) {
@@ -229,6 +236,13 @@ int main(int argc, char** argv)
                 backEnd->RemoveItems(0, archivePath, output, opts.ResFileUsage.Contains(ruOnRemoveItem), {rest}, "", opts);
             return printResult(backEnd->CommandLine, result);
         }
+        if (operation == "sfx") {
+            const int result = backEnd->MakeSfx(0, archivePath, output, rest.empty() ? std::string() : rest[0], opts);
+            if (!backEnd->CommandLine.empty())
+                std::cout << "CommandLine=" << backEnd->CommandLine << "\n";
+            std::cout << "Result=" << result << "\n";
+            return result == 0 ? 0 : 1;
+        }
         if (operation == "check") {
             int mode = 2;
             if (rest.size() == 1) {
@@ -288,7 +302,8 @@ int main(int argc, char** argv)
         std::cout << "EArchiver: " << e.Message() << "\n";
         return 3;
     } catch (const std::exception& e) {
+        // The runtime's errors (a file that cannot be created, ...).
         std::cerr << "arcx: " << e.what() << "\n";
-        return 2;
+        return 1;
     }
 }

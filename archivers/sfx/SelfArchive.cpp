@@ -1,0 +1,130 @@
+#include "sfx/SelfArchive.h"
+
+#include "ArchiverApi.h"
+#include "core/CheckSink.h"
+#include "core/Extraction.h"
+#include "core/Listing.h"
+#include "core/Payload.h"
+#include "core/Readers.h"
+
+#include <climits>
+#include <cstdio>
+#include <ctime>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace arc {
+namespace {
+
+std::string SelfPath()
+{
+    char buffer[PATH_MAX + 1];
+    ssize_t n = readlink("/proc/self/exe", buffer, PATH_MAX);
+    return n > 0 ? std::string(buffer, static_cast<size_t>(n)) : std::string();
+}
+
+} // namespace
+
+SelfArchive::SelfArchive(const std::vector<Kind>& kinds) : path_(SelfPath())
+{
+    struct stat st {};
+    if (path_.empty() || stat(path_.c_str(), &st) != 0) {
+        why_ = "this program cannot read itself";
+        return;
+    }
+    if (PayloadStart(path_) >= static_cast<uint64_t>(st.st_size)) {
+        why_ = "no archive follows this program";
+        return;
+    }
+    for (Kind kind : kinds) {
+        if (Recognises(kind, path_)) {
+            kind_ = kind;
+            found_ = true;
+            return;
+        }
+    }
+    why_ = "the archive that follows this program is damaged or of an unknown kind";
+}
+
+int SelfArchive::Extract(const std::string& destination, std::string& log, int& extracted) const
+{
+    Command cmd;
+    cmd.word = "x";
+    cmd.archive = path_;
+    cmd.destination = destination.empty() ? std::string("./") : destination;
+    if (cmd.destination.back() != '/')
+        cmd.destination += '/';
+    Extraction job(kind_, cmd);
+    if (job.Open())
+        ReadArchive(kind_, path_, job);
+    int result = job.Finish();
+    log = job.LogText();
+    extracted = 0;
+    size_t start = 0;
+    while (start < log.size()) {
+        size_t end = log.find('\n', start);
+        if (end == std::string::npos)
+            end = log.size();
+        std::string line = log.substr(start, end - start);
+        if (!line.empty() && line.compare(0, 6, "error:") != 0 && line.compare(0, 7, "failed:") != 0
+            && line.compare(0, 8, "refused ") != 0 && line.compare(0, 7, "cannot ") != 0
+            && line.compare(0, 8, "warning:") != 0 && line.compare(0, 8, "skipped ") != 0)
+            ++extracted;
+        start = end + 1;
+    }
+    return result;
+}
+
+int SelfArchive::List(std::ostream& out) const
+{
+    Listing listing = ListArchive(kind_, path_);
+    for (const auto& m : listing.members) {
+        char when[32] = "                   ";
+        if (m.mtime >= 0) {
+            time_t t = static_cast<time_t>(m.mtime);
+            struct tm tm {};
+            if (localtime_r(&t, &tm))
+                std::strftime(when, sizeof when, "%Y-%m-%d %H:%M:%S", &tm);
+        }
+        char size[32];
+        std::snprintf(size, sizeof size, "%12llu", static_cast<unsigned long long>(m.size));
+        out << size << "  " << when << "  " << m.name << (m.type == Member::Folder ? "/" : "") << "\n";
+    }
+    return listing.error;
+}
+
+int SelfArchive::Test(std::string& log) const
+{
+    CheckSink check(true);
+    ReadArchive(kind_, path_, check);
+    if (!check.Valid())
+        log = "error: the archive is damaged";
+    return check.Error();
+}
+
+std::string SelfArchive::FirstError(const std::string& log, int result)
+{
+    size_t start = 0;
+    while (start < log.size()) {
+        size_t end = log.find('\n', start);
+        if (end == std::string::npos)
+            end = log.size();
+        std::string line = log.substr(start, end - start);
+        for (const char* head : {"error: ", "refused ", "cannot "})
+            if (line.compare(0, std::string(head).size(), head) == 0)
+                return line.compare(0, 7, "error: ") == 0 ? line.substr(7) : line;
+        start = end + 1;
+    }
+    switch (result) {
+    case ARCERR_WRITE:
+        return "the destination cannot be written";
+    case ARCERR_CRC:
+        return "a member fails its check value";
+    case ARCERR_ABORTED:
+        return "aborted";
+    default:
+        return "the archive is damaged";
+    }
+}
+
+} // namespace arc
