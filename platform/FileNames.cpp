@@ -112,8 +112,7 @@ unsigned long SearchPathA(const char* path, const char* fileName, const char* ex
     if (extension && name.find('.') == std::string::npos)
         name += extension;
     std::vector<std::string> folders;
-    if (path) {
-        std::string dirs = path;
+    auto addList = [&folders](const std::string& dirs) {
         for (size_t start = 0; start <= dirs.size();) {
             size_t sep = dirs.find(':', start);
             if (sep == std::string::npos)
@@ -121,19 +120,14 @@ unsigned long SearchPathA(const char* path, const char* fileName, const char* ex
             folders.push_back(dirs.substr(start, sep - start));
             start = sep + 1;
         }
+    };
+    if (path) {
+        addList(path);
     } else {
         folders.push_back(PrivateFolder());
         folders.push_back(GetCurrentDir());
-        if (const char* env = std::getenv("PATH")) {
-            std::string dirs = env;
-            for (size_t start = 0; start <= dirs.size();) {
-                size_t sep = dirs.find(':', start);
-                if (sep == std::string::npos)
-                    sep = dirs.size();
-                folders.push_back(dirs.substr(start, sep - start));
-                start = sep + 1;
-            }
-        }
+        if (const char* env = std::getenv("PATH"))
+            addList(env);
     }
     std::string found;
     for (size_t i = 0; i < folders.size() && found.empty(); ++i) {

@@ -1,5 +1,6 @@
 #include "core/BgaWriter.h"
 
+#include "core/Files.h"
 #include "core/NameCodec.h"
 
 #include <algorithm>
@@ -33,35 +34,6 @@ int32_t Checksum(const std::vector<uint8_t>& h)
     for (size_t i = 4; i < h.size(); ++i)
         sum += static_cast<signed char>(h[i]);
     return sum;
-}
-
-// An unnamed file for the copy of a member's data.
-int ScratchFile()
-{
-    const char* dir = std::getenv("TMPDIR");
-    int fd = open(dir && *dir ? dir : "/tmp", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
-    if (fd < 0) {
-        std::FILE* f = std::tmpfile();
-        fd = f ? dup(fileno(f)) : -1;
-        if (f)
-            std::fclose(f);
-    }
-    return fd;
-}
-
-bool WriteAll(int fd, const void* data, size_t size)
-{
-    const char* p = static_cast<const char*>(data);
-    while (size > 0) {
-        ssize_t n = write(fd, p, size);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        p += n;
-        size -= static_cast<size_t>(n);
-    }
-    return true;
 }
 
 } // namespace
@@ -143,7 +115,7 @@ bool BgaWriter::Begin(const Member& m, std::string& why)
     packed_ = 0;
     if (copy_ >= 0)
         close(copy_);
-    copy_ = ScratchFile();
+    copy_ = ScratchFile("");
     if (copy_ < 0) {
         error_ = why = "no room for a scratch file";
         return false;

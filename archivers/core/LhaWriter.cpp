@@ -5,6 +5,7 @@
 // LhaWriter.h.
 #include "core/LhaWriter.h"
 
+#include "core/Crc16.h"
 #include "core/NameCodec.h"
 
 #include <algorithm>
@@ -14,7 +15,6 @@
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
-#include <iconv.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -25,29 +25,6 @@ constexpr size_t kBufferSize = 256 * 1024;
 constexpr size_t kKeptInMemory = 1024 * 1024;
 constexpr uint64_t kMaxSize = 0xFFFFFFFFu;
 constexpr size_t kMaxHeader = 0xFFFF;
-
-// CRC-16 of the ARC kind (polynomial 0x8005 reflected, start 0), as LHA
-// uses for data and headers.
-struct CrcTable {
-    uint16_t t[256];
-    constexpr CrcTable() : t()
-    {
-        for (unsigned i = 0; i < 256; ++i) {
-            uint16_t c = static_cast<uint16_t>(i);
-            for (int k = 0; k < 8; ++k)
-                c = (c & 1) ? static_cast<uint16_t>((c >> 1) ^ 0xA001) : static_cast<uint16_t>(c >> 1);
-            t[i] = c;
-        }
-    }
-};
-constexpr CrcTable kCrc;
-
-uint16_t Crc16(uint16_t crc, const uint8_t* p, size_t n)
-{
-    for (size_t i = 0; i < n; ++i)
-        crc = static_cast<uint16_t>(kCrc.t[(crc ^ p[i]) & 0xFF] ^ (crc >> 8));
-    return crc;
-}
 
 void Put16(std::string& s, uint32_t v)
 {
@@ -72,40 +49,6 @@ void Ext(std::string& h, uint8_t type, const std::string& data)
     h += static_cast<char>(type);
     h += data;
     Put16(h, 0);
-}
-
-// The CP932 bytes of a UTF-8 text; false when it has none that read back
-// as the same text.
-bool ToCp932(const std::string& utf8, std::string& out)
-{
-    out.clear();
-    if (!IsValidUtf8(utf8))
-        return false;
-    iconv_t cd = iconv_open("CP932", "UTF-8");
-    if (cd == reinterpret_cast<iconv_t>(-1))
-        return false;
-    std::string in = utf8;
-    char* inp = in.data();
-    size_t inLeft = in.size();
-    bool ok = true;
-    char buffer[256];
-    while (inLeft > 0) {
-        char* outp = buffer;
-        size_t outLeft = sizeof buffer;
-        size_t r = iconv(cd, &inp, &inLeft, &outp, &outLeft);
-        out.append(buffer, static_cast<size_t>(outp - buffer));
-        if (r == static_cast<size_t>(-1) && errno != E2BIG) {
-            ok = false;
-            break;
-        }
-        if (r != static_cast<size_t>(-1) && r > 0) { // converted, but not reversibly
-            ok = false;
-            break;
-        }
-    }
-    iconv_close(cd);
-    std::string back;
-    return ok && Cp932ToUtf8(out, back) && back == utf8;
 }
 
 // Whether a CP932 text has the byte b as a character of its own (not as
@@ -266,14 +209,14 @@ bool LhaWriter::Begin(const Member& member, std::string& why)
         why = name + ": \"\\\" separates folders in an LHA archive";
         return false;
     }
-    if (name.find('\0') != std::string::npos || !ToCp932(name, stored) || HasSingleByte(stored, '\\')) {
+    if (name.find('\0') != std::string::npos || !Utf8ToCp932(name, stored) || HasSingleByte(stored, '\\')) {
         why = name + ": the name has no Shift-JIS (CP932) form";
         return false;
     }
     if (member.type == Member::Symlink) {
         std::string target;
         if (member.link.empty() || member.link.find('\\') != std::string::npos
-            || member.link.find('\0') != std::string::npos || !ToCp932(member.link, target)
+            || member.link.find('\0') != std::string::npos || !Utf8ToCp932(member.link, target)
             || HasSingleByte(target, '\\')) {
             why = name + ": the link target has no Shift-JIS (CP932) form";
             return false;

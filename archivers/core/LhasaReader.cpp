@@ -1,6 +1,7 @@
 #include "core/LhasaReader.h"
 
 #include "ArchiverApi.h"
+#include "core/Crc16.h"
 #include "core/LhaTail.h"
 #include "core/NameCodec.h"
 #include "core/Payload.h"
@@ -53,15 +54,6 @@ private:
     LHAReader* reader_ = nullptr;
 };
 
-uint16_t Crc16(uint16_t crc, const uint8_t* data, size_t size)
-{
-    for (size_t i = 0; i < size; ++i) {
-        crc ^= data[i];
-        for (int k = 0; k < 8; ++k)
-            crc = (crc & 1) ? static_cast<uint16_t>((crc >> 1) ^ 0xA001) : static_cast<uint16_t>(crc >> 1);
-    }
-    return crc;
-}
 
 // liblhasa turns every "\\" byte into "/", also the second byte of a
 // double-byte CP932 character; "/" is never such a second byte, so it is

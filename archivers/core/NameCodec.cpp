@@ -47,7 +47,8 @@ bool IsValidUtf8(const std::string& text)
 
 namespace {
 
-bool Convert(const char* to, const char* from, const std::string& text, std::string& out)
+// strict: a character iconv converts only approximately counts as a failure.
+bool Convert(const char* to, const char* from, const std::string& text, std::string& out, bool strict = false)
 {
     iconv_t cd = iconv_open(to, from);
     if (cd == reinterpret_cast<iconv_t>(-1))
@@ -63,7 +64,7 @@ bool Convert(const char* to, const char* from, const std::string& text, std::str
         size_t outLeft = sizeof buffer;
         size_t r = iconv(cd, &inp, &inLeft, &outp, &outLeft);
         out.append(buffer, static_cast<size_t>(outp - buffer));
-        if (r == static_cast<size_t>(-1) && errno != E2BIG) {
+        if ((r == static_cast<size_t>(-1) && errno != E2BIG) || (strict && r != static_cast<size_t>(-1) && r > 0)) {
             ok = false;
             break;
         }
@@ -78,7 +79,8 @@ bool Cp932ToUtf8(const std::string& text, std::string& out) { return Convert("UT
 
 bool Utf8ToCp932(const std::string& text, std::string& out)
 {
-    return IsValidUtf8(text) && Convert("CP932", "UTF-8", text, out);
+    std::string back;
+    return IsValidUtf8(text) && Convert("CP932", "UTF-8", text, out, true) && Cp932ToUtf8(out, back) && back == text;
 }
 
 std::string DecodeName(const std::string& raw, bool cp932)

@@ -2,6 +2,7 @@
 
 #include "ArchiverApi.h"
 #include "core/ArjReader.h"
+#include "core/Files.h"
 #include "core/Readers.h"
 #include "core/ZipRecords.h"
 
@@ -54,16 +55,10 @@ bool CopyInto(int out, const std::string& path, std::string& why)
                 why = "cannot read " + path + ": " + std::strerror(errno);
             break;
         }
-        for (ssize_t done = 0; done < n;) {
-            ssize_t w = write(out, buffer.data() + done, static_cast<size_t>(n - done));
-            if (w < 0 && errno == EINTR)
-                continue;
-            if (w <= 0) {
-                why = std::string("cannot write: ") + std::strerror(errno);
-                close(in);
-                return false;
-            }
-            done += w;
+        if (!WriteAll(out, buffer.data(), static_cast<size_t>(n))) {
+            why = std::string("cannot write: ") + std::strerror(errno);
+            close(in);
+            return false;
         }
     }
     close(in);

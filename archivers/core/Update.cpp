@@ -3,6 +3,7 @@
 #include "core/BgaWriter.h"
 #include "core/CabWriter.h"
 #include "core/Extraction.h"
+#include "core/Files.h"
 #include "core/LhaWriter.h"
 #include "core/LibarchiveWriter.h"
 #include "core/Progress.h"
@@ -146,32 +147,6 @@ std::string LeafOf(const std::string& path)
 {
     size_t slash = path.rfind('/');
     return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-// An unnamed scratch file in a folder (or the temporary folder).
-int Scratch(const std::string& folder)
-{
-    int fd = open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
-    if (fd < 0) {
-        const char* tmp = std::getenv("TMPDIR");
-        fd = open(tmp && *tmp ? tmp : "/tmp", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
-    }
-    return fd;
-}
-
-bool WriteAll(int fd, const void* data, size_t size)
-{
-    const char* p = static_cast<const char*>(data);
-    while (size > 0) {
-        ssize_t n = write(fd, p, size);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        p += n;
-        size -= static_cast<size_t>(n);
-    }
-    return true;
 }
 
 class Job {
@@ -359,7 +334,7 @@ public:
             }
         }
         if (scratch_ < 0)
-            scratch_ = Scratch(folder_);
+            scratch_ = ScratchFile(folder_);
         if (scratch_ < 0 || ftruncate(scratch_, 0) != 0 || lseek(scratch_, 0, SEEK_SET) != 0) {
             Fail(ARCERR_WRITE, "no room for a scratch file");
             return Step::Stop;

@@ -16,6 +16,20 @@
 namespace arc {
 namespace {
 
+// Calls f for every line of a text until it returns false.
+template <typename F>
+void ForEachLine(const std::string& text, F&& f)
+{
+    for (size_t start = 0; start < text.size();) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos)
+            end = text.size();
+        if (!f(text.substr(start, end - start)))
+            return;
+        start = end + 1;
+    }
+}
+
 std::string SelfPath()
 {
     char buffer[PATH_MAX + 1];
@@ -60,18 +74,13 @@ int SelfArchive::Extract(const std::string& destination, std::string& log, int& 
     int result = job.Finish();
     log = job.LogText();
     extracted = 0;
-    size_t start = 0;
-    while (start < log.size()) {
-        size_t end = log.find('\n', start);
-        if (end == std::string::npos)
-            end = log.size();
-        std::string line = log.substr(start, end - start);
+    ForEachLine(log, [&](const std::string& line) {
         if (!line.empty() && line.compare(0, 6, "error:") != 0 && line.compare(0, 7, "failed:") != 0
             && line.compare(0, 8, "refused ") != 0 && line.compare(0, 7, "cannot ") != 0
             && line.compare(0, 8, "warning:") != 0 && line.compare(0, 8, "skipped ") != 0)
             ++extracted;
-        start = end + 1;
-    }
+        return true;
+    });
     return result;
 }
 
@@ -104,17 +113,17 @@ int SelfArchive::Test(std::string& log) const
 
 std::string SelfArchive::FirstError(const std::string& log, int result)
 {
-    size_t start = 0;
-    while (start < log.size()) {
-        size_t end = log.find('\n', start);
-        if (end == std::string::npos)
-            end = log.size();
-        std::string line = log.substr(start, end - start);
+    std::string first;
+    ForEachLine(log, [&](const std::string& line) {
         for (const char* head : {"error: ", "refused ", "cannot "})
-            if (line.compare(0, std::string(head).size(), head) == 0)
-                return line.compare(0, 7, "error: ") == 0 ? line.substr(7) : line;
-        start = end + 1;
-    }
+            if (line.compare(0, std::string(head).size(), head) == 0) {
+                first = line.compare(0, 7, "error: ") == 0 ? line.substr(7) : line;
+                return false;
+            }
+        return true;
+    });
+    if (!first.empty())
+        return first;
     switch (result) {
     case ARCERR_WRITE:
         return "the destination cannot be written";
