@@ -42,17 +42,23 @@ BgaWriter::BgaWriter(int fd, bool bzip2, int level) : fd_(fd), bzip2_(bzip2), le
 
 BgaWriter::~BgaWriter()
 {
-    if (stream_) {
-        if (bzip2_) {
-            BZ2_bzCompressEnd(static_cast<bz_stream*>(stream_));
-            delete static_cast<bz_stream*>(stream_);
-        } else {
-            deflateEnd(static_cast<z_stream*>(stream_));
-            delete static_cast<z_stream*>(stream_);
-        }
-    }
+    EndStream();
     if (copy_ >= 0)
         close(copy_);
+}
+
+void BgaWriter::EndStream()
+{
+    if (!stream_)
+        return;
+    if (bzip2_) {
+        BZ2_bzCompressEnd(static_cast<bz_stream*>(stream_));
+        delete static_cast<bz_stream*>(stream_);
+    } else {
+        deflateEnd(static_cast<z_stream*>(stream_));
+        delete static_cast<z_stream*>(stream_);
+    }
+    stream_ = nullptr;
 }
 
 bool BgaWriter::Put(const void* data, size_t size)
@@ -245,14 +251,7 @@ bool BgaWriter::End()
     }
     close(copy_);
     copy_ = -1;
-    if (bzip2_) {
-        BZ2_bzCompressEnd(static_cast<bz_stream*>(stream_));
-        delete static_cast<bz_stream*>(stream_);
-    } else {
-        deflateEnd(static_cast<z_stream*>(stream_));
-        delete static_cast<z_stream*>(stream_);
-    }
-    stream_ = nullptr;
+    EndStream();
     return true;
 }
 

@@ -30,6 +30,7 @@ public:
 private:
     bool Put(const void* data, size_t size);
     bool Compress(const void* data, size_t size, bool finish);
+    void EndStream();
 
     int fd_;
     bool bzip2_;
