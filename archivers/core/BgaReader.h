@@ -12,7 +12,8 @@
 // own check values, which are verified; stored data has none.
 // An arc type 0 member of equal sizes whose data does not start like the
 // method's stream is taken as stored as well. A self-extracting file is
-// searched for its first header in its first 4 MiB.
+// searched for its first header in its first 4 MiB
+// (behind a stub program of ours: from where the program ends).
 #pragma once
 #include "core/MemberSink.h"
 
