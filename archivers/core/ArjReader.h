@@ -9,7 +9,8 @@
 // fixed-width codes. Encrypted members ("garbled") are not read.
 //
 // A self-extracting file is searched for its main header in its first
-// 4 MiB (behind a stub program of ours: from where the program ends). Names made on MS-DOS/Windows hosts have "\" turned into "/" and are
+// 4 MiB (behind a stub program of ours: from where the program ends).
+// Names made on MS-DOS/Windows hosts have "\" turned into "/" and are
 // read as CP932 when they are not UTF-8. Every member's data is checked
 // against its CRC-32.
 #pragma once
