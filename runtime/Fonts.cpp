@@ -1,5 +1,8 @@
 #include "runtime/Fonts.h"
 
+#include "platform/Library.h"
+
+#include <QDir>
 #include <QFontDatabase>
 #include <QStringList>
 
@@ -9,6 +12,9 @@ void InstallFontSubstitutes()
     if (done)
         return;
     done = true;
+    const QDir fonts(QString::fromStdString(PrivateFolder() + "fonts"));
+    for (const QString& file : fonts.entryList({QStringLiteral("*.ttf"), QStringLiteral("*.otf")}, QDir::Files))
+        QFontDatabase::addApplicationFont(fonts.filePath(file));
     QFont::insertSubstitutions(QStringLiteral("ＭＳ Ｐゴシック"),
                                {QStringLiteral("IPAPGothic"), QStringLiteral("IPAPゴシック"),
                                 QStringLiteral("IPAGothic"), QStringLiteral("Noto Sans CJK JP")});

@@ -51,6 +51,9 @@ TEST(Publish, CopyUnpackedElsewhereRunsWithoutTheInstall)
     EXPECT_EQ(ReadFile(out + "/DSkin/skin.jpg"), ReadFile(SKIN_JPEG));
     EXPECT_FALSE(Exists(out + "/マニュアル.html"));
     EXPECT_FALSE(Exists(out + "/Data"));
+    // The Japanese font goes along for systems without one.
+    EXPECT_TRUE(Exists(out + "/fonts/ipagp.ttf"));
+    EXPECT_TRUE(Exists(out + "/fonts/copyright"));
     // The archiver libraries' own libraries are bundled; Qt and the C
     // library, which every such system has, are not.
     EXPECT_TRUE(Exists(out + "/lib/libarchive.so.13"));

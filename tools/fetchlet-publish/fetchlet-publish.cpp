@@ -10,6 +10,9 @@
 //   OUT/lib/                the shared libraries those need that a Debian 12
 //                           system with the Qt 6 runtime does not have
 //   OUT/DL.ini, OUT/DSkin/  the publisher's settings and skin pictures
+//   OUT/fonts/              the IPA Gothic fonts (with their licence), which
+//                           the program registers, for systems without a
+//                           Japanese font
 //   OUT/run-fetchlet        starts the program with OUT as its working folder
 //                           and OUT/lib on the library path, wherever OUT lies
 //   OUT/Fetchlet.desktop    the same for a double click in a file manager: it
@@ -472,6 +475,17 @@ int Publish(const std::string& folderArgument, const std::string& outArgument, b
         else
             CopyFile(source, work / name, fs::perms(0644));
     }
+    // The Japanese font, for machines that have none: the program registers
+    // what it finds in "fonts" beside itself.
+    for (const char* font : {"ipagp.ttf", "ipag.ttf"}) {
+        const fs::path from = fs::path("/usr/share/fonts/opentype/ipafont-gothic") / font;
+        if (fs::exists(from)) {
+            fs::create_directory(work / "fonts", error);
+            CopyFile(from, work / "fonts" / font, fs::perms(0644));
+        }
+    }
+    if (fs::exists("/usr/share/doc/fonts-ipafont-gothic/copyright") && fs::exists(work / "fonts"))
+        CopyFile("/usr/share/doc/fonts-ipafont-gothic/copyright", work / "fonts" / "copyright", fs::perms(0644));
     WriteText(work / "run-fetchlet", RunScript, fs::perms(0755));
     WriteText(work / "Fetchlet.desktop", DesktopEntry(TitleOf(settings)), fs::perms(0755));
 
