@@ -61,7 +61,7 @@ int main(int argc, char** argv)
     if ((list || test) && (!destination.empty() || (list && test)))
         return Usage(name);
 
-    arc::SelfArchive self({STUB_KINDS});
+    arc::SelfArchive self({STUB_KINDS}, argc > 0 ? argv[0] : nullptr);
     if (!self.Found()) {
         std::cerr << name << ": " << self.Why() << "\n";
         return 1;

@@ -67,7 +67,7 @@ int main(int argc, char** argv)
             automatic = true;
     }
 
-    arc::SelfArchive self({arc::Kind::Zip});
+    arc::SelfArchive self({arc::Kind::Zip}, argc > 0 ? argv[0] : nullptr);
     const QString selfPath = QString::fromStdString(self.Path());
     QWidget window;
     window.setWindowTitle(QFileInfo(selfPath).fileName() + QString::fromUtf8(" - 自己解凍"));

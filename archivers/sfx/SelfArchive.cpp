@@ -8,6 +8,7 @@
 #include "core/Readers.h"
 
 #include <climits>
+#include <cstdlib>
 #include <cstdio>
 #include <ctime>
 #include <sys/stat.h>
@@ -30,16 +31,32 @@ void ForEachLine(const std::string& text, F&& f)
     }
 }
 
-std::string SelfPath()
+std::string SelfPath(const char* argv0)
 {
     char buffer[PATH_MAX + 1];
     ssize_t n = readlink("/proc/self/exe", buffer, PATH_MAX);
-    return n > 0 ? std::string(buffer, static_cast<size_t>(n)) : std::string();
+    if (n > 0)
+        return std::string(buffer, static_cast<size_t>(n));
+    std::string name = argv0 ? argv0 : "";
+    if (name.empty() || name.find('/') != std::string::npos)
+        return name;
+    const char* path = std::getenv("PATH");
+    std::string dirs = path ? path : "";
+    for (size_t start = 0; start <= dirs.size();) {
+        size_t colon = dirs.find(':', start);
+        if (colon == std::string::npos)
+            colon = dirs.size();
+        std::string candidate = dirs.substr(start, colon - start) + "/" + name;
+        if (access(candidate.c_str(), X_OK) == 0)
+            return candidate;
+        start = colon + 1;
+    }
+    return {};
 }
 
 } // namespace
 
-SelfArchive::SelfArchive(const std::vector<Kind>& kinds) : path_(SelfPath())
+SelfArchive::SelfArchive(const std::vector<Kind>& kinds, const char* argv0) : path_(SelfPath(argv0))
 {
     struct stat st {};
     if (path_.empty() || stat(path_.c_str(), &st) != 0) {

@@ -17,8 +17,10 @@ namespace arc {
 class SelfArchive {
 public:
     // Finds the carried archive among the kinds the stub reads; Found()
-    // false (and why set) when there is none.
-    explicit SelfArchive(const std::vector<Kind>& kinds);
+    // false (and why set) when there is none. The program's file is
+    // /proc/self/exe, or, where /proc is not there, what argv0 names (found
+    // on PATH when it has no "/").
+    SelfArchive(const std::vector<Kind>& kinds, const char* argv0);
 
     bool Found() const { return found_; }
     const std::string& Why() const { return why_; }
