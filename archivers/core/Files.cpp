@@ -32,4 +32,20 @@ int ScratchFile(const std::string& folder)
     return fd;
 }
 
+std::string FindOnPath(const std::string& name, bool (*test)(const std::string& path))
+{
+    const char* path = std::getenv("PATH");
+    std::string dirs = path ? path : "";
+    for (size_t start = 0; start <= dirs.size();) {
+        size_t colon = dirs.find(':', start);
+        if (colon == std::string::npos)
+            colon = dirs.size();
+        std::string dir = dirs.substr(start, colon - start);
+        if (!dir.empty() && test(dir + "/" + name))
+            return dir + "/" + name;
+        start = colon + 1;
+    }
+    return {};
+}
+
 } // namespace arc

@@ -105,18 +105,7 @@ std::string FindStub(const std::string& name)
     }
     if (IsFile(name))
         return name;
-    const char* path = std::getenv("PATH");
-    std::string dirs = path ? path : "";
-    for (size_t start = 0; start <= dirs.size();) {
-        size_t colon = dirs.find(':', start);
-        if (colon == std::string::npos)
-            colon = dirs.size();
-        std::string dir = dirs.substr(start, colon - start);
-        if (!dir.empty() && IsFile(dir + "/" + name))
-            return dir + "/" + name;
-        start = colon + 1;
-    }
-    return {};
+    return FindOnPath(name, IsFile);
 }
 
 int MakeSelfExtracting(Kind kind, const Command& cmd, std::string& log)

@@ -3,6 +3,7 @@
 #include "ArchiverApi.h"
 #include "core/CheckSink.h"
 #include "core/Extraction.h"
+#include "core/Files.h"
 #include "core/Listing.h"
 #include "core/Payload.h"
 #include "core/Readers.h"
@@ -40,18 +41,7 @@ std::string SelfPath(const char* argv0)
     std::string name = argv0 ? argv0 : "";
     if (name.empty() || name.find('/') != std::string::npos)
         return name;
-    const char* path = std::getenv("PATH");
-    std::string dirs = path ? path : "";
-    for (size_t start = 0; start <= dirs.size();) {
-        size_t colon = dirs.find(':', start);
-        if (colon == std::string::npos)
-            colon = dirs.size();
-        std::string candidate = dirs.substr(start, colon - start) + "/" + name;
-        if (access(candidate.c_str(), X_OK) == 0)
-            return candidate;
-        start = colon + 1;
-    }
-    return {};
+    return FindOnPath(name, [](const std::string& candidate) { return access(candidate.c_str(), X_OK) == 0; });
 }
 
 } // namespace
