@@ -137,6 +137,14 @@ std::unique_ptr<ArchiveWriter> MakeWriter(Kind kind, const Plan& p, int fd)
     }
 }
 
+// Names compared without a folder's closing "/".
+std::string KeyOf(std::string name)
+{
+    while (name.size() > 1 && name.back() == '/')
+        name.pop_back();
+    return name;
+}
+
 std::string FolderOf(const std::string& path)
 {
     size_t slash = path.rfind('/');
@@ -323,7 +331,7 @@ public:
             job_.changed_ = true;
             return Step::Skip;
         }
-        auto it = job_.byName_.find(member.name);
+        auto it = job_.byName_.find(KeyOf(member.name));
         if (it != job_.byName_.end() && !job_.used_[it->second]) {
             const Source& s = job_.sources_[it->second];
             bool replace = job_.plan_.op == Op::Add || job_.Newer(s, member);
@@ -414,7 +422,7 @@ int Job::Run()
         sources_ = std::move(list.sources);
         used_.assign(sources_.size(), false);
         for (size_t i = 0; i < sources_.size(); ++i)
-            byName_.emplace(StoredName(sources_[i]), i);
+            byName_.emplace(KeyOf(StoredName(sources_[i])), i);
         if (sources_.empty()) {
             Keep(ARCERR_NO_FILES, "no file matches the names given");
             return result_;

@@ -178,6 +178,12 @@ TEST(Writers, AddingFresheningAndDeletingLeaveExactlyTheExpectedMembers)
     // Deleting with a wildcard.
     ASSERT_EQ(Zip32j().RunZip("-d -D  " + Q(zip) + " \"[ab].txt\" ", &log), 0) << log;
     EXPECT_EQ(names(Unzip(), zip), (std::vector<std::string>{"c.txt"}));
+    // Adding a folder again replaces its member rather than doubling it.
+    Shell(src.path(), "mkdir -p sub && echo s > sub/s.txt");
+    const std::string folders = work / "f.zip";
+    for (int i = 0; i < 2; ++i)
+        ASSERT_EQ(Zip32j().RunZip(ZipLine("-r", folders, src.path(), "sub"), &log), 0) << log;
+    EXPECT_EQ(names(Unzip(), folders), (std::vector<std::string>{"sub/", "sub/s.txt"}));
     // Deleting what is not there changes nothing and says so.
     EXPECT_EQ(Zip32j().RunZip("-d -D  " + Q(zip) + " \"none.txt\" ", &log), ARCERR_NO_FILES) << log;
     if (Have("unzip")) {
