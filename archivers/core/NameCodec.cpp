@@ -78,7 +78,13 @@ bool Cp932ToUtf8(const std::string& text, std::string& out) { return Convert("UT
 
 bool Utf8ToCp932(const std::string& text, std::string& out)
 {
-    return IsValidUtf8(text) && Convert("CP932", "UTF-8", text, out);
+    // iconv writes some characters as the byte of another one (U+00A5 YEN
+    // SIGN as the backslash, U+203E OVERLINE as "~"); in a member name that turns a
+    // character into a folder separator or another name. Only a form that
+    // reads back as the same text counts.
+    std::string back;
+    return IsValidUtf8(text) && Convert("CP932", "UTF-8", text, out) && Convert("UTF-8", "CP932", out, back) &&
+           back == text;
 }
 
 std::string DecodeName(const std::string& raw, bool cp932)
