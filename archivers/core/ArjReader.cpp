@@ -70,7 +70,11 @@ int ReadHeader(std::FILE* f, Header& h)
 // Finds the main header: at the start, or behind a self-extracting stub.
 bool FindMainHeader(std::FILE* f, Header& main)
 {
-    std::vector<uint8_t> window(static_cast<size_t>(kSearchLimit) + 4);
+    // The window is as large as the file, at most the search limit: a
+    // small file costs no 4 MiB buffer.
+    std::fseek(f, 0, SEEK_END);
+    const int64_t fileSize = ftello(f);
+    std::vector<uint8_t> window(static_cast<size_t>(std::clamp<int64_t>(fileSize, 0, kSearchLimit + 4)));
     std::fseek(f, 0, SEEK_SET);
     size_t n = std::fread(window.data(), 1, window.size(), f);
     for (size_t i = 0; i + 4 <= n; ++i) {

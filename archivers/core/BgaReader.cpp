@@ -87,7 +87,11 @@ int ReadHeader(std::FILE* f, Header& h)
 
 bool FindFirstHeader(std::FILE* f, int64_t& offset)
 {
-    std::vector<uint8_t> window(static_cast<size_t>(kSearchLimit) + 28 + 1024);
+    // The window is as large as the file, at most the search limit: a
+    // small file costs no 4 MiB buffer.
+    std::fseek(f, 0, SEEK_END);
+    const int64_t fileSize = ftello(f);
+    std::vector<uint8_t> window(static_cast<size_t>(std::clamp<int64_t>(fileSize, 0, kSearchLimit + 28 + 1024)));
     std::fseek(f, 0, SEEK_SET);
     size_t n = std::fread(window.data(), 1, window.size(), f);
     for (size_t i = 0; i + 28 <= n; ++i) {
