@@ -46,26 +46,10 @@ std::string withoutTerminator(const std::string& line)
 
 int TExStringList::IndexOfField(const std::string& name) const
 {
-    if (Sorted) {
-        int low = 0, high = Count() - 1;
-        while (low <= high) {
-            const int mid = (low + high) / 2;
-            const std::string& line = Strings(mid);
-            const int order = AnsiCompareText(line.find(':') == std::string::npos ? line : fieldName(line), name);
-            if (order == 0 && line.find(':') != std::string::npos) {
-                int first = mid; // the first of equal names
-                while (first > 0 && AnsiCompareText(fieldName(Strings(first - 1)), name) == 0 &&
-                       Strings(first - 1).find(':') != std::string::npos)
-                    --first;
-                return first;
-            }
-            if (order < 0)
-                low = mid + 1;
-            else
-                high = mid - 1;
-        }
-        return -1;
-    }
+    // Always a scan, also in a sorted list: the list is sorted by whole
+    // lines, not by field names ("a-b: x" sorts before "a: y", but "a"
+    // before "a-b"), and lines without a colon sort among the fields, so a
+    // bisection by name misses fields. The lists are a few lines long.
     for (int i = 0; i < Count(); ++i) {
         const std::string& line = Strings(i);
         if (line.find(':') != std::string::npos && AnsiCompareText(fieldName(line), name) == 0)
@@ -242,6 +226,8 @@ void TNMHTTP::ParseURL()
 {
     if (URL.empty())
         throw Exception("Empty URL");
+    if (URL.find_first_of(std::string("\0\r\n", 3)) != std::string::npos)
+        throw Exception("Invalid URL");
     if (Port == 0)
         Port = 80;
     const bool twoSlashes = URL.find("//") != std::string::npos;
@@ -330,6 +316,11 @@ void TNMHTTP::ComposeRequest()
         }
         RequestLines.Add("Content-Length: " + IntToStr(length));
     }
+    // A NUL ends what Write sends, and CR or LF would end a line early: a
+    // field value holding one (a cookie a server set, say) cannot be sent.
+    for (const std::string& line : RequestLines)
+        if (line.find_first_of(std::string("\0\r\n", 3)) != std::string::npos)
+            throw Exception("Invalid header field");
 }
 
 void TNMHTTP::SendRequest()

@@ -30,6 +30,13 @@
 //    sends Content-Length and its data, both as the component always did.
 //  - A line of the reply header longer than 65,536 bytes fails the request
 //    with ESockError "Line too long".
+//  - A URL holding a NUL, CR or LF byte fails ParseURL with the general
+//    exception "Invalid URL", and a request field whose value holds one
+//    (a cookie a server set, or a caller's field) fails ComposeRequest
+//    with "Invalid header field", both before any
+//    connection: Write stops at a NUL, so such a request would go out cut
+//    short and wait for the server's time-out; CR and LF would end its
+//    lines early.
 //  - A reply header is at most 256 KiB: once the status line and the header
 //    lines together pass MaxHeaderSize bytes, the request fails with
 //    ESockError "Header too long" and LastErrorNo 0 (the blank line that

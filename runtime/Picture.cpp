@@ -8,11 +8,13 @@
 #include <QImageReader>
 
 #include <csetjmp>
+#include <cstdint>
 #include <cstdio>
 #include <memory>
 #include <string>
 
 #include <jpeglib.h>
+#include <jerror.h>
 
 namespace {
 
@@ -64,6 +66,15 @@ bool decodeJpeg(const unsigned char* data, unsigned long size, QImage* image, in
     jpeg_create_decompress(&info);
     jpeg_mem_src(&info, data, size);
     jpeg_read_header(&info, TRUE);
+    // A header may declare up to 65,500 x 65,500 pixels in a few bytes;
+    // decoding that would take gigabytes. The limit is Qt's for its own
+    // readers (BMP, ICO): 256 MiB of picture unless the process sets another.
+    if (static_cast<std::uint64_t>(info.image_width) * info.image_height * 4 >
+        static_cast<std::uint64_t>(QImageReader::allocationLimit()) << 20) {
+        jpeg_destroy_decompress(&info);
+        *code = JERR_IMAGE_TOO_BIG;
+        return false;
+    }
     info.out_color_space = JCS_EXT_BGRX;
     jpeg_start_decompress(&info);
     *image = QImage(static_cast<int>(info.output_width), static_cast<int>(info.output_height), QImage::Format_RGB32);

@@ -71,7 +71,11 @@ int ReadHeader(std::FILE* f, Header& h)
 // Finds the main header: at the start, or behind a self-extracting stub.
 bool FindMainHeader(std::FILE* f, Header& main, uint64_t from)
 {
-    std::vector<uint8_t> window(static_cast<size_t>(kSearchLimit) + 4);
+    // The window is as large as what follows from, at most the search
+    // limit: a small file costs no 4 MiB buffer.
+    std::fseek(f, 0, SEEK_END);
+    const int64_t rest = ftello(f) - static_cast<int64_t>(from);
+    std::vector<uint8_t> window(static_cast<size_t>(std::clamp<int64_t>(rest, 0, kSearchLimit + 4)));
     if (fseeko(f, static_cast<off_t>(from), SEEK_SET) != 0)
         return false;
     size_t n = std::fread(window.data(), 1, window.size(), f);

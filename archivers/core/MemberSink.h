@@ -14,7 +14,8 @@
 // the archive's size allows: 16 MiB plus 2 Mi bytes per archive byte (well
 // above the best ratio any method reaches, bzip2's of runs of one byte);
 // the holes of sparse files do not count. Past that the walk ends as damaged
-// too, so a decoder that keeps producing data from nothing is stopped.
+// too, so a decoder that keeps producing data from nothing is stopped. (The
+// fuzz build lowers the allowance to 64 MiB, to keep every run short.)
 #pragma once
 #include "ArchiverApi.h"
 

@@ -79,6 +79,10 @@ bool Cp932ToUtf8(const std::string& text, std::string& out) { return Convert("UT
 
 bool Utf8ToCp932(const std::string& text, std::string& out)
 {
+    // iconv writes some characters as the byte of another one (U+00A5 YEN
+    // SIGN as the backslash, U+203E OVERLINE as "~"); in a member name that
+    // turns a character into a folder separator or another name. Only a form
+    // that reads back as the same text counts.
     std::string back;
     return IsValidUtf8(text) && Convert("CP932", "UTF-8", text, out, true) && Cp932ToUtf8(out, back) && back == text;
 }

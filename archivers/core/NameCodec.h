@@ -12,8 +12,9 @@ bool IsValidUtf8(const std::string& text);
 // False when the text is not valid CP932.
 bool Cp932ToUtf8(const std::string& text, std::string& out);
 std::string DecodeName(const std::string& raw, bool cp932);
-// The CP932 form of a UTF-8 text; false when a character has none, or none
-// that reads back as the same character (glibc turns "〜" into "～", for one).
+// The CP932 form of a UTF-8 text; false when a character has none, or
+// none that reads back as that character (U+00A5 and U+203E, which iconv
+// writes as the backslash and "~"; glibc turns "〜" into "～").
 bool Utf8ToCp932(const std::string& text, std::string& out);
 // The stored bytes of a name that was read as code page 437 (the DOS code
 // page, with graphic characters for the control codes 1 to 31 and 127) and

@@ -257,6 +257,25 @@ TEST(Writers, AnUpdateThatFailsLeavesTheOldArchiveAsItWas)
     EXPECT_EQ(data, "x");
 }
 
+TEST(Writers, BgaStoresNoNameWhoseCp932FormReadsAsAnother)
+{
+    // iconv writes U+00A5 YEN SIGN as the backslash and U+203E OVERLINE as
+    // "~": stored so, "a¥b.txt" would come back as the file b.txt in a
+    // folder a. Such a name has no CP932 form; the others still do.
+    TempDir work, src;
+    WriteFile(src / "a\u00A5b.txt", "yen\n");
+    WriteFile(src / "c\u203E.txt", "overline\n");
+    WriteFile(src / "\u65E5\u672C.txt", "japanese\n");
+    const std::string gza = work / "n.gza";
+    std::string log;
+    EXPECT_NE(Bga().Run("a -n -j  " + Q(gza) + " " + Q(src.path() + "/") + " \"*\" ", &log), 0) << log;
+    EXPECT_NE(log.find("the name has no CP932 form"), std::string::npos) << log;
+    std::vector<std::string> stored;
+    for (const auto& info : Bga().List(gza))
+        stored.push_back(info.FileName);
+    EXPECT_EQ(stored, std::vector<std::string>{"\u65E5\u672C.txt"});
+}
+
 TEST(Writers, CreationStaysInsideItsFolder)
 {
     TempDir root;

@@ -497,4 +497,35 @@ TEST(NMHttp, HelpersEncodeAndEditFields)
     EXPECT_EQ(list.IndexOfField("no colon"), -1);
     list.SetField("HOST", "");
     EXPECT_EQ(list.Count(), 1);
+
+    // A sorted list is sorted by whole lines, not by names: the field is
+    // found all the same.
+    TExStringList sorted;
+    for (const char* line : {"a-b: 3", "a: 1", "", ": empty name", "b: 2"})
+        sorted.Add(line);
+    sorted.Sort();
+    sorted.Sorted = true;
+    EXPECT_EQ(sorted[sorted.IndexOfField("a")], "a: 1");
+    EXPECT_EQ(sorted[sorted.IndexOfField("A-B")], "a-b: 3");
+    EXPECT_EQ(sorted[sorted.IndexOfField("")], ": empty name");
+    EXPECT_EQ(sorted.IndexOfField("c"), -1);
+}
+
+TEST(NMHttp, UnsendableUrlsAndFieldsFailBeforeConnecting)
+{
+    // A NUL would cut the request short (and leave it waiting for the
+    // server's time-out), CR and LF would end its lines early.
+    ScriptedServer server([](ScriptedConnection& c) {
+        c.ReadRequest();
+        c.Send("HTTP/1.0 302 Found\r\nLocation: /next\r\nSet-Cookie: a=b\rX-Injected: 1\r\n\r\n");
+    });
+    TNMHTTP http;
+    for (const std::string& url : {server.url(std::string("/a\0b", 4)), server.url("/a\r\nX: y"), server.url("/a\n")})
+        EXPECT_EQ(messageOf<Exception>([&] { http.Get(url); }), "Invalid URL");
+    EXPECT_EQ(server.Connections(), 0);
+    // The cookie of a redirect is sent with the next request: it cannot be.
+    EXPECT_EQ(messageOf<Exception>([&] { http.Get(server.url("/first")); }), "Invalid header field");
+    ASSERT_TRUE(server.WaitForConnections(1));
+    EXPECT_EQ(server.Connections(), 1);
+    EXPECT_FALSE(http.Connected);
 }

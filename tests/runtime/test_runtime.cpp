@@ -10,6 +10,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
+#include <jpeglib.h>
+#include <jerror.h>
+
 TEST(StringList, LoadsEveryLineEndAndSavesCrLf)
 {
     TStringList list;
@@ -111,6 +116,20 @@ TEST(Picture, JpegThroughLibjpegAndClearErrors)
         FAIL();
     } catch (const Exception& e) {
         EXPECT_EQ(std::string(e.what()).rfind("JPEG エラー #", 0), 0u) << e.what();
+    }
+    // A header that declares 60,000 x 60,000 pixels (14 GB decoded) is
+    // refused before anything is allocated, as Qt's readers refuse theirs.
+    std::string huge = ReadWholeFile(SKIN_JPEG);
+    const std::size_t sof = huge.find("\xFF\xC0");
+    ASSERT_NE(sof, std::string::npos);
+    huge[sof + 5] = huge[sof + 7] = static_cast<char>(60000 >> 8);
+    huge[sof + 6] = huge[sof + 8] = static_cast<char>(60000 & 0xFF);
+    WriteWholeFile(bad, huge);
+    try {
+        LoadPictureFile(bad);
+        FAIL();
+    } catch (const Exception& e) {
+        EXPECT_EQ(std::string(e.what()), "JPEG エラー #" + std::to_string(JERR_IMAGE_TOO_BIG));
     }
     WriteWholeFile(bad, "not a picture");
     EXPECT_THROW(LoadPictureFile(bad), Exception);

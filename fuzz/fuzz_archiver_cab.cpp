@@ -1,0 +1,10 @@
+// CAB archives: libmspack (CAB32.DLL).
+// Detection, listing, full check, extraction and memory extraction, as
+// ArchiverTarget.h describes.
+#include "fuzz/ArchiverTarget.h"
+
+extern "C" int FUZZ_TEST_ONE_INPUT(const std::uint8_t* data, std::size_t size)
+{
+    static const fuzz::Scratch scratch("archiver-cab");
+    return fuzz::RunArchiver(arc::Kind::Cab, "a.cab", true, scratch, data, size);
+}
