@@ -26,8 +26,8 @@ namespace {
 
 fuzz::Scratch& scratch()
 {
-    static fuzz::Scratch* s = new fuzz::Scratch("cmdline");
-    return *s;
+    static fuzz::Scratch s("cmdline"); // removed at exit
+    return s;
 }
 
 class InFolder {

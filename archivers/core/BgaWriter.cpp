@@ -81,6 +81,10 @@ bool BgaWriter::Begin(const Member& m, std::string& why)
         why = m.name + ": too large for a BGA archive (4 GiB and more)";
         return false;
     }
+    if (m.name.find('\\') != std::string::npos) {
+        why = m.name + ": \"\\\" separates folders in a BGA archive";
+        return false;
+    }
     std::string name;
     if (!Utf8ToCp932(m.name, name)) {
         why = m.name + ": the name has no CP932 form";

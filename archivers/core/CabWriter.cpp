@@ -1,5 +1,7 @@
 #include "core/CabWriter.h"
 
+#include "core/NameCodec.h"
+
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -9,6 +11,15 @@
 #include <unistd.h>
 
 namespace arc {
+namespace {
+
+// What one folder of a cabinet can hold: its count of data blocks is 16
+// bits wide and a block holds at most 32 KiB; the cabinet counts its files
+// in 16 bits. libgcab does not check these, and wraps the counts.
+constexpr uint64_t kFolderBytes = uint64_t(65535) * 32768;
+constexpr size_t kFiles = 65535;
+
+} // namespace
 
 CabWriter::CabWriter(int fd, bool compress) : fd_(fd), compress_(compress)
 {
@@ -44,6 +55,14 @@ bool CabWriter::Begin(const Member& m, std::string& why)
         why = m.name + ": too large for a cabinet (4 GiB and more)";
         return false;
     }
+    if (!IsValidUtf8(m.name) || m.name.find('\\') != std::string::npos) {
+        why = m.name + (IsValidUtf8(m.name) ? ": \"\\\" separates folders in a cabinet" : ": the name is not UTF-8");
+        return false;
+    }
+    if (members_.size() >= kFiles || m.size > kFolderBytes - total_) {
+        why = m.name + ": the cabinet is full (65535 files or 2 GiB of data)";
+        return false;
+    }
     std::string scratch = folder_ + "/" + std::to_string(members_.size());
     current_ = open(scratch.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     if (current_ < 0) {
@@ -59,8 +78,8 @@ bool CabWriter::Write(const void* data, size_t size)
 {
     const char* p = static_cast<const char*>(data);
     written_ += size;
-    if (written_ >= (uint64_t(1) << 32)) {
-        error_ = "too large for a cabinet";
+    if (written_ > kFolderBytes - total_) {
+        error_ = "too large for a cabinet (65535 files or 2 GiB of data)";
         return false;
     }
     while (size > 0) {
@@ -81,6 +100,7 @@ bool CabWriter::End()
 {
     bool ok = close(current_) == 0;
     current_ = -1;
+    total_ += written_;
     if (!ok)
         error_ = std::string("cannot keep the member: ") + std::strerror(errno);
     return ok;

@@ -4,7 +4,8 @@
 // until Finish writes the cabinet (libgcab seeks in its output, so the
 // file is reached again through its descriptor as a GIO stream). Names go in with "\" between folders,
 // flagged as UTF-8 where they are not ASCII. A cabinet holds files only:
-// folders and links are not members; a member of 4 GiB or more does not fit.
+// folders and links are not members; a member of 4 GiB or more does not fit,
+// nor more than 65535 files or 2 GiB of data in all (one folder's limits).
 #pragma once
 #include "core/ArchiveWriter.h"
 
@@ -34,7 +35,8 @@ private:
     std::string folder_; // scratch folder
     std::vector<Pending> members_;
     int current_ = -1;
-    uint64_t written_ = 0;
+    uint64_t written_ = 0; // of the current member
+    uint64_t total_ = 0;   // of the members before it
     std::string error_;
 };
 

@@ -382,7 +382,7 @@ void Extraction::EndMember(bool ok, int error, const std::string& why)
             futimens(fileFd_, times);
         }
         fchmod(fileFd_, mode | 0400);
-        if (done && close(fileFd_) != 0)
+        if (close(fileFd_) != 0)
             done = false;
         fileFd_ = -1;
         if (done && renameat(parentFd_, temp_.c_str(), parentFd_, leaf_.c_str()) != 0)

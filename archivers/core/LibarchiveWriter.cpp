@@ -1,5 +1,6 @@
 #include "core/LibarchiveWriter.h"
 
+#include "core/NameCodec.h"
 #include "core/Utf8Locale.h"
 
 #include <archive.h>
@@ -10,6 +11,7 @@ namespace arc {
 LibarchiveWriter::LibarchiveWriter(int fd, Format format, int level)
 {
     Utf8Locale locale;
+    zip_ = format == Format::Zip;
     a_ = archive_write_new();
     if (!a_) {
         error_ = "out of memory";
@@ -53,6 +55,8 @@ LibarchiveWriter::LibarchiveWriter(int fd, Format format, int level)
 
 LibarchiveWriter::~LibarchiveWriter()
 {
+    // Freeing an archive not finished closes it, and closing writes its
+    // end (a ZIP directory) to the file: the writer goes before its file.
     if (a_)
         archive_write_free(a_);
 }
@@ -71,6 +75,10 @@ bool LibarchiveWriter::Begin(const Member& m, std::string& why)
     Utf8Locale locale;
     if (!open_) {
         why = error_;
+        return false;
+    }
+    if (zip_ && !IsValidUtf8(m.name)) {
+        why = m.name + ": the name is not UTF-8";
         return false;
     }
     std::unique_ptr<archive_entry, void (*)(archive_entry*)> e(archive_entry_new(), archive_entry_free);

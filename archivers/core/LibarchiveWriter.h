@@ -31,6 +31,7 @@ private:
     bool Check(int r);
 
     archive* a_ = nullptr;
+    bool zip_ = false; // names are flagged UTF-8, so they must be UTF-8
     std::string error_;
     bool open_ = false;
 };

@@ -130,14 +130,25 @@ int MakeSelfExtracting(Kind kind, const Command& cmd, std::string& log)
     if (!folder.empty() && folder.back() != '/')
         folder += '/';
     const std::string output = folder + leaf + ".exe";
-    const std::string temp = folder + "." + leaf + ".exe." + std::to_string(getpid());
-    int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0755);
+    // A name of its own, never an existing file or a link someone left.
+    std::string temp;
+    int fd = -1;
+    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+        temp = folder + "." + leaf + ".exe." + std::to_string(getpid()) + "-" + std::to_string(attempt);
+        fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0755);
+        if (fd < 0 && errno != EEXIST)
+            break;
+    }
     if (fd < 0) {
         log += "error: cannot create " + output + ": " + std::strerror(errno) + "\n";
         return ARCERR_WRITE;
     }
     std::string why;
     bool ok = CopyInto(fd, stub, why) && CopyInto(fd, archive, why);
+    if (ok && fsync(fd) != 0) {
+        why = std::string("cannot write: ") + std::strerror(errno);
+        ok = false;
+    }
     if (close(fd) != 0 && ok) {
         why = std::string("cannot write: ") + std::strerror(errno);
         ok = false;

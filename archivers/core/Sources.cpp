@@ -279,9 +279,18 @@ int OpenSource(const std::string& base, const Source& source)
     if (folder < 0)
         return -1;
     int fd = openat(folder, rel.c_str() + (slash == std::string::npos ? 0 : slash + 1),
-                    O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+                    O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     int saved = errno;
     close(folder);
+    // What was collected as a file may have been replaced since (by a FIFO
+    // or a device that would block the read for ever): only a regular file
+    // is read.
+    struct stat st {};
+    if (fd >= 0 && (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))) {
+        close(fd);
+        fd = -1;
+        saved = EINVAL;
+    }
     errno = saved;
     return fd;
 }

@@ -11,6 +11,7 @@
 #include "core/Sources.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -193,9 +194,12 @@ private:
                 return true;
         return false;
     }
-    // Writes a new member from a source file; false when the command must stop.
-    bool Put(const Source& s);
-    // Writes an old member kept in the scratch file.
+    // Writes a new member from a source file; false when the command must
+    // stop. *written tells whether the member went in (a member the format
+    // cannot hold is refused and the command goes on).
+    bool Put(const Source& s, bool* written = nullptr);
+    // Writes an old member kept in the scratch file; an old member that
+    // cannot be written again stops the command, so no member is lost.
     bool PutKept(const Member& m, int scratch, uint64_t size);
 
     friend class CopySink;
@@ -207,6 +211,7 @@ private:
     std::vector<Source> sources_;
     std::map<std::string, size_t> byName_; // stored name -> source
     std::vector<bool> used_;
+    std::vector<bool> replaced_; // the source replaced an old member
     int result_ = 0;
     bool stop_ = false;  // a write failed or the owner aborted
     bool changed_ = false;
@@ -229,8 +234,10 @@ bool Job::Progress(unsigned state, const Member& m, const std::string& source)
     return false;
 }
 
-bool Job::Put(const Source& s)
+bool Job::Put(const Source& s, bool* written)
 {
+    if (written)
+        *written = false;
     Member m = s.member;
     m.name = StoredName(s);
     if (!Progress(ARCEXTRACT_BEGIN, m, s.path))
@@ -278,6 +285,8 @@ bool Job::Put(const Source& s)
         return false;
     }
     changed_ = true;
+    if (written)
+        *written = true;
     Note(m.name);
     return Progress(ARCEXTRACT_END, m, s.path);
 }
@@ -286,9 +295,9 @@ bool Job::PutKept(const Member& m, int scratch, uint64_t size)
 {
     std::string why;
     if (!writer_->Begin(m, why)) {
-        Keep(writer_->Error().empty() ? ARCERR_NAME : ARCERR_WRITE, why);
-        stop_ = !writer_->Error().empty();
-        return !stop_;
+        Keep(writer_->Error().empty() ? ARCERR_NAME : ARCERR_WRITE, why + " (the archive is left as it was)");
+        stop_ = true;
+        return false;
     }
     std::vector<char> buffer(1 << 16);
     bool ok = lseek(scratch, 0, SEEK_SET) == 0;
@@ -332,13 +341,27 @@ public:
             return Step::Skip;
         }
         auto it = job_.byName_.find(KeyOf(member.name));
-        if (it != job_.byName_.end() && !job_.used_[it->second]) {
-            const Source& s = job_.sources_[it->second];
-            bool replace = job_.plan_.op == Op::Add || job_.Newer(s, member);
-            job_.used_[it->second] = true;
-            if (replace) {
-                job_.Put(s);
-                return job_.stop_ ? Step::Stop : Step::Skip;
+        if (it != job_.byName_.end()) {
+            const size_t i = it->second;
+            if (!job_.used_[i]) {
+                const Source& s = job_.sources_[i];
+                bool replace = job_.plan_.op == Op::Add || job_.Newer(s, member);
+                job_.used_[i] = true;
+                if (replace) {
+                    bool written = false;
+                    job_.Put(s, &written);
+                    if (job_.stop_)
+                        return Step::Stop;
+                    job_.replaced_[i] = written;
+                    if (written)
+                        return Step::Skip;
+                    // Refused: the old member stays.
+                }
+            } else if (job_.replaced_[i]) {
+                // Another old member of that name: the new one replaces
+                // every copy, or extraction would end with the old data.
+                job_.changed_ = true;
+                return Step::Skip;
             }
         }
         if (scratch_ < 0)
@@ -356,7 +379,11 @@ public:
             Fail(error ? error : ARCERR_DAMAGED, why.empty() ? current_.name + ": cannot be read" : why);
             return;
         }
-        job_.PutKept(current_, scratch_, size_);
+        // The size is what was decoded (a header may give it modulo 4 GiB,
+        // or not at all).
+        Member kept = current_;
+        kept.size = size_;
+        job_.PutKept(kept, scratch_, size_);
     }
     void AbandonMember(const std::string&) override {}
     void Fail(int error, const std::string& message) override
@@ -390,19 +417,64 @@ private:
     bool failed_ = false;
 };
 
+// An archive left with no member: LHA's end mark alone (or nothing), an
+// empty BGA file. The readers take such a file for no archive at all, yet
+// adding to it or deleting from it is what the user expects to work.
+bool EmptyArchive(Kind kind, const std::string& path, const struct stat& st)
+{
+    if (kind == Kind::Bga)
+        return st.st_size == 0;
+    if (kind != Kind::Lha || st.st_size > 1)
+        return false;
+    if (st.st_size == 0)
+        return true;
+    char byte = 1;
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    bool mark = fd >= 0 && read(fd, &byte, 1) == 1 && byte == 0;
+    if (fd >= 0)
+        close(fd);
+    return mark;
+}
+
+// The new archive's file beside the old one: removed, with the writer
+// dropped first (it may still hold the descriptor), unless it was renamed
+// into place; so no failure, abort or exception leaves it behind.
+struct TempArchive {
+    std::unique_ptr<ArchiveWriter>& writer;
+    int fd = -1;
+    std::string path;
+    ~TempArchive()
+    {
+        writer.reset();
+        if (fd >= 0)
+            close(fd);
+        if (!path.empty())
+            unlink(path.c_str());
+    }
+};
+
 int Job::Run()
 {
-    const std::string& archive = command_.archive;
+    // An archive reached through a link is updated where it lies; the link
+    // stays a link.
+    std::string archive = command_.archive;
+    struct stat link {};
+    if (lstat(archive.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
+        if (char* real = realpath(archive.c_str(), nullptr)) {
+            archive = real;
+            std::free(real);
+        }
+    }
     const std::string folder = FolderOf(archive);
     struct stat old {};
-    bool exists = stat(archive.c_str(), &old) == 0;
-    if (exists && !S_ISREG(old.st_mode)) {
+    const bool hadFile = stat(archive.c_str(), &old) == 0;
+    if (hadFile && !S_ISREG(old.st_mode)) {
         Keep(ARCERR_OPEN, archive + ": not a file");
         return result_;
     }
-    if (plan_.op == Op::Create)
-        exists = false;
-    if (exists && !Recognises(kind_, archive)) {
+    bool exists = hadFile && plan_.op != Op::Create;
+    const bool empty = exists && EmptyArchive(kind_, archive, old);
+    if (exists && !empty && !Recognises(kind_, archive)) {
         Keep(ARCERR_NOT_ARCHIVE, archive + ": not an archive of this kind; it is left as it was");
         return result_;
     }
@@ -421,8 +493,17 @@ int Job::Run()
             Keep(ARCERR_UNSAFE, why);
         sources_ = std::move(list.sources);
         used_.assign(sources_.size(), false);
-        for (size_t i = 0; i < sources_.size(); ++i)
-            byName_.emplace(KeyOf(StoredName(sources_[i])), i);
+        replaced_.assign(sources_.size(), false);
+        for (size_t i = 0; i < sources_.size(); ++i) {
+            auto [it, fresh] = byName_.emplace(KeyOf(StoredName(sources_[i])), i);
+            if (!fresh) {
+                // Two files stored under one name (names without their
+                // folders): the first stands, the second is refused.
+                used_[i] = true;
+                Keep(ARCERR_NAME, sources_[i].path + ": stored as " + it->first + " like "
+                                      + sources_[it->second].path + "; left out");
+            }
+        }
         if (sources_.empty()) {
             Keep(ARCERR_NO_FILES, "no file matches the names given");
             return result_;
@@ -431,23 +512,24 @@ int Job::Run()
             Keep(ARCERR_NO_FILES, "some names match no file");
     }
 
-    // The new archive, beside the old one.
-    static unsigned counter = 0;
-    std::string temp;
-    int fd = -1;
-    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-        temp = folder + "/." + LeafOf(archive) + "." + std::to_string(getpid()) + "-" + std::to_string(++counter);
-        fd = open(temp.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd < 0 && errno != EEXIST)
+    // The new archive, beside the old one; readable by its owner only until
+    // it has the old one's mode (a new archive gets the usual mode at once).
+    static std::atomic<unsigned> counter{0};
+    TempArchive temp{writer_, -1, {}};
+    for (int attempt = 0; attempt < 100 && temp.fd < 0; ++attempt) {
+        temp.path = folder + "/." + LeafOf(archive) + "." + std::to_string(getpid()) + "-" + std::to_string(++counter);
+        temp.fd = open(temp.path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, hadFile ? 0600 : 0666);
+        if (temp.fd < 0 && errno != EEXIST)
             break;
     }
-    if (fd < 0) {
+    if (temp.fd < 0) {
+        temp.path.clear();
         Keep(ARCERR_WRITE, "cannot create a file beside " + archive + ": " + std::strerror(errno));
         return result_;
     }
-    writer_ = MakeWriter(kind_, plan_, fd);
+    writer_ = MakeWriter(kind_, plan_, temp.fd);
     bool ok = writer_ != nullptr;
-    if (ok && exists) {
+    if (ok && exists && !empty) {
         CopySink copy(*this, folder);
         ReadArchive(kind_, archive, copy);
         ok = !copy.Failed() && !stop_;
@@ -461,11 +543,9 @@ int Job::Run()
             if (!used_[i])
                 ok = Put(sources_[i]) && !stop_;
     }
-    if (ok && exists && !changed_) {
-        // Nothing to change: the old archive stays, untouched.
-        close(fd);
-        unlink(temp.c_str());
-        writer_.reset();
+    if (ok && !changed_) {
+        // Nothing to change: the old archive stays untouched, and where
+        // there was none and no file went in, none is made.
         return result_;
     }
     if (ok && !writer_->Finish()) {
@@ -473,25 +553,26 @@ int Job::Run()
         ok = false;
     }
     writer_.reset();
-    if (ok && exists)
-        fchmod(fd, old.st_mode & 07777);
-    if (ok && fsync(fd) != 0) {
+    if (ok && hadFile && fchmod(temp.fd, old.st_mode & 07777) != 0)
+        Note(std::string("the archive's mode could not be kept: ") + std::strerror(errno));
+    if (ok && fsync(temp.fd) != 0) {
         Keep(ARCERR_WRITE, std::string("cannot write the archive: ") + std::strerror(errno));
         ok = false;
     }
+    const int fd = temp.fd;
+    temp.fd = -1;
     if (close(fd) != 0 && ok) {
         Keep(ARCERR_WRITE, std::string("cannot write the archive: ") + std::strerror(errno));
         ok = false;
     }
-    if (ok && rename(temp.c_str(), archive.c_str()) != 0) {
+    if (ok && rename(temp.path.c_str(), archive.c_str()) != 0) {
         Keep(ARCERR_WRITE, "cannot replace " + archive + ": " + std::strerror(errno));
         ok = false;
     }
-    if (!ok) {
-        unlink(temp.c_str());
-        if (result_ == 0)
-            result_ = ARCERR_WRITE;
-    }
+    if (ok)
+        temp.path.clear();
+    else if (result_ == 0)
+        result_ = ARCERR_WRITE;
     return result_;
 }
 

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <utime.h>
+#include <unistd.h>
 #include <zlib.h>
 
 #include <filesystem>
@@ -255,6 +256,111 @@ TEST(Writers, AnUpdateThatFailsLeavesTheOldArchiveAsItWas)
     std::string data;
     EXPECT_EQ(Unlha().ExtractMem(" -+  " + Q(work / "a.arj") + " \"x.txt\" ", data, 10), 0);
     EXPECT_EQ(data, "x");
+}
+
+TEST(Writers, AnUpdateNeverDropsAMember)
+{
+    TempDir work, src;
+    std::string log;
+    auto names = [&](ArchiverLib& lib, const std::string& archive) {
+        std::vector<std::string> list;
+        for (const auto& info : lib.List(archive))
+            list.emplace_back(info.FileName);
+        return list;
+    };
+    WriteFile(src / "new.txt", "new\n");
+
+    // An old member the format cannot take again (a BGA folder entry): the
+    // update stops, nothing is lost.
+    const std::string gza = work / "f.gza";
+    WriteFile(gza, MakeBga({{"", "dir", "", false, 2, 0x10}, {"", "x.txt", "x\n"}}));
+    const std::string bga = ReadFile(gza);
+    EXPECT_NE(Bga().Run("a -n -j  " + Q(gza) + " " + Q(src.path() + "/") + " \"new.txt\" ", &log), 0) << log;
+    EXPECT_EQ(ReadFile(gza), bga);
+    EXPECT_EQ(FilesIn(work.path()), 1u) << "a temporary file was left behind";
+
+    // A newer file the format cannot hold (4 GiB) does not take its old
+    // member with it.
+    const std::string big = work / "big.lzh";
+    WriteFile(src / "big", "small at first\n");
+    Touch(src / "big", time(nullptr) - 3600);
+    ASSERT_EQ(Unlha().Run("u -+  " + Q(big) + " " + Q(src.path() + "/") + " \"big\" ", &log), 0) << log;
+    const std::string before = ReadFile(big);
+    ASSERT_EQ(truncate((src / "big").c_str(), (off_t(1) << 32) + 1), 0);
+    EXPECT_EQ(Unlha().Run("u -+  " + Q(big) + " " + Q(src.path() + "/") + " \"big\" ", &log), ARCERR_NAME) << log;
+    EXPECT_EQ(ReadFile(big), before);
+    fs::remove(src / "big");
+
+    // Two files stored under one name: the second is refused, not stored
+    // twice. An archive holding a name twice gets one new member for both.
+    Shell(src.path(), "mkdir -p a b && echo first > a/x && echo second > b/x");
+    const std::string junk = work / "j.zip";
+    EXPECT_EQ(Zip32j().RunZip(ZipLine("-j", junk, src.path(), "a/x b/x"), &log), ARCERR_NAME) << log;
+    EXPECT_EQ(names(Unzip(), junk), std::vector<std::string>{"x"});
+    if (Have("python3")) {
+        const std::string twice = work / "t.zip";
+        ASSERT_EQ(Shell(work.path(), "python3 -W ignore -c \"import zipfile; z = zipfile.ZipFile('t.zip', 'w'); "
+                                     "z.writestr('x', 'old 1'); z.writestr('x', 'old 2'); z.close()\""),
+                  0);
+        ASSERT_EQ(Zip32j().RunZip(ZipLine("-j", twice, src.path(), "a/x"), &log), 0) << log;
+        EXPECT_EQ(names(Unzip(), twice), std::vector<std::string>{"x"});
+        TempDir out;
+        EXPECT_EQ(Unzip().Run(ExtractLine(twice, out.path()), &log), 0) << log;
+        EXPECT_EQ(ReadFile(out / "x"), "first\n");
+        fs::remove(twice);
+    }
+    fs::remove(junk);
+
+    // Deleting every member leaves an archive that takes members again.
+    for (const char* name : {"e.lzh", "e.gza"}) {
+        SCOPED_TRACE(name);
+        ArchiverLib& lib = std::string(name) == "e.lzh" ? Unlha() : Bga();
+        const std::string add = std::string(name) == "e.lzh" ? "u -+  " : "a -n -j  ";
+        const std::string del = std::string(name) == "e.lzh" ? "d -+  " : "d -n -j  ";
+        const std::string path = work / name;
+        ASSERT_EQ(lib.Run(add + Q(path) + " " + Q(src.path() + "/") + " \"new.txt\" ", &log), 0) << log;
+        ASSERT_EQ(lib.Run(del + Q(path) + " \"new.txt\" ", &log), 0) << log;
+        EXPECT_TRUE(names(lib, path).empty());
+        EXPECT_EQ(lib.Run(add + Q(path) + " " + Q(src.path() + "/") + " \"new.txt\" ", &log), 0) << log;
+        EXPECT_EQ(names(lib, path), std::vector<std::string>{"new.txt"});
+        fs::remove(path);
+    }
+
+    // Where no file goes in, no archive is made; a cabinet refuses what
+    // one folder of it cannot hold.
+    WriteFile(src / "\u00E9t\u00E9.txt", "summer\n");
+    EXPECT_NE(Unlha().Run("u -+  " + Q(work / "none.lzh") + " " + Q(src.path() + "/") + " \"\u00E9t\u00E9.txt\" ", &log),
+              0);
+    EXPECT_FALSE(fs::exists(work / "none.lzh"));
+    WriteFile(src / "huge", "");
+    ASSERT_EQ(truncate((src / "huge").c_str(), off_t(3) << 30), 0);
+    EXPECT_EQ(Cab().Run("-a  " + Q(work / "huge.cab") + " " + Q(src.path() + "/") + " \"huge\" ", &log), ARCERR_NAME)
+        << log;
+    EXPECT_NE(log.find("the cabinet is full"), std::string::npos) << log;
+    EXPECT_FALSE(fs::exists(work / "huge.cab"));
+
+    // The old archive's mode stays, also where tar writes it anew.
+    const std::string kept = work / "m.lzh";
+    ASSERT_EQ(Unlha().Run("u -+  " + Q(kept) + " " + Q(src.path() + "/") + " \"new.txt\" ", &log), 0) << log;
+    chmod(kept.c_str(), 0600);
+    WriteFile(src / "more.txt", "more\n");
+    ASSERT_EQ(Unlha().Run("u -+  " + Q(kept) + " " + Q(src.path() + "/") + " \"more.txt\" ", &log), 0) << log;
+    const std::string tar = work / "m.tar";
+    WriteFile(tar, "");
+    chmod(tar.c_str(), 0600);
+    ASSERT_EQ(Tar().Run("c  -f " + Q(tar) + " -o " + Q(src.path() + "/") + " \"new.txt\" ", &log), 0) << log;
+    for (const std::string& path : {kept, tar}) {
+        struct stat st {};
+        ASSERT_EQ(stat(path.c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 0777, 0600u) << path;
+    }
+    // Updated through a link, the archive changes where it lies.
+    fs::create_symlink(kept, work / "link.lzh");
+    WriteFile(src / "last.txt", "last\n");
+    ASSERT_EQ(Unlha().Run("u -+  " + Q(work / "link.lzh") + " " + Q(src.path() + "/") + " \"last.txt\" ", &log), 0)
+        << log;
+    EXPECT_TRUE(fs::is_symlink(work / "link.lzh"));
+    EXPECT_EQ(names(Unlha(), kept), (std::vector<std::string>{"new.txt", "more.txt", "last.txt"}));
 }
 
 TEST(Writers, BgaStoresNoNameWhoseCp932FormReadsAsAnother)
