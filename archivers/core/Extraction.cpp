@@ -43,7 +43,8 @@ void CopyText(char* dst, size_t size, const std::string& text)
 bool SafeRelativePath(const std::string& name, std::string& out)
 {
     out.clear();
-    if (name.empty() || name[0] == '/')
+    // A NUL ends the name for the system: "..\0x" would be taken for "..".
+    if (name.empty() || name[0] == '/' || name.find('\0') != std::string::npos)
         return false;
     if (name.size() >= 2 && name[1] == ':' && std::isalpha(static_cast<unsigned char>(name[0])))
         return false;
@@ -61,7 +62,7 @@ bool SafeRelativePath(const std::string& name, std::string& out)
 
 bool SafeLinkTarget(const std::string& relPath, const std::string& target)
 {
-    if (target.empty() || target[0] == '/')
+    if (target.empty() || target[0] == '/' || target.find('\0') != std::string::npos)
         return false;
     std::vector<std::string> stack = SplitPath(relPath);
     stack.pop_back(); // the link itself
@@ -135,7 +136,15 @@ bool Extraction::Selected(const std::string& path) const
     return false;
 }
 
-void Extraction::Note(const std::string& line) { log_ += line + "\n"; }
+std::string LogLine(std::string line)
+{
+    for (auto& c : line)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
+            c = '?';
+    return line;
+}
+
+void Extraction::Note(const std::string& line) { log_ += LogLine(line) + "\n"; }
 
 void Extraction::Fail(int error, const std::string& message)
 {
@@ -258,9 +267,9 @@ Step Extraction::BeginMember(const Member& member)
         return Step::Write;
 
     if (member.type == Member::Symlink || member.type == Member::Hardlink) {
-        unlinkat(parent, leaf_.c_str(), 0);
         int rc;
         if (member.type == Member::Symlink) {
+            unlinkat(parent, leaf_.c_str(), 0);
             rc = symlinkat(linkTarget.c_str(), parent, leaf_.c_str());
         } else {
             // The target's folders are walked without following links too,
@@ -269,9 +278,31 @@ Step Extraction::BeginMember(const Member& member)
             int targetError = 0;
             int targetParent = OpenParent(targetParts, targetParts.size() - 1, targetError, false);
             rc = -1;
+            bool unsafe = false;
             if (targetParent >= 0) {
-                rc = linkat(targetParent, targetParts.back().c_str(), parent, leaf_.c_str(), 0);
+                // A hard link to a symbolic link is that link in another
+                // place: its target must be safe from there too.
+                struct stat st {};
+                const char* leaf = targetParts.back().c_str();
+                if (fstatat(targetParent, leaf, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode)) {
+                    char target[4096];
+                    ssize_t n = readlinkat(targetParent, leaf, target, sizeof target - 1);
+                    unsafe = n <= 0 || !SafeLinkTarget(rel, std::string(target, static_cast<size_t>(n)));
+                }
+                if (!unsafe) {
+                    unlinkat(parent, leaf_.c_str(), 0);
+                    rc = linkat(targetParent, leaf, parent, leaf_.c_str(), 0);
+                }
                 close(targetParent);
+            }
+            if (unsafe) {
+                leaf_.clear();
+                if (result_ == 0)
+                    result_ = ARCERR_UNSAFE;
+                Note("refused (link pointing outside): " + member.name + " -> " + member.link);
+                CloseMember(false);
+                SendState(ARCEXTRACT_END);
+                return stopped_ ? Step::Stop : Step::Skip;
             }
         }
         if (rc != 0) {

@@ -45,6 +45,9 @@ bool SafeRelativePath(const std::string& name, std::string& out);
 // True when the link target, seen from the member at relPath, stays inside
 // (leading ".." components only).
 bool SafeLinkTarget(const std::string& relPath, const std::string& target);
+// A line for the log: control characters (a name may hold a line feed)
+// become "?", so one line of the log is one line of text.
+std::string LogLine(std::string line);
 
 class Extraction : public MemberSink {
 public:

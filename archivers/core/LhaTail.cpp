@@ -1,7 +1,5 @@
 #include "core/LhaTail.h"
 
-#include "core/Payload.h"
-
 #include <cstdio>
 
 namespace arc {
@@ -13,7 +11,7 @@ bool LhaEndsAt(const std::string& path, uint64_t end)
         return false;
     char magic[2] = {0, 0};
     bool ok = true;
-    if (std::fread(magic, 1, 2, f) == 2 && !(magic[0] == 'M' && magic[1] == 'Z') && PayloadStart(path) == 0) {
+    if (std::fread(magic, 1, 2, f) == 2 && !(magic[0] == 'M' && magic[1] == 'Z')) {
         unsigned char b[258] = {};
         size_t n = 0;
         if (fseeko(f, static_cast<off_t>(end), SEEK_SET) == 0)

@@ -13,8 +13,8 @@ namespace arc {
 // level-0/1 header whose length or checksum does not match, a level-3 one
 // whose length is out of all proportion). A header
 // that is cut short by the end of the file, or whole and not read, means
-// damage. A file with a program stub (self-extracting) may hold anything
-// after the archive.
+// damage. A file with a Windows program stub ("MZ", self-extracting) may
+// hold anything after the archive; ours (Payload.h) end with the archive.
 bool LhaEndsAt(const std::string& path, uint64_t end);
 // Where the member whose header starts at offset ends (its header and its
 // data), from the header's own length fields; -1 when no header is there.

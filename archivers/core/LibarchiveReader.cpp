@@ -121,7 +121,8 @@ bool ReadAll(Kind kind, archive* a, const std::string& archivePath, MemberSink& 
                 return false;
             // LHA archives may be followed by data that is not LHA.
             if (!first && kind == Kind::Lha) {
-                int64_t end = LhaMemberEnd(archivePath, lastHeader);
+                // Behind a stub of ours, positions count from the archive.
+                int64_t end = LhaMemberEnd(archivePath, PayloadStart(archivePath) + lastHeader);
                 if (end >= 0 && LhaEndsAt(archivePath, static_cast<uint64_t>(end)))
                     break;
             }

@@ -284,7 +284,7 @@ Listing ListArchive(Kind kind, const std::string& path)
     ListSink sink(listing);
     if (kind == Kind::Lha) {
         // liblhasa tells methods, sizes and check values; libarchive does not.
-        sink.LimitTo(FileSizeOf(path));
+        sink.LimitTo(ArchiveSizeOf(path));
         ReadTwice(path, sink, ReadWithLhasa,
                   [](const std::string& p, MemberSink& s) { ReadWithLibarchive(Kind::Lha, p, s); }, false);
     } else {

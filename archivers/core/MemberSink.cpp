@@ -1,5 +1,7 @@
 #include "core/MemberSink.h"
 
+#include "core/Payload.h"
+
 #include <algorithm>
 #include <ctime>
 #include <sys/stat.h>
@@ -118,10 +120,13 @@ int64_t FromDosDateTime(uint16_t date, uint16_t time)
     return static_cast<int64_t>(mktime(&tm));
 }
 
-uint64_t FileSizeOf(const std::string& path)
+uint64_t ArchiveSizeOf(const std::string& path)
 {
     struct stat st {};
-    return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) ? static_cast<uint64_t>(st.st_size) : 0;
+    if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+        return 0;
+    const uint64_t size = static_cast<uint64_t>(st.st_size);
+    return size - std::min(size, PayloadStart(path));
 }
 
 } // namespace arc

@@ -104,7 +104,8 @@ private:
     std::set<uint64_t> headers_;
 };
 
-// The size of a file, 0 when it cannot be read.
-uint64_t FileSizeOf(const std::string& path);
+// The size of the archive in a file: the file less a stub program of ours
+// before it (Payload.h); 0 when it cannot be read.
+uint64_t ArchiveSizeOf(const std::string& path);
 
 } // namespace arc

@@ -29,7 +29,7 @@ ReadFunction Unarr(Kind kind)
 
 void ReadArchive(Kind kind, const std::string& path, MemberSink& sink)
 {
-    sink.LimitTo(FileSizeOf(path));
+    sink.LimitTo(ArchiveSizeOf(path));
     switch (kind) {
     case Kind::Lha:
         ReadTwice(path, sink, Libarchive(kind), ReadWithLhasa, false);

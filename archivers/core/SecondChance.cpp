@@ -194,14 +194,14 @@ void ReadTwice(const std::string& path, MemberSink& sink, const ReadFunction& fi
     FirstWalk walk;
     {
         FirstPass pass(sink, walk);
-        pass.LimitTo(FileSizeOf(path));
+        pass.LimitTo(ArchiveSizeOf(path));
         first(path, pass);
     }
     if (sink.Stopped() || (walk.pending.empty() && !walk.gaveUp))
         return;
 
     SecondPass pass(sink, walk, decodeAll);
-    pass.LimitTo(FileSizeOf(path));
+    pass.LimitTo(ArchiveSizeOf(path));
     if (!sink.Stopped())
         second(path, pass);
     if (sink.Stopped())

@@ -221,6 +221,8 @@ int AdjustZipOffsets(const std::string& path, std::string& log)
     }
     if (shift < 0)
         return fail(ARCERR_DAMAGED, "the directory lies before where it says");
+    if (!zip64 && dirOffset + static_cast<uint64_t>(shift) >= 0xFFFFFFFF)
+        return fail(ARCERR_NAME, "the offsets do not fit without ZIP64");
     std::vector<unsigned char> dir(static_cast<size_t>(dirSize));
     if (pread(fd, dir.data(), dir.size(), dirStart) != static_cast<ssize_t>(dir.size()))
         return fail(ARCERR_DAMAGED, "cannot read the central directory");
@@ -240,6 +242,8 @@ int AdjustZipOffsets(const std::string& path, std::string& log)
             // The offset is the last of the ZIP64 extra field's values.
             for (size_t e = p + 46 + nameLen; e + 4 <= p + 46 + nameLen + extraLen;) {
                 unsigned id = U16(&dir[e]), len = U16(&dir[e + 2]);
+                if (e + 4 + len > p + 46 + nameLen + extraLen)
+                    return fail(ARCERR_DAMAGED, "damaged central directory");
                 if (id == 1) {
                     size_t value = e + 4;
                     if (U32(&dir[p + 24]) == 0xFFFFFFFF)

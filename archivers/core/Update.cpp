@@ -168,7 +168,7 @@ public:
     int Run();
 
 private:
-    void Note(const std::string& line) { log_ += line + "\n"; }
+    void Note(const std::string& line) { log_ += LogLine(line) + "\n"; }
     void Keep(int error, const std::string& line)
     {
         if (result_ == 0)

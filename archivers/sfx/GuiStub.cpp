@@ -107,6 +107,11 @@ int main(int argc, char** argv)
         if (!chosen.isEmpty())
             folder->setText(chosen);
     });
+    // Closing the window while it extracts stops the extraction, as 中止 does.
+    QObject::connect(&app, &QGuiApplication::lastWindowClosed, [&] {
+        if (running)
+            g_stop = true;
+    });
     QObject::connect(close, &QPushButton::clicked, [&] {
         if (running)
             g_stop = true;
@@ -134,7 +139,7 @@ int main(int argc, char** argv)
         if (r != 0)
             std::cerr << QFileInfo(selfPath).fileName().toStdString() << ": " << arc::SelfArchive::FirstError(log, r)
                       << "\n";
-        if (automatic)
+        if (automatic || !window.isVisible())
             app.quit();
         else
             QMessageBox::information(&window, window.windowTitle(), message);

@@ -104,7 +104,7 @@ int SelfArchive::List(std::ostream& out) const
         }
         char size[32];
         std::snprintf(size, sizeof size, "%12llu", static_cast<unsigned long long>(m.size));
-        out << size << "  " << when << "  " << m.name << (m.type == Member::Folder ? "/" : "") << "\n";
+        out << size << "  " << when << "  " << LogLine(m.name) << (m.type == Member::Folder ? "/" : "") << "\n";
     }
     return listing.error;
 }

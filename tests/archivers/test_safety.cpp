@@ -8,6 +8,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <filesystem>
+
+namespace fs = std::filesystem;
+
 namespace {
 
 // A destination inside a sandbox, with a sibling folder standing for
@@ -170,6 +174,34 @@ TEST(Safety, ArjBgaAndLzhNamesLeavingTheDestinationAreRefused)
         EXPECT_EQ(TreeOf(box.outside), Tree{});
     }
     EXPECT_FALSE(Exists("/tmp/fetchlet-abs-arj.txt"));
+}
+
+TEST(Safety, NamesWithNulAndHardLinksToLinksCannotReachOutside)
+{
+    // The system reads a name up to its NUL: "..\0z" would be "..".
+    Sandbox box;
+    TempDir work;
+    const std::string nul("..\0z\\", 5);
+    WriteFile(work / "n.gza", MakeBga({{"", "good.txt", "ok"}, {nul, "pwned.txt", "bad", false, 2},
+                                       {nul + nul, "deeper.txt", "bad", false, 2}}));
+    std::string log;
+    EXPECT_EQ(Bga().Run(ExtractLine(work / "n.gza", box.dest + "/in"), &log), ARCERR_UNSAFE) << log;
+    EXPECT_EQ(ReadFile(box.dest + "/in/good.txt"), "ok");
+    EXPECT_EQ(TreeOf(box.root.path()).count("dest/pwned.txt"), 0u);
+    EXPECT_FALSE(Exists(box.root / "pwned.txt"));
+    EXPECT_FALSE(Exists(box.root / "deeper.txt"));
+
+    // A link that stays inside where it lies, hard-linked to a place
+    // where the same target leads outside; an existing file of that name
+    // stays as it was.
+    Shell(box.dest, "rm -rf ./* && echo mine > t");
+    WriteTar(work / "h.tar", {{"a/b/s", 'l', "../../x"}, {"t", 'h', "a/b/s"}, {"u", 'h', "a/b/s"}});
+    EXPECT_EQ(Tar().Run(TarExtractLine(work / "h.tar", box.dest), &log), ARCERR_UNSAFE) << log;
+    EXPECT_TRUE(fs::is_symlink(box.dest + "/a/b/s"));
+    EXPECT_EQ(ReadFile(box.dest + "/t"), "mine\n");
+    EXPECT_FALSE(fs::is_symlink(box.dest + "/t"));
+    EXPECT_FALSE(Exists(box.dest + "/u"));
+    EXPECT_FALSE(fs::is_symlink(box.dest + "/u"));
 }
 
 TEST(Safety, DamagedAndTruncatedArchivesFailWithoutLosingEarlierMembers)

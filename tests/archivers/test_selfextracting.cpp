@@ -204,6 +204,51 @@ TEST(SelfExtracting, WhatGoesWrongIsSaidInOneLine)
         EXPECT_EQ(ReadFile(out / "empty"), "");
         EXPECT_TRUE(Exists(out / "empty"));
     }
+    // An LHA one cut inside a header, or with a header damaged, is not at
+    // its end: extracting, testing and listing say so.
+    {
+        TempDir box, out;
+        const Made made = MakeLha(box.path(), src.path());
+        const std::string whole = ReadFile(made.exe);
+        size_t method = ReadFile(Bin(made.stub)).size();
+        for (int i = 0; i < 3 && method != std::string::npos; ++i)
+            method = whole.find("-lh", method + 1);
+        ASSERT_NE(method, std::string::npos);
+        const size_t header = method - 2;
+        std::string damaged = whole;
+        damaged[header + 15] = static_cast<char>(damaged[header + 15] ^ 0x40); // its time
+        for (const std::string& bad : {whole.substr(0, header + 10), damaged}) {
+            WriteFile(box / "bad.exe", bad);
+            chmod((box / "bad.exe").c_str(), 0755);
+            for (const char* option : {"", " -t", " -l"}) {
+                SCOPED_TRACE(std::string(option) + " " + std::to_string(bad.size()));
+                r = RunIn(out.path(), Quote(box / "bad.exe") + option);
+                EXPECT_EQ(r.status, 1);
+            }
+        }
+    }
+    // "-A" on a directory whose ZIP64 field runs past its end.
+    {
+        TempDir box;
+        auto le = [](uint64_t v, int n) {
+            std::string b;
+            for (int i = 0; i < n; ++i)
+                b += static_cast<char>((v >> (8 * i)) & 0xFF);
+            return b;
+        };
+        const std::string local = "PK\x03\x04" + le(20, 2) + le(0, 2) + le(0, 2) + le(0, 4) + le(0, 4) + le(0, 4)
+                                  + le(0, 4) + le(1, 2) + le(0, 2) + "a";
+        const std::string central = "PK\x01\x02" + le(20, 2) + le(20, 2) + le(0, 2) + le(0, 2) + le(0, 4)
+                                    + le(0, 4) + le(0, 4) + le(0, 4) + le(1, 2) + le(4, 2) + le(0, 2) + le(0, 2)
+                                    + le(0, 2) + le(0, 4) + le(0xFFFFFFFF, 4) + "a" + le(1, 2) + le(0xFFFF, 2);
+        const std::string end = "PK\x05\x06" + le(0, 2) + le(0, 2) + le(1, 2) + le(1, 2) + le(central.size(), 4)
+                                + le(0, 4) + le(0, 2);
+        const std::string zip = std::string(100, 'x') + local + central + end;
+        WriteFile(box / "odd.EXE", zip);
+        std::string log;
+        EXPECT_EQ(Zip32j().RunZip("-A " + (box / "odd.EXE"), &log), ARCERR_DAMAGED) << log;
+        EXPECT_EQ(ReadFile(box / "odd.EXE"), zip);
+    }
     // A destination that cannot be written.
     if (geteuid() != 0) {
         TempDir box;
