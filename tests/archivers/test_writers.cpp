@@ -34,6 +34,15 @@ void Touch(const std::string& path, time_t when)
     utime(path.c_str(), &times);
 }
 
+// The member names the library lists, in the archive's order.
+std::vector<std::string> MemberNames(ArchiverLib& lib, const std::string& archive)
+{
+    std::vector<std::string> list;
+    for (const auto& info : lib.List(archive))
+        list.emplace_back(info.FileName);
+    return list;
+}
+
 // The files of the folder, every name but the temporary ones.
 size_t FilesIn(const std::string& folder)
 {
@@ -152,39 +161,33 @@ TEST(Writers, AddingFresheningAndDeletingLeaveExactlyTheExpectedMembers)
     Touch(src / "b.txt", old);
     const std::string zip = work / "z.zip";
     std::string log;
-    auto names = [&](ArchiverLib& lib, const std::string& archive) {
-        std::vector<std::string> list;
-        for (const auto& info : lib.List(archive))
-            list.emplace_back(info.FileName);
-        return list;
-    };
     auto member = [&](const std::string& archive, const std::string& name) {
         std::string data;
         Unzip().ExtractMem(" " + Q(archive) + " " + Q(name) + " ", data, 1000);
         return data;
     };
     ASSERT_EQ(Zip32j().RunZip(ZipLine("-D", zip, src.path(), "a.txt b.txt"), &log), 0) << log;
-    EXPECT_EQ(names(Unzip(), zip), (std::vector<std::string>{"a.txt", "b.txt"}));
+    EXPECT_EQ(MemberNames(Unzip(), zip), (std::vector<std::string>{"a.txt", "b.txt"}));
 
     // b changes and c appears: freshening takes b only.
     WriteFile(src / "b.txt", "second b\n");
     WriteFile(src / "c.txt", "c\n");
     ASSERT_EQ(Zip32j().RunZip("-f" + ZipLine("-D", zip, src.path(), "\"*\""), &log), 0) << log;
-    EXPECT_EQ(names(Unzip(), zip), (std::vector<std::string>{"a.txt", "b.txt"}));
+    EXPECT_EQ(MemberNames(Unzip(), zip), (std::vector<std::string>{"a.txt", "b.txt"}));
     EXPECT_EQ(member(zip, "b.txt"), "second b\n");
     EXPECT_EQ(member(zip, "a.txt"), "first a\n");
     // Updating adds c and leaves the rest.
     ASSERT_EQ(Zip32j().RunZip(ZipLine("-D -u", zip, src.path(), "\"*\""), &log), 0) << log;
-    EXPECT_EQ(names(Unzip(), zip), (std::vector<std::string>{"a.txt", "b.txt", "c.txt"}));
+    EXPECT_EQ(MemberNames(Unzip(), zip), (std::vector<std::string>{"a.txt", "b.txt", "c.txt"}));
     // Deleting with a wildcard.
     ASSERT_EQ(Zip32j().RunZip("-d -D  " + Q(zip) + " \"[ab].txt\" ", &log), 0) << log;
-    EXPECT_EQ(names(Unzip(), zip), (std::vector<std::string>{"c.txt"}));
+    EXPECT_EQ(MemberNames(Unzip(), zip), (std::vector<std::string>{"c.txt"}));
     // Adding a folder again replaces its member rather than doubling it.
     Shell(src.path(), "mkdir -p sub && echo s > sub/s.txt");
     const std::string folders = work / "f.zip";
     for (int i = 0; i < 2; ++i)
         ASSERT_EQ(Zip32j().RunZip(ZipLine("-r", folders, src.path(), "sub"), &log), 0) << log;
-    EXPECT_EQ(names(Unzip(), folders), (std::vector<std::string>{"sub/", "sub/s.txt"}));
+    EXPECT_EQ(MemberNames(Unzip(), folders), (std::vector<std::string>{"sub/", "sub/s.txt"}));
     // Deleting what is not there changes nothing and says so.
     EXPECT_EQ(Zip32j().RunZip("-d -D  " + Q(zip) + " \"none.txt\" ", &log), ARCERR_NO_FILES) << log;
     if (Have("unzip")) {
@@ -197,7 +200,7 @@ TEST(Writers, AddingFresheningAndDeletingLeaveExactlyTheExpectedMembers)
     WriteFile(src / "a.txt", "third a\n");
     ASSERT_EQ(Bga().Run("a -n -j  " + Q(gza) + " " + Q(src.path() + "/") + " \"a.txt\" ", &log), 0) << log;
     ASSERT_EQ(Bga().Run("d -n -j  " + Q(gza) + " \"b.txt\" ", &log), 0) << log;
-    EXPECT_EQ(names(Bga(), gza), (std::vector<std::string>{"a.txt"}));
+    EXPECT_EQ(MemberNames(Bga(), gza), (std::vector<std::string>{"a.txt"}));
     TempDir out;
     EXPECT_EQ(Bga().Run(ExtractLine(gza, out.path()), &log), 0) << log;
     EXPECT_EQ(ReadFile(out / "a.txt"), "third a\n");
@@ -206,7 +209,7 @@ TEST(Writers, AddingFresheningAndDeletingLeaveExactlyTheExpectedMembers)
     const std::string cab = work / "c.cab";
     ASSERT_EQ(Cab().Run("-a  " + Q(cab) + " " + Q(src.path() + "/") + " \"a.txt\" ", &log), 0) << log;
     ASSERT_EQ(Cab().Run("-a  " + Q(cab) + " " + Q(src.path() + "/") + " \"c.txt\" ", &log), 0) << log;
-    EXPECT_EQ(names(Cab(), cab), (std::vector<std::string>{"a.txt", "c.txt"}));
+    EXPECT_EQ(MemberNames(Cab(), cab), (std::vector<std::string>{"a.txt", "c.txt"}));
 }
 
 TEST(Writers, AnUpdateThatFailsLeavesTheOldArchiveAsItWas)
@@ -262,12 +265,6 @@ TEST(Writers, AnUpdateNeverDropsAMember)
 {
     TempDir work, src;
     std::string log;
-    auto names = [&](ArchiverLib& lib, const std::string& archive) {
-        std::vector<std::string> list;
-        for (const auto& info : lib.List(archive))
-            list.emplace_back(info.FileName);
-        return list;
-    };
     WriteFile(src / "new.txt", "new\n");
 
     // An old member the format cannot take again (a BGA folder entry): the
@@ -296,14 +293,14 @@ TEST(Writers, AnUpdateNeverDropsAMember)
     Shell(src.path(), "mkdir -p a b && echo first > a/x && echo second > b/x");
     const std::string junk = work / "j.zip";
     EXPECT_EQ(Zip32j().RunZip(ZipLine("-j", junk, src.path(), "a/x b/x"), &log), ARCERR_NAME) << log;
-    EXPECT_EQ(names(Unzip(), junk), std::vector<std::string>{"x"});
+    EXPECT_EQ(MemberNames(Unzip(), junk), std::vector<std::string>{"x"});
     if (Have("python3")) {
         const std::string twice = work / "t.zip";
         ASSERT_EQ(Shell(work.path(), "python3 -W ignore -c \"import zipfile; z = zipfile.ZipFile('t.zip', 'w'); "
                                      "z.writestr('x', 'old 1'); z.writestr('x', 'old 2'); z.close()\""),
                   0);
         ASSERT_EQ(Zip32j().RunZip(ZipLine("-j", twice, src.path(), "a/x"), &log), 0) << log;
-        EXPECT_EQ(names(Unzip(), twice), std::vector<std::string>{"x"});
+        EXPECT_EQ(MemberNames(Unzip(), twice), std::vector<std::string>{"x"});
         TempDir out;
         EXPECT_EQ(Unzip().Run(ExtractLine(twice, out.path()), &log), 0) << log;
         EXPECT_EQ(ReadFile(out / "x"), "first\n");
@@ -320,9 +317,9 @@ TEST(Writers, AnUpdateNeverDropsAMember)
         const std::string path = work / name;
         ASSERT_EQ(lib.Run(add + Q(path) + " " + Q(src.path() + "/") + " \"new.txt\" ", &log), 0) << log;
         ASSERT_EQ(lib.Run(del + Q(path) + " \"new.txt\" ", &log), 0) << log;
-        EXPECT_TRUE(names(lib, path).empty());
+        EXPECT_TRUE(MemberNames(lib, path).empty());
         EXPECT_EQ(lib.Run(add + Q(path) + " " + Q(src.path() + "/") + " \"new.txt\" ", &log), 0) << log;
-        EXPECT_EQ(names(lib, path), std::vector<std::string>{"new.txt"});
+        EXPECT_EQ(MemberNames(lib, path), std::vector<std::string>{"new.txt"});
         fs::remove(path);
     }
 
@@ -360,7 +357,7 @@ TEST(Writers, AnUpdateNeverDropsAMember)
     ASSERT_EQ(Unlha().Run("u -+  " + Q(work / "link.lzh") + " " + Q(src.path() + "/") + " \"last.txt\" ", &log), 0)
         << log;
     EXPECT_TRUE(fs::is_symlink(work / "link.lzh"));
-    EXPECT_EQ(names(Unlha(), kept), (std::vector<std::string>{"new.txt", "more.txt", "last.txt"}));
+    EXPECT_EQ(MemberNames(Unlha(), kept), (std::vector<std::string>{"new.txt", "more.txt", "last.txt"}));
 }
 
 TEST(Writers, BgaStoresNoNameWhoseCp932FormReadsAsAnother)
