@@ -126,15 +126,20 @@ XvfbDisplay::~XvfbDisplay()
 {
     if (pid_ <= 0)
         return;
-    ::kill(pid_, SIGTERM);
+    StopChild(pid_, SIGTERM);
+}
+
+void StopChild(pid_t pid, int signal)
+{
+    ::kill(pid, signal);
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     while (std::chrono::steady_clock::now() < deadline) {
-        if (::waitpid(pid_, nullptr, WNOHANG) == pid_)
+        if (::waitpid(pid, nullptr, WNOHANG) == pid)
             return;
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-    ::kill(pid_, SIGKILL);
-    ::waitpid(pid_, nullptr, 0);
+    ::kill(pid, SIGKILL);
+    ::waitpid(pid, nullptr, 0);
 }
 
 std::string XvfbDisplay::WaitForWindow(const std::string& name, std::chrono::milliseconds limit) const

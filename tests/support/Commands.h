@@ -25,6 +25,9 @@ struct CommandResult {
 
 CommandResult RunShell(const std::string& command);
 std::string ShellQuote(const std::string& text);
+// Sends the signal to a child process and reaps it; after 10 s it is
+// killed.
+void StopChild(pid_t pid, int signal);
 
 class XvfbDisplay {
 public:

@@ -1,5 +1,7 @@
 #include "Servers.h"
 
+#include "Commands.h"
+
 #include <arpa/inet.h>
 #include <cerrno>
 #include <csignal>
@@ -185,15 +187,7 @@ NginxServer::~NginxServer()
 {
     if (pid_ <= 0)
         return;
-    ::kill(pid_, SIGQUIT);
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (std::chrono::steady_clock::now() < deadline) {
-        if (::waitpid(pid_, nullptr, WNOHANG) == pid_)
-            return;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    ::kill(pid_, SIGKILL);
-    ::waitpid(pid_, nullptr, 0);
+    StopChild(pid_, SIGQUIT);
 }
 
 std::string NginxServer::url(const std::string& path) const
