@@ -56,6 +56,18 @@ std::vector<std::string> Entries(const std::string& path);
 // keeps the rest).
 std::vector<std::string_view> Split(std::string_view data, std::string_view separator, std::size_t maxParts);
 
+// Little-endian numbers appended to a header being built.
+inline void Put16(std::string& s, unsigned v)
+{
+    s += static_cast<char>(v & 0xFF);
+    s += static_cast<char>((v >> 8) & 0xFF);
+}
+inline void Put32(std::string& s, std::uint32_t v)
+{
+    Put16(s, v & 0xFFFF);
+    Put16(s, v >> 16);
+}
+
 inline std::string_view AsText(const std::uint8_t* data, std::size_t size)
 {
     return {reinterpret_cast<const char*>(data), size};

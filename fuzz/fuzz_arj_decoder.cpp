@@ -15,18 +15,6 @@
 
 namespace {
 
-void put16(std::string& s, unsigned v)
-{
-    s += static_cast<char>(v & 0xFF);
-    s += static_cast<char>((v >> 8) & 0xFF);
-}
-
-void put32(std::string& s, std::uint32_t v)
-{
-    put16(s, v & 0xFFFF);
-    put16(s, v >> 16);
-}
-
 std::string header(std::uint8_t type, std::uint8_t method, std::uint32_t packed, std::uint32_t original)
 {
     std::string b;
@@ -38,21 +26,21 @@ std::string header(std::uint8_t type, std::uint8_t method, std::uint32_t packed,
     b += static_cast<char>(method);
     b += static_cast<char>(type);
     b += static_cast<char>(0);
-    put32(b, (static_cast<std::uint32_t>((45 << 9) | (6 << 5) | 15) << 16) | (12 << 11));
-    put32(b, packed);
-    put32(b, original);
-    put32(b, 0); // CRC-32 of the data
-    put16(b, 0); // entry name position
-    put16(b, 0x20);
-    put16(b, 0);
+    fuzz::Put32(b, (static_cast<std::uint32_t>((45 << 9) | (6 << 5) | 15) << 16) | (12 << 11));
+    fuzz::Put32(b, packed);
+    fuzz::Put32(b, original);
+    fuzz::Put32(b, 0); // CRC-32 of the data
+    fuzz::Put16(b, 0); // entry name position
+    fuzz::Put16(b, 0x20);
+    fuzz::Put16(b, 0);
     b += type == 2 ? "fuzz.arj" : "member.bin";
     b += '\0';
     b += '\0'; // comment
     std::string h = "\x60\xEA";
-    put16(h, static_cast<unsigned>(b.size()));
+    fuzz::Put16(h, static_cast<unsigned>(b.size()));
     h += b;
-    put32(h, static_cast<std::uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(b.data()), static_cast<uInt>(b.size()))));
-    put16(h, 0); // no extended header
+    fuzz::Put32(h, static_cast<std::uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(b.data()), static_cast<uInt>(b.size()))));
+    fuzz::Put16(h, 0); // no extended header
     return h;
 }
 

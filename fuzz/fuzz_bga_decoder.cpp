@@ -11,22 +11,6 @@
 #include "core/CheckSink.h"
 #include "fuzz/FuzzSupport.h"
 
-namespace {
-
-void put16(std::string& s, unsigned v)
-{
-    s += static_cast<char>(v & 0xFF);
-    s += static_cast<char>((v >> 8) & 0xFF);
-}
-
-void put32(std::string& s, std::uint32_t v)
-{
-    put16(s, v & 0xFFFF);
-    put16(s, v >> 16);
-}
-
-} // namespace
-
 extern "C" int FUZZ_TEST_ONE_INPUT(const std::uint8_t* data, std::size_t size)
 {
     if (size < 5)
@@ -39,20 +23,20 @@ extern "C" int FUZZ_TEST_ONE_INPUT(const std::uint8_t* data, std::size_t size)
     const std::string_view packed = fuzz::AsText(data + 5, size - 5);
 
     std::string h = bzip2 ? std::string("BZ2\0", 4) : std::string("GZIP");
-    put32(h, static_cast<std::uint32_t>(packed.size()));
-    put32(h, original);
-    put16(h, (45 << 9) | (6 << 5) | 15);
-    put16(h, (12 << 11) | (30 << 5));
+    fuzz::Put32(h, static_cast<std::uint32_t>(packed.size()));
+    fuzz::Put32(h, original);
+    fuzz::Put16(h, (45 << 9) | (6 << 5) | 15);
+    fuzz::Put16(h, (12 << 11) | (30 << 5));
     h += static_cast<char>(0x20);
     h += '\0';
-    put16(h, arcType > 2 ? 1 : arcType);
-    put16(h, 0);
-    put16(h, static_cast<unsigned>(name.size()));
+    fuzz::Put16(h, arcType > 2 ? 1 : arcType);
+    fuzz::Put16(h, 0);
+    fuzz::Put16(h, static_cast<unsigned>(name.size()));
     std::int32_t sum = 0;
     for (char c : h + name)
         sum += static_cast<signed char>(c);
     std::string archive;
-    put32(archive, static_cast<std::uint32_t>(sum));
+    fuzz::Put32(archive, static_cast<std::uint32_t>(sum));
     archive += h + name;
     archive += packed;
 
