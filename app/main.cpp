@@ -11,12 +11,14 @@
 #include "app/Unit3.h"
 #include "runtime/Application.h"
 #include "runtime/Fonts.h"
+#include "runtime/PoolThreads.h"
 
 #include <QApplication>
 #include <QStyleFactory>
 
 int main(int argc, char** argv)
 {
+    TPoolThreadsWait poolThreads; // ends after the application object
     QApplication qtApplication(argc, argv);
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
     InstallFontSubstitutes();

@@ -5,6 +5,7 @@
 #include "platform/FileNames.h"
 #include "runtime/Application.h"
 #include "runtime/Fonts.h"
+#include "runtime/PoolThreads.h"
 
 #include <QApplication>
 #include <QStyleFactory>
@@ -87,6 +88,7 @@ int main(int argc, char** argv)
 {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
+    TPoolThreadsWait poolThreads; // ends after the application object
     QApplication app(argc, argv);
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
     InstallFontSubstitutes();

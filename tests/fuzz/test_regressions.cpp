@@ -3,6 +3,8 @@
 // entries as libFuzzer calls them: a fault that comes back crashes, trips a
 // sanitizer or a target's check, and fails the test. Each target also runs
 // the empty input.
+#include "runtime/PoolThreads.h"
+
 #include <QApplication>
 
 #include <gtest/gtest.h>
@@ -84,6 +86,7 @@ int main(int argc, char** argv)
 {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
+    TPoolThreadsWait poolThreads; // ends after the application object
     QApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();

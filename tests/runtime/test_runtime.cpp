@@ -2,6 +2,7 @@
 #include "runtime/Application.h"
 #include "runtime/Exceptions.h"
 #include "runtime/Picture.h"
+#include "runtime/PoolThreads.h"
 #include "runtime/StringList.h"
 #include "runtime/SysUtils.h"
 
@@ -147,6 +148,7 @@ int main(int argc, char** argv)
 {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
+    TPoolThreadsWait poolThreads; // ends after the application object
     QApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();

@@ -15,6 +15,7 @@
 // --help and --version as every tool answers them.
 #include "controls/CuteBtn.h"
 #include "controls/Gauges.h"
+#include "runtime/PoolThreads.h"
 #include "tools/common/ToolCli.h"
 
 #include <QApplication>
@@ -118,6 +119,7 @@ int main(int argc, char** argv)
         return *done;
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
+    TPoolThreadsWait poolThreads; // ends after the application object
     QApplication app(argc, argv); // takes Qt's own options out of argv
     if (argc != 2)
         return cli.Usage(argc < 2 ? "OUTDIR is needed" : "only one OUTDIR");

@@ -10,6 +10,7 @@
 #include "app/V_Unit.h"
 #include "runtime/Application.h"
 #include "runtime/Fonts.h"
+#include "runtime/PoolThreads.h"
 #include "tools/common/ToolCli.h"
 
 #include <QApplication>
@@ -43,6 +44,7 @@ int main(int argc, char** argv)
         return *done;
     if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
+    TPoolThreadsWait poolThreads; // ends after the application object
     QApplication qtApplication(argc, argv); // takes Qt's own options out of argv
     if (argc != 2)
         return cli.Usage(argc < 2 ? "OUTDIR is needed" : "only one OUTDIR");
