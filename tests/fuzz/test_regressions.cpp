@@ -3,9 +3,6 @@
 // entries as libFuzzer calls them: a fault that comes back crashes, trips a
 // sanitizer or a target's check, and fails the test. Each target also runs
 // the empty input.
-#include "runtime/PoolThreads.h"
-
-#include <QApplication>
 
 #include <gtest/gtest.h>
 
@@ -81,13 +78,3 @@ FUZZ_REGRESSIONS(arj_decoder)
 FUZZ_REGRESSIONS(bga_decoder)
 FUZZ_REGRESSIONS(picture)
 FUZZ_REGRESSIONS(cp932)
-
-int main(int argc, char** argv)
-{
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    TPoolThreadsWait poolThreads; // ends after the application object
-    QApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

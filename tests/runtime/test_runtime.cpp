@@ -2,11 +2,9 @@
 #include "runtime/Application.h"
 #include "runtime/Exceptions.h"
 #include "runtime/Picture.h"
-#include "runtime/PoolThreads.h"
 #include "runtime/StringList.h"
 #include "runtime/SysUtils.h"
 
-#include <QApplication>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -142,14 +140,4 @@ TEST(Picture, JpegThroughLibjpegAndClearErrors)
     const std::string bmp = dir.filePath(QStringLiteral("s.bmp")).toStdString();
     ASSERT_TRUE(small.save(QString::fromStdString(bmp), "BMP"));
     EXPECT_EQ(LoadPictureFile(bmp).pixel(2, 1), qRgb(10, 20, 30));
-}
-
-int main(int argc, char** argv)
-{
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    TPoolThreadsWait poolThreads; // ends after the application object
-    QApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
 }

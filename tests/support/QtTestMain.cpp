@@ -1,4 +1,6 @@
-// One offscreen QApplication for all control tests.
+// The main function of the test programs that need a Qt application object
+// and nothing more of it: offscreen unless QT_QPA_PLATFORM says otherwise,
+// and Qt's pooled threads awaited when the program ends.
 #include "runtime/PoolThreads.h"
 
 #include <QApplication>
