@@ -13,8 +13,8 @@
 // it: its destructor waits until no pooled thread is left, looking at the
 // process's thread list (on Linux a detached thread's end can only be seen
 // there) every millisecond and for one second at most, so an exit is never
-// held up for long. Every program and test program that makes a Qt
-// application object makes one of these first.
+// held up for long. Every program and test program that makes a
+// QApplication (the ones that paint) makes one of these first.
 #pragma once
 
 class TPoolThreadsWait {
