@@ -3,7 +3,6 @@
 // entries as libFuzzer calls them: a fault that comes back crashes, trips a
 // sanitizer or a target's check, and fails the test. Each target also runs
 // the empty input.
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
