@@ -86,9 +86,11 @@ TEST(Httpget, PrintsEventsWritesFilesAndExits)
     EXPECT_EQ(refused.code, 3);
     EXPECT_EQ(refused.out, "ESockError: Connection Failed\nLastErrorNo=10035\n");
 
-    ToolRun secure = httpget(dir, {"https://127.0.0.1/"});
-    EXPECT_EQ(secure.code, 4);
-    EXPECT_EQ(secure.out, "Exception: HTTP Secure Socket is not supported\n");
+    // A plain server behind an https address: the handshake fails.
+    ScriptedServer plain([](testsupport::ScriptedConnection& c) { c.Send("HTTP/1.0 200 OK\r\n\r\nplain"); });
+    ToolRun secure = httpget(dir, {"https://127.0.0.1:" + std::to_string(plain.port()) + "/"});
+    EXPECT_EQ(secure.code, 3);
+    EXPECT_EQ(secure.out.rfind("ESockError: TLS handshake failed: ", 0), 0u) << secure.out;
 
     EXPECT_EQ(httpget(dir, {}).code, 2);
     EXPECT_EQ(httpget(dir, {"--timeout", "x", "http://h/"}).code, 2);

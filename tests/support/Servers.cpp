@@ -126,7 +126,9 @@ void WritePatternFile(const std::string& path, std::int64_t size)
 
 // ----------------------------------------------------------------- NginxServer
 
-NginxServer::NginxServer(const std::string& extra)
+NginxServer::NginxServer(const std::string& extra) : NginxServer(extra, {}, {}) {}
+
+NginxServer::NginxServer(const std::string& extra, const std::string& listenOptions, const std::string& servers)
 {
     root_ = dir_.path() + "/root";
     std::filesystem::create_directory(root_);
@@ -143,8 +145,14 @@ NginxServer::NginxServer(const std::string& extra)
              << "  fastcgi_temp_path " << d << "/fastcgi;\n  uwsgi_temp_path " << d << "/uwsgi;\n"
              << "  scgi_temp_path " << d << "/scgi;\n  default_type application/octet-stream;\n"
              << "  sendfile on;\n  keepalive_timeout 0;\n"
-             << "  server {\n    listen 127.0.0.1:" << port << ";\n    root " << root_ << ";\n    " << extra
-             << "\n  }\n}\n";
+             << "  server {\n    listen 127.0.0.1:" << port << listenOptions << ";\n    root " << root_ << ";\n    "
+             << extra << "\n  }\n";
+        std::string more = servers;
+        for (std::size_t at; (at = more.find("@PORT@")) != std::string::npos;)
+            more.replace(at, 6, std::to_string(port));
+        for (std::size_t at; (at = more.find("@ROOT@")) != std::string::npos;)
+            more.replace(at, 6, root_);
+        conf << more << "}\n";
         WriteFile(d + "/nginx.conf", conf.str());
         const std::string confPath = d + "/nginx.conf";
         const char* argv[] = {"nginx", "-p", d.c_str(), "-c", confPath.c_str(), nullptr};

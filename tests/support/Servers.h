@@ -60,6 +60,10 @@ void WritePatternFile(const std::string& path, std::int64_t size);
 class NginxServer {
 public:
     explicit NginxServer(const std::string& extra = {});
+    // listenOptions follow the port on the listen line (" ssl"); servers
+    // are more server blocks, "@PORT@" and "@ROOT@" in them standing for
+    // the port and root().
+    NginxServer(const std::string& extra, const std::string& listenOptions, const std::string& servers);
     ~NginxServer();
     NginxServer(const NginxServer&) = delete;
     NginxServer& operator=(const NginxServer&) = delete;
