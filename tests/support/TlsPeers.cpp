@@ -6,6 +6,7 @@
 #include <openssl/ssl.h>
 
 #include <arpa/inet.h>
+#include <chrono>
 #include <cstdlib>
 #include <netinet/in.h>
 #include <poll.h>
@@ -202,6 +203,12 @@ std::vector<std::string> TlsScriptedServer::Requests() const
     return requests_;
 }
 
+bool TlsScriptedServer::WaitForConnections(std::size_t count) const
+{
+    std::unique_lock<std::mutex> guard(lock_);
+    return done_.wait_for(guard, std::chrono::seconds(20), [&] { return requests_.size() >= count; });
+}
+
 void TlsScriptedServer::Run()
 {
     SSL_CTX* context = SSL_CTX_new(TLS_server_method());
@@ -230,6 +237,7 @@ void TlsScriptedServer::Run()
                 SSL_shutdown(ssl);
             std::lock_guard<std::mutex> guard(lock_);
             requests_.push_back(connection.request);
+            done_.notify_all();
         }
         ERR_clear_error();
         SSL_free(ssl);

@@ -20,6 +20,7 @@
 #include "Servers.h"
 
 #include <atomic>
+#include <condition_variable>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -112,9 +113,12 @@ public:
     int port() const { return port_; }
     std::string url(const std::string& path) const;
     std::vector<std::string> Requests() const;
+    // Waits (bounded) until `count` connections have been handled completely.
+    bool WaitForConnections(std::size_t count) const;
 
 private:
     void Run();
+    mutable std::condition_variable done_;
     Certificate certificate_;
     Handler handler_;
     int listener_ = -1;
