@@ -312,8 +312,6 @@ void TPowersock::TimerOnFor(bool connecting)
     if (TimeOut < 0 || ConnectTimeOut < 0 || IdleTimeOut < 0)
         throw Exception("Range check error");
     const int interval = TimeOut != 0 ? TimeOut : connecting ? ConnectTimeOut : IdleTimeOut;
-    if (TimeOut == 0 && interval != 0 && timer_->Interval() == static_cast<unsigned>(interval) && timer_->Enabled())
-        timer_->SetEnabled(false); // a limit of this port's restarts for each wait
     timer_->SetInterval(static_cast<unsigned>(interval));
     timer_->SetEnabled(true);
     idleStart_ = std::chrono::steady_clock::now();
@@ -323,8 +321,11 @@ void TPowersock::Progressed()
 {
     if (TimeOut != 0 || IdleTimeOut == 0 || !timer_->Enabled())
         return;
+    // Restarting costs a timer call: at most once a second, or four times
+    // within a shorter limit.
     const auto now = std::chrono::steady_clock::now();
-    if (now - idleStart_ < std::chrono::seconds(1))
+    if (now - idleStart_ < std::min<std::chrono::milliseconds>(std::chrono::seconds(1),
+                                                                std::chrono::milliseconds(IdleTimeOut / 4)))
         return;
     idleStart_ = now;
     timer_->SetEnabled(false);

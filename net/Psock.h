@@ -52,8 +52,9 @@
 //    cause ("ファイル F に書き込めません (No space left on device)").
 //  - Limits beside TimeOut, for callers that want them: while TimeOut is 0,
 //    ConnectTimeOut bounds the lookup, the connection and the TLS handshake,
-//    and IdleTimeOut bounds every wait for the peer's next bytes (restarted,
-//    at most once a second, whenever bytes move), so a slow but moving
+//    and IdleTimeOut bounds every wait for the peer's next bytes (restarted
+//    whenever bytes move, at most once a second or four times within the
+//    limit), so a slow but moving
 //    transfer of any length completes. TimedOut() tells whether the last
 //    operation ended by a time-out rather than a cancel. Both 0 (the
 //    default): no limit, as before.
