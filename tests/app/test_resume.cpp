@@ -6,6 +6,7 @@
 #include "DownloadSupport.h"
 
 #include "Commands.h"
+#include "RangeFile.h"
 #include "Servers.h"
 #include "TlsPeers.h"
 #include "app/Download.h"
@@ -25,77 +26,6 @@ using namespace downloadsupport;
 
 namespace {
 
-// A file served with an entity tag; GET honours "Range: bytes=N-" when
-// If-Range names the current tag. The next GET's body may be cut after a
-// number of bytes (closed, or reset), or held after some bytes until the
-// test releases it.
-struct RangeFile {
-    std::mutex lock;
-    std::string content;
-    std::string etag = "\"v1\"";
-    std::int64_t cutAt = -1; // of the next GET's body
-    bool reset = false;
-    std::int64_t holdAt = -1;
-    std::atomic<bool> released{false};
-    std::vector<std::string> gets;
-    std::vector<std::int64_t> sent; // body bytes of each GET
-
-    static std::string field(const std::string& request, const std::string& name)
-    {
-        const std::size_t at = request.find("\r\n" + name + ": ");
-        if (at == std::string::npos)
-            return {};
-        const std::size_t start = at + name.size() + 4;
-        return request.substr(start, request.find("\r\n", start) - start);
-    }
-
-    ScriptedServer::Handler handler()
-    {
-        return [this](ScriptedConnection& c) {
-            const std::string request = c.ReadRequest();
-            std::unique_lock<std::mutex> guard(lock);
-            const std::string size = std::to_string(content.size());
-            if (request.rfind("HEAD ", 0) == 0) {
-                c.Send("HTTP/1.0 200 OK\r\nContent-Length: " + size + "\r\nETag: " + etag + "\r\n\r\n");
-                return;
-            }
-            gets.push_back(request);
-            const std::string range = field(request, "Range");
-            std::size_t from = 0;
-            std::string head;
-            if (range.rfind("bytes=", 0) == 0 && field(request, "If-Range") == etag) {
-                from = std::stoul(range.substr(6));
-                head = "HTTP/1.0 206 Partial Content\r\nContent-Range: bytes " + std::to_string(from) + "-" +
-                       std::to_string(content.size() - 1) + "/" + size + "\r\nContent-Length: " +
-                       std::to_string(content.size() - from) + "\r\n";
-            } else {
-                head = "HTTP/1.0 200 OK\r\nContent-Length: " + size + "\r\n";
-            }
-            std::string body = content.substr(from);
-            if (cutAt >= 0 && static_cast<std::size_t>(cutAt) < body.size())
-                body.resize(static_cast<std::size_t>(cutAt));
-            const bool resetHere = reset && cutAt >= 0;
-            cutAt = -1;
-            reset = false;
-            const std::int64_t hold = holdAt;
-            holdAt = -1;
-            sent.push_back(static_cast<std::int64_t>(body.size()));
-            guard.unlock();
-            c.Send(head + "ETag: " + etag + "\r\n\r\n");
-            std::size_t done = 0;
-            if (hold >= 0) {
-                c.Send(body.substr(0, static_cast<std::size_t>(hold)));
-                done = static_cast<std::size_t>(hold);
-                for (int i = 0; i < 20000 && !released.load(); ++i)
-                    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-            }
-            c.Send(body.substr(done));
-            if (resetHere)
-                c.ResetOnClose();
-        };
-    }
-};
-
 std::string contentOf(std::size_t size, char seed)
 {
     std::string s(size, '\0');
@@ -108,7 +38,7 @@ std::string contentOf(std::size_t size, char seed)
 
 TEST_F(AppFixture, ACutDownloadKeepsTheGoodFileAndResumesToTheExactFile)
 {
-    RangeFile file;
+    testsupport::RangeFile file;
     file.content = contentOf(1'000'000, 'a');
     file.cutAt = 500'000;
     ScriptedServer server(file.handler());
@@ -145,15 +75,15 @@ TEST_F(AppFixture, ACutDownloadKeepsTheGoodFileAndResumesToTheExactFile)
     EXPECT_FALSE(Exists(Dir() + "big.bin.part"));
     EXPECT_FALSE(Exists(Dir() + "big.bin.part.info"));
     ASSERT_EQ(file.gets.size(), 2u);
-    EXPECT_EQ(RangeFile::field(file.gets[0], "Range"), "");
-    EXPECT_EQ(RangeFile::field(file.gets[1], "Range"), "bytes=500000-");
-    EXPECT_EQ(RangeFile::field(file.gets[1], "If-Range"), "\"v1\"");
+    EXPECT_EQ(testsupport::RangeFile::field(file.gets[0], "Range"), "");
+    EXPECT_EQ(testsupport::RangeFile::field(file.gets[1], "Range"), "bytes=500000-");
+    EXPECT_EQ(testsupport::RangeFile::field(file.gets[1], "If-Range"), "\"v1\"");
     EXPECT_EQ(file.sent[1], 500'000);
 }
 
 TEST_F(AppFixture, AChangedFileIsFetchedWholeAndAResetIsAFailure)
 {
-    RangeFile file;
+    testsupport::RangeFile file;
     file.content = contentOf(300'000, 'a');
     file.cutAt = 100'000;
     file.reset = true;
@@ -177,7 +107,7 @@ TEST_F(AppFixture, AChangedFileIsFetchedWholeAndAResetIsAFailure)
     EXPECT_TRUE(shown.empty()) << shown.front().text.toStdString();
     EXPECT_EQ(ReadFile("c.bin"), file.content); // never two versions spliced
     ASSERT_EQ(file.gets.size(), 2u);
-    EXPECT_EQ(RangeFile::field(file.gets[1], "If-Range"), "\"v1\"");
+    EXPECT_EQ(testsupport::RangeFile::field(file.gets[1], "If-Range"), "\"v1\"");
     EXPECT_EQ(file.sent[1], 300'000);
 }
 
@@ -276,7 +206,7 @@ TEST_F(AppFixture, AFullDiskIsSaidBeforeTheGetOrWhenAWriteFails)
         std::string path;
         ~Unmount() { RunShell("umount -l " + ShellQuote(path)); }
     } unmount{dir_->path().toStdString()};
-    RangeFile file;
+    testsupport::RangeFile file;
     file.content = contentOf(4'000'000, 'a');
     ScriptedServer known(file.handler());
     // No length anywhere: found out by the write.
@@ -364,7 +294,7 @@ struct Job {
 TEST(Download, PartFilesAreResumedOnlyWhenTheyFit)
 {
     TempDir dir;
-    RangeFile file;
+    testsupport::RangeFile file;
     file.content = contentOf(50'000, 'a');
     ScriptedServer server(file.handler());
     const std::string url = server.url("/f.bin");
@@ -373,19 +303,19 @@ TEST(Download, PartFilesAreResumedOnlyWhenTheyFit)
     // A part without its info is not resumed: no validator, no range.
     WriteFile(dir.file("f.bin.part"), file.content.substr(0, 10'000));
     EXPECT_EQ(job.Fetch(url), "complete");
-    EXPECT_EQ(RangeFile::field(file.gets.back(), "Range"), "");
+    EXPECT_EQ(testsupport::RangeFile::field(file.gets.back(), "Range"), "");
     EXPECT_EQ(ReadFile(dir.file("f.bin")), file.content);
 
     // A part of another address is not resumed either.
     WriteFile(dir.file("f.bin.part"), file.content.substr(0, 10'000));
     WriteFile(dir.file("f.bin.part.info"), "http://elsewhere/f.bin\n\"v1\"\n50000\n");
     EXPECT_EQ(job.Fetch(url), "complete");
-    EXPECT_EQ(RangeFile::field(file.gets.back(), "Range"), "");
+    EXPECT_EQ(testsupport::RangeFile::field(file.gets.back(), "Range"), "");
 
     // A part longer than the file: 416, then a fresh start.
     ScriptedServer shorter([&](ScriptedConnection& c) {
         const std::string request = c.ReadRequest();
-        if (!RangeFile::field(request, "Range").empty())
+        if (!testsupport::RangeFile::field(request, "Range").empty())
             c.Send("HTTP/1.0 416 Range Not Satisfiable\r\nContent-Range: bytes */5\r\n\r\n");
         else
             c.Send("HTTP/1.0 200 OK\r\nContent-Length: 5\r\nETag: \"s\"\r\n\r\nshort");
@@ -424,7 +354,7 @@ TEST(Download, ALinkedPartIsNeverWrittenThroughAndErrorPagesAreNotKept)
     TempDir dir, outside;
     WriteFile(outside.file("victim"), "keep me");
     ASSERT_EQ(::symlink(outside.file("victim").c_str(), dir.file("f.bin.part").c_str()), 0);
-    RangeFile file;
+    testsupport::RangeFile file;
     file.content = "fresh content";
     ScriptedServer server(file.handler());
     Job job(dir);

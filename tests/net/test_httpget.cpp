@@ -86,6 +86,16 @@ TEST(Httpget, PrintsEventsWritesFilesAndExits)
     EXPECT_EQ(refused.code, 3);
     EXPECT_EQ(refused.out, "ESockError: Connection Failed\nLastErrorNo=10035\n");
 
+    // A body cut short is a socket error, not a success.
+    ScriptedServer cut(ScriptedServer::Reply("HTTP/1.0 200 OK\r\nContent-Length: 1000000\r\n\r\n" + std::string(500000, 'x')));
+    ToolRun shortBody = httpget(dir, {cut.url("/f")});
+    EXPECT_EQ(shortBody.code, 3);
+    EXPECT_NE(shortBody.out.find("ESockError: Transfer closed with outstanding read data remaining (500000 of 1000000 "
+                                 "bytes received)\nLastErrorNo=0\n"),
+              std::string::npos)
+        << shortBody.out;
+    EXPECT_EQ(shortBody.out.find("success: "), std::string::npos) << shortBody.out;
+
     // A plain server behind an https address: the handshake fails.
     ScriptedServer plain([](testsupport::ScriptedConnection& c) { c.Send("HTTP/1.0 200 OK\r\n\r\nplain"); });
     ToolRun secure = httpget(dir, {"https://127.0.0.1:" + std::to_string(plain.port()) + "/"});
