@@ -119,6 +119,9 @@ TSecureSocket::TSecureSocket(SOCKET s, const std::string& host) : socket_(s)
     SSL_CTX_set_min_proto_version(context_, TLS1_2_VERSION);
     SSL_CTX_set_default_verify_paths(context_);
     SSL_CTX_set_verify(context_, SSL_VERIFY_PEER, nullptr);
+    // Whole socket reads rather than a header and a record at a time.
+    SSL_CTX_set_read_ahead(context_, 1);
+    SSL_CTX_set_default_read_buffer_len(context_, 64 * 1024);
     ssl_ = SSL_new(context_);
     if (!ssl_) {
         error_ = "TLS handshake failed: " + reasonText(ERR_get_error());
@@ -196,11 +199,20 @@ TSecureSocket::Step TSecureSocket::Read(char* data, int length, bool peek, int* 
     std::size_t n = 0;
     const int result = peek ? SSL_peek_ex(ssl_, data, static_cast<std::size_t>(length), &n)
                             : SSL_read_ex(ssl_, data, static_cast<std::size_t>(length), &n);
-    if (result == 1) {
-        *got = static_cast<int>(n);
-        return Done;
+    if (result != 1)
+        return Fail(result, "read");
+    // A record holds at most 16 KiB: the records already decrypted or
+    // waiting fill the rest of the caller's buffer.
+    while (!peek && n < static_cast<std::size_t>(length)) {
+        std::size_t more = 0;
+        if (SSL_read_ex(ssl_, data + n, static_cast<std::size_t>(length) - n, &more) != 1) {
+            ERR_clear_error(); // what the next read finds, it reports then
+            break;
+        }
+        n += more;
     }
-    return Fail(result, "read");
+    *got = static_cast<int>(n);
+    return Done;
 }
 
 TSecureSocket::Step TSecureSocket::Write(const char* data, int length, int* sent)

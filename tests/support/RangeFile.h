@@ -13,8 +13,8 @@
 
 namespace testsupport {
 
-// A file served with an entity tag; GET honours "Range: bytes=N-" when
-// If-Range names the current tag. The next GET's body may be cut after a
+// A file served with an entity tag; GET honours "Range: bytes=N-" unless
+// an If-Range names another tag. The next GET's body may be cut after a
 // number of bytes (closed, or reset), or held after some bytes until the
 // test releases it.
 struct RangeFile {
@@ -51,7 +51,8 @@ struct RangeFile {
             const std::string range = field(request, "Range");
             std::size_t from = 0;
             std::string head;
-            if (range.rfind("bytes=", 0) == 0 && field(request, "If-Range") == etag) {
+            const std::string ifRange = field(request, "If-Range");
+            if (range.rfind("bytes=", 0) == 0 && (ifRange.empty() || ifRange == etag)) {
                 from = std::stoul(range.substr(6));
                 head = "HTTP/1.0 206 Partial Content\r\nContent-Range: bytes " + std::to_string(from) + "-" +
                        std::to_string(content.size() - 1) + "/" + size + "\r\nContent-Length: " +
