@@ -327,7 +327,10 @@ void TNMHTTP::ParseURL()
     } else if (!URL.empty() && URL[0] != '/') {
         host = URL.substr(0, URL.find('/'));
     }
-    if (const std::size_t colon = host.find(':'); colon != std::string::npos) {
+    // An IPv6 literal keeps its brackets ("[::1]:8080" is host "[::1]").
+    const std::size_t closing = !host.empty() && host[0] == '[' ? host.find(']') : std::string::npos;
+    if (const std::size_t colon = host.find(':', closing == std::string::npos ? 0 : closing);
+        colon != std::string::npos) {
         Port = StrToInt(host.substr(colon + 1));
         host.erase(colon);
     }

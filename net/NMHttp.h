@@ -76,6 +76,8 @@
 //    file (the caller's partial download stays as it was).
 //  - StatusLine keeps the last status line as received; it is empty when
 //    the server closed without any reply.
+//  - An IPv6 literal in brackets is a host: "http://[::1]:8080/f" is host
+//    "[::1]" (the Host line keeps the brackets) and port 8080.
 #pragma once
 #include "net/Psock.h"
 

@@ -139,7 +139,6 @@ void TThreadTimer::UpdateTimer()
 TPowersock::TPowersock(TComponent* owner)
     : TComponent(owner),
       buffer_(new char[BufferSize]),
-      hostEntry_(new char[1024]),
       window_(std::make_unique<TMessageWindow>(
           [this](UINT msg, WPARAM wParam, LPARAM lParam) { return WindowProc(msg, wParam, lParam); },
           "PsockWindowClass")),
@@ -199,9 +198,9 @@ int TPowersock::LastErrorNo()
     return lastErrorNo_;
 }
 
-SOCKET TPowersock::NewSocket(bool linger)
+SOCKET TPowersock::NewSocket(bool linger, int family)
 {
-    const SOCKET s = winsock::socket(AF_INET, SOCK_STREAM, linger ? IPPROTO_TCP : 0);
+    const SOCKET s = winsock::socket(family, SOCK_STREAM, linger ? IPPROTO_TCP : 0);
     if (s == INVALID_SOCKET) {
         CheckSocketError(WSAEWOULDBLOCK);
         throw ESockError(ErrorMessage(static_cast<std::uint16_t>(WSAGetLastError())));
@@ -217,7 +216,16 @@ SOCKET TPowersock::NewSocket(bool linger)
         CheckSocketError(0);
         throw ESockError(ErrorMessage(static_cast<std::uint16_t>(error)));
     }
+    family_ = family;
     return s;
+}
+
+void TPowersock::ReplaceSocket(int family)
+{
+    if (socket_ != INVALID_SOCKET)
+        closesocket(socket_);
+    socket_ = INVALID_SOCKET;
+    socket_ = NewSocket(false, family);
 }
 
 void TPowersock::InitWinsock()
@@ -237,7 +245,7 @@ void TPowersock::InitWinsock()
             WSAInfo.Add("Max Udp pack size= " + std::to_string(data.iMaxUdpDg));
         }
         try {
-            socket_ = NewSocket(true);
+            socket_ = NewSocket(true, AF_INET);
         } catch (...) {
             counted_ = false;
             if (--componentCount == 0)
@@ -362,19 +370,31 @@ void TPowersock::Abort()
 void TPowersock::ResolveHost()
 {
     ReportStatus(8, "Resolve Host");
-    const std::string& name = Proxy.empty() ? Host : Proxy;
+    std::string name = Proxy.empty() ? Host : Proxy;
+    if (name.size() > 2 && name.front() == '[' && name.back() == ']')
+        name = name.substr(1, name.size() - 2); // an IPv6 literal as URLs write it
     const std::size_t length = std::min<std::size_t>(name.size(), BufferSize - 1);
     std::memcpy(buffer_.get(), name.data(), length);
     buffer_[length] = '\0';
+    addresses_.clear();
+    sockaddr_storage literal{};
     const in_addr_t address = inet_addr(buffer_.get());
     if (address != INADDR_NONE) {
-        remote_.sin_addr.s_addr = address;
+        auto& v4 = reinterpret_cast<sockaddr_in&>(literal);
+        v4.sin_family = AF_INET;
+        v4.sin_addr.s_addr = address;
+        addresses_.push_back(literal);
         return;
     }
-    remote_.sin_addr.s_addr = 0;
+    if (auto& v6 = reinterpret_cast<sockaddr_in6&>(literal); inet_pton(AF_INET6, buffer_.get(), &v6.sin6_addr) == 1) {
+        v6.sin6_family = AF_INET6;
+        addresses_.push_back(literal);
+        return;
+    }
     TimerOnFor(true);
     waitOver_ = false;
-    lookup_ = WSAAsyncGetHostByName(window_->Handle(), WM_HOSTRESOLVED, buffer_.get(), hostEntry_.get(), 1024);
+    std::vector<sockaddr_storage> found;
+    lookup_ = WSAAsyncGetAddrInfo(window_->Handle(), WM_HOSTRESOLVED, buffer_.get(), &found);
     {
         Finally off{[this] {
             if (lookup_ != 0)
@@ -389,10 +409,9 @@ void TPowersock::ResolveHost()
         throw ESockError("Host Lookup Timed Out");
     if (canceled_)
         throw ESockError("Host Lookup Canceled");
-    if (!ok_)
+    if (!ok_ || found.empty())
         throw ESockError("Host Lookup Failed");
-    const auto* entry = reinterpret_cast<const hostent*>(hostEntry_.get());
-    std::memcpy(&remote_.sin_addr, entry->h_addr_list[0], sizeof remote_.sin_addr);
+    addresses_ = std::move(found);
     if (OnHostResolved)
         OnHostResolved(this);
 }
@@ -412,7 +431,7 @@ void TPowersock::Connect()
             if (e.Message() == "Host Lookup Timed Out" || e.Message() == "Host Lookup Canceled")
                 throw;
         }
-        if (remote_.sin_addr.s_addr != 0)
+        if (!addresses_.empty())
             break;
         bool handled = false;
         if (retry > 0 || !OnInvalidHost)
@@ -421,17 +440,37 @@ void TPowersock::Connect()
         if (!handled)
             throw ESockError("Null Remote Address");
     }
-    remote_.sin_family = AF_INET;
-    remote_.sin_port = htons(static_cast<std::uint16_t>(Proxy.empty() ? Port : ProxyPort));
-    waitOver_ = false;
-    ok_ = true;
-    if (winsock::connect(socket_, &remote_, sizeof remote_) == SOCKET_ERROR)
-        CheckSocketError(WSAEWOULDBLOCK);
+    // Every address in turn, within one time-out, until one connects.
+    const std::uint16_t port = htons(static_cast<std::uint16_t>(Proxy.empty() ? Port : ProxyPort));
     TimerOnFor(true);
     {
         Finally off{[this] { TimerOff(); }};
-        while (!Connected && !timedOut_ && !canceled_ && ok_)
-            WaitForMessages();
+        for (std::size_t i = 0; i < addresses_.size(); ++i) {
+            remote_ = addresses_[i];
+            if (remote_.ss_family == AF_INET6)
+                reinterpret_cast<sockaddr_in6&>(remote_).sin6_port = port;
+            else
+                reinterpret_cast<sockaddr_in&>(remote_).sin_port = port;
+            const bool last = i + 1 == addresses_.size();
+            ReportStatus(8, "Connecting to " + AddressText(remote_));
+            waitOver_ = false;
+            ok_ = true;
+            try {
+                if (i > 0 || family_ != remote_.ss_family || socket_ == INVALID_SOCKET)
+                    ReplaceSocket(remote_.ss_family); // a failed attempt's socket is spent
+                const int size = remote_.ss_family == AF_INET6 ? sizeof(sockaddr_in6) : sizeof(sockaddr_in);
+                if (winsock::connect(socket_, &remote_, size) == SOCKET_ERROR)
+                    CheckSocketError(WSAEWOULDBLOCK);
+            } catch (const ESockError&) {
+                if (last) // a family the system lacks, say: the next address may do
+                    throw;
+                continue;
+            }
+            while (!Connected && !timedOut_ && !canceled_ && ok_)
+                WaitForMessages();
+            if (Connected || timedOut_ || canceled_)
+                break;
+        }
     }
     if (!timedOut_ && !canceled_ && ok_) {
         if (Secure && Proxy.empty())
@@ -474,7 +513,7 @@ void TPowersock::RequestCloseSocket()
     if (OnDisconnect)
         OnDisconnect(this);
     if (!destroying_)
-        socket_ = NewSocket(false);
+        socket_ = NewSocket(false, AF_INET);
 }
 
 void TPowersock::SendAll(const char* data, std::size_t length, bool countSent)
@@ -829,7 +868,7 @@ SOCKET TPowersock::Accept()
         throw ESockError("Accepting Canceled");
     if (!ok_)
         throw ESockError("Error creating Data Connection");
-    sockaddr_in peer{};
+    sockaddr_storage peer{};
     int length = sizeof peer;
     const SOCKET s = winsock::accept(socket_, &peer, &length);
     if (s == INVALID_SOCKET) {

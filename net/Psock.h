@@ -37,6 +37,13 @@
 //    general exception "Range check error".
 //  - A lookup that ends by time-out or cancel is withdrawn, so its late
 //    answer never lands in a later wait.
+//  - IPv6: Host and Proxy may be IPv6 literals (with or without the
+//    brackets URLs put around them); names are looked up for both families
+//    (WSAAsyncGetAddrInfo) and every address is tried in turn, within one
+//    time-out, until one connects, each on a socket of its family. The
+//    remote address is a sockaddr_storage; the lookup fills no hostent, so
+//    the component keeps no host-entry buffer. "Connecting to ADDRESS"
+//    (level 8) names each attempt, RemoteAddress() the last.
 //  - A connection that the peer resets (FD_CLOSE carrying an error, such as
 //    10054) ends a running read or capture with that error as ESockError
 //    (LastErrorNo holds it), not as the orderly end of the data. The error
@@ -85,6 +92,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 class ESockError : public Exception {
 public:
@@ -168,6 +176,9 @@ public:
     int ConnectErrorNo() const { return connectErrorNo_; }
     // The protocol of the secure session ("TLSv1.3"), empty when none.
     std::string SecureProtocol() const { return tls_ ? tls_->Protocol() : std::string(); }
+    // The address of the last connection attempt ("127.0.0.1:80",
+    // "[::1]:8080"), empty before the first.
+    std::string RemoteAddress() const { return remote_.ss_family ? AddressText(remote_) : std::string(); }
 
     TNotifyEvent OnRead;
     TNotifyEvent OnAccept;
@@ -235,7 +246,9 @@ protected:
 private:
     LRESULT WindowProc(UINT msg, WPARAM wParam, LPARAM lParam);
     void HandleSocketMessage(UINT msg, WPARAM wParam, LPARAM lParam);
-    SOCKET NewSocket(bool linger);
+    SOCKET NewSocket(bool linger, int family);
+    // A fresh unconnected socket of the family in place of the current one.
+    void ReplaceSocket(int family);
     void SendAll(const char* data, std::size_t length, bool countSent);
 
     // A read that found the socket replaced after the peer's close: the
@@ -247,9 +260,10 @@ private:
     int closeError_ = 0;
     int connectErrorNo_ = 0;
     std::chrono::steady_clock::time_point idleStart_{};
-    sockaddr_in remote_{};
+    sockaddr_storage remote_{};
+    std::vector<sockaddr_storage> addresses_;
+    int family_ = AF_INET;
     std::unique_ptr<char[]> buffer_;
-    std::unique_ptr<char[]> hostEntry_;
     std::unique_ptr<TMessageWindow> window_;
     std::unique_ptr<TThreadTimer> timer_;
     WSATaskHandle lookup_ = 0;
