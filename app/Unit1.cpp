@@ -2,6 +2,7 @@
 
 #include "app/Download.h"
 #include "app/Unit2.h"
+#include "app/Unit3.h"
 #include "app/V_Unit.h"
 #include "archive/ARCHIVES.h"
 #include "integrity/CrcListComp.h"
@@ -178,6 +179,9 @@ void TForm1::CuteButton1KeyDown(TObject*, WORD& Key, TShiftState)
     }
     if (PublisherLayout() && !Timer1->isActive() && Key == VK_F1 && Form2)
         Form2->exec();
+    // The proxy window, for every user, while no transfer runs.
+    if (Key == VK_F2 && !Downloading() && !Timer1->isActive() && Form3)
+        Form3->exec();
 }
 
 void TForm1::closeEvent(QCloseEvent* event)

@@ -1,8 +1,9 @@
 // The main window: the skin, the two status labels, the progress gauge, the
 // download button and the Close/Cancel button laid over it; the working
 // folder, the publisher-layout test and the keys F1 (settings window, only
-// in the publisher layout and while no transfer runs) and F12 (version
-// window, at any time).
+// in the publisher layout and while no transfer runs), F2 (proxy window, in
+// every layout while no transfer runs) and F12 (version window, at any
+// time).
 //
 // The working folder is the current directory at the window's creation
 // followed by "/"; every file the program names itself lies there.

@@ -8,6 +8,7 @@
 #include "runtime/PoolThreads.h"
 
 #include <QApplication>
+#include <QFile>
 #include <QStyleFactory>
 
 #include <fstream>
@@ -19,6 +20,10 @@ void AppFixture::SetUp()
     ASSERT_TRUE(dir_->isValid());
     previousDir_ = GetCurrentDir();
     ASSERT_TRUE(SetCurrentDir(dir_->path().toStdString()));
+    // The user's own proxy setting is never read or written by a test.
+    previousConfigHome_ = qgetenv("XDG_CONFIG_HOME");
+    hadConfigHome_ = qEnvironmentVariableIsSet("XDG_CONFIG_HOME");
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(ConfigHome()));
     SetDialogResponder([this](const DialogRequest& request) {
         shown.push_back(request);
         if (request.kind == DialogRequest::Beep || answers.empty()) {
@@ -41,6 +46,10 @@ void AppFixture::TearDown()
     Application().Revive();
     SetDialogResponder({});
     SetCurrentDir(previousDir_);
+    if (hadConfigHome_)
+        qputenv("XDG_CONFIG_HOME", previousConfigHome_);
+    else
+        qunsetenv("XDG_CONFIG_HOME");
 }
 
 void AppFixture::Start()
