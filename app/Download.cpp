@@ -189,22 +189,32 @@ std::string TDownload::FailureText(std::exception_ptr error, TNMHTTP& http)
             return "サーバーの身元を確認できませんでした: 安全な接続を始められません (" + text.substr(22) + ")";
         if (startsWith(text, "Redirect from https to http refused"))
             return "安全な接続から安全でない接続への転送は行いません (" + text + ")";
+        // The peer of the connection: the server, or the proxy on the way.
+        const std::string peer = http.Proxy.empty() ? "サーバー " + http.Host : "プロキシサーバー " + http.Proxy;
+        if (startsWith(text, "Proxy refused the tunnel: ")) {
+            if (text.find(" 407") != std::string::npos)
+                return "プロキシサーバーが認証を求めています (" + text.substr(26) + ")";
+            return "プロキシサーバーが接続を中継しません (" + text.substr(26) + ")";
+        }
+        if (text == "Proxy closed the connection before the tunnel opened")
+            return "プロキシサーバーが接続を閉じました (" + http.Proxy + ")";
         if (text == "Null Remote Address" || text == "Host Lookup Failed")
-            return "サーバー " + http.Host + " が見つかりません";
+            return peer + " が見つかりません";
         if (text == "Host Lookup Timed Out")
-            return "サーバー " + http.Host + " を調べられませんでした (時間切れ)";
+            return peer + " を調べられませんでした (時間切れ)";
         if (text == "Connection Failed") {
             const int number = http.ConnectErrorNo();
+            const std::string why = http.ErrorMessage(static_cast<std::uint16_t>(number));
             if (number == WSAECONNREFUSED)
-                return "サーバーに接続を拒否されました (" + http.ErrorMessage(static_cast<std::uint16_t>(number)) + ")";
+                return peer + " に接続を拒否されました (" + why + ")";
             if (number == WSAEHOSTUNREACH || number == WSAENETUNREACH || number == WSAENETDOWN)
                 return "インターネットに接続されていません";
             if (number == WSAETIMEDOUT)
-                return "サーバーが応答しません";
-            return "サーバーに接続できません (" + http.ErrorMessage(static_cast<std::uint16_t>(number)) + ")";
+                return peer + " が応答しません";
+            return peer + " に接続できません (" + why + ")";
         }
         if (text == "Connection Timed out" || text == "TLS handshake timed out")
-            return "サーバーが応答しません";
+            return peer + " が応答しません";
         if (startsWith(text, "Transfer closed with outstanding read data remaining") ||
             text == "TLS connection ended without close_notify")
             return "ダウンロードが途中で切れました (" + text + ")";

@@ -297,10 +297,22 @@ void TForm1::Download()
         Timer1->stop();
     };
 
+    // The proxy: the proxy window's when ticked, else the environment's
+    // (as curl reads it), else none.
+    const TProxyChoice proxy = TProxyConfig::Choose(Form3 ? Form3->ProxySetting() : TProxySetting{}, DL_URL);
+    if (!proxy.Error.empty()) {
+        stopped(proxy.Error);
+        return;
+    }
+    NMHTTP1->Proxy = proxy.UseProxy ? proxy.HostText() : std::string();
+    NMHTTP1->ProxyPort = proxy.UseProxy ? proxy.Port : 0;
+    NMHTTP1->ProxyAuthorization = TProxyConfig::ProxyAuthorization(proxy);
+
     // 6, 7. The transfer: HEAD for the header (the body file is not
     // touched), then the GET into the part file.
     TDownload download(*NMHTTP1, target);
     bool complete = false;
+    const std::string proxyWantsCredentials = "プロキシサーバーが認証を求めています (" + proxy.Describe() + ")";
     try {
         NMHTTP1->InputFileMode = false;
         NMHTTP1->Head(DL_URL);
@@ -311,6 +323,10 @@ void TForm1::Download()
         }
         if (NMHTTP1->StatusLine.empty()) {
             stopped("サーバーから応答がありません (" + NMHTTP1->Host + ")");
+            return;
+        }
+        if (NMHTTP1->ReplyNumber == 407 && proxy.UseProxy) {
+            stopped(proxyWantsCredentials);
             return;
         }
         const std::string header = ResolveName(Work_Dir, "DL.dat");
@@ -374,6 +390,10 @@ void TForm1::Download()
     }
     if (closing_) {
         Timer1->stop();
+        return;
+    }
+    if (NMHTTP1->ReplyNumber == 407 && proxy.UseProxy) {
+        stopped(proxyWantsCredentials);
         return;
     }
     if (getFailed_) {
@@ -490,7 +510,8 @@ void TForm1::NMHTTP1Status(TObject*, const std::string&)
 
 void TForm1::NMHTTP1Failure(TObject*, CmdType Cmd)
 {
-    if (Cmd == cmdGet && NMHTTP1->ReplyNumber != 404) {
+    // A 404 ends the program and a proxy's 407 has its own message.
+    if (Cmd == cmdGet && NMHTTP1->ReplyNumber != 404 && !(NMHTTP1->ReplyNumber == 407 && !NMHTTP1->Proxy.empty())) {
         ShowMessageBox(QStringLiteral("error"));
         getFailed_ = true;
     }

@@ -202,6 +202,8 @@ void TNMHTTP::DoRequest()
             OnAboutToSend(this);
         try {
             Connect();
+            if (Secure && !Proxy.empty())
+                OpenTunnel();
             SendRequest();
             ReplyNumber = 0;
             ReadReplyHeader();
@@ -346,8 +348,8 @@ void TNMHTTP::ComposeRequest()
 {
     RequestLines.Clear();
     if (Command < cmdCustom)
-        RequestLines.Add(std::string(requestWords[Command]) + (Proxy.empty() ? Path : URL) + " HTTP/1.0");
-    if (!Proxy.empty()) {
+        RequestLines.Add(std::string(requestWords[Command]) + (ProxyForm() ? URL : Path) + " HTTP/1.0");
+    if (ProxyForm()) {
         RequestLines.Add("Proxy-Connection: Keep-Alive");
         RequestLines.Add("Host: " + Host);
     }
@@ -370,6 +372,8 @@ void TNMHTTP::ComposeRequest()
                 oneLine += c;
         RequestLines.SetField("Authorization", "Basic " + oneLine);
     }
+    if (ProxyForm() && !ProxyAuthorization.empty())
+        RequestLines.SetField("Proxy-Authorization", ProxyAuthorization);
     if (RangeFrom >= 0) {
         RequestLines.SetField("Range", "bytes=" + IntToStr(RangeFrom) + "-");
         if (!RangeValidator.empty())
@@ -397,6 +401,49 @@ void TNMHTTP::ComposeRequest()
     for (const std::string& line : RequestLines)
         if (line.find_first_of(std::string("\0\r\n", 3)) != std::string::npos)
             throw Exception("Invalid header field");
+}
+
+void TNMHTTP::OpenTunnel()
+{
+    ReportStatus(8, "Opening Tunnel");
+    const std::string authority = Host + ":" + IntToStr(Port);
+    std::string request = "CONNECT " + authority + " HTTP/1.0\r\nHost: " + authority + "\r\n";
+    if (!ProxyAuthorization.empty())
+        request += "Proxy-Authorization: " + ProxyAuthorization + "\r\n";
+    if (request.find_first_of(std::string("\0", 1)) != std::string::npos ||
+        ProxyAuthorization.find_first_of("\r\n") != std::string::npos)
+        throw Exception("Invalid header field");
+    Write(request + "\r\n");
+    const std::string status = ReadLn();
+    if (status.empty()) {
+        ClearLastErrorNo();
+        throw ESockError("Proxy closed the connection before the tunnel opened");
+    }
+    std::size_t size = status.size();
+    for (;;) {
+        const std::string line = ReadLn();
+        if (line.empty()) {
+            ClearLastErrorNo();
+            throw ESockError("Proxy closed the connection before the tunnel opened");
+        }
+        if (line == "\n" || line == "\r\n")
+            break;
+        size += line.size();
+        if (size > MaxHeaderSize) {
+            ClearLastErrorNo();
+            throw ESockError("Header too long");
+        }
+    }
+    // "HTTP/1.x 200 ...": the second field.
+    std::size_t start = status.find(' ');
+    while (start != std::string::npos && start < status.size() && status[start] == ' ')
+        ++start;
+    const std::string number = start == std::string::npos ? std::string() : status.substr(start, 3);
+    if (number.size() != 3 || number[0] != '2' || status.find_first_not_of("0123456789", start) != start + 3) {
+        ClearLastErrorNo();
+        throw ESockError("Proxy refused the tunnel: " + withoutTerminator(status));
+    }
+    StartSecure();
 }
 
 void TNMHTTP::SendRequest()

@@ -78,6 +78,16 @@
 //    the server closed without any reply.
 //  - An IPv6 literal in brackets is a host: "http://[::1]:8080/f" is host
 //    "[::1]" (the Host line keeps the brackets) and port 8080.
+//  - Through a proxy: ProxyAuthorization, when set, is sent as
+//    "Proxy-Authorization: VALUE" ("Basic ..."). A plain request keeps the
+//    proxy form (absolute URL, "Proxy-Connection: Keep-Alive", one Host
+//    line). An https request opens a tunnel first: "CONNECT HOST:PORT
+//    HTTP/1.0" with a Host line of the same text (and Proxy-Authorization),
+//    then, on a 2xx reply, TLS runs end to end with the certificate of HOST
+//    checked, and the request inside is the direct one. Any other reply
+//    fails with ESockError "Proxy refused the tunnel: STATUS LINE"; a proxy
+//    that closes first, "Proxy closed the connection before the tunnel
+//    opened". The proxy's reply number never becomes ReplyNumber.
 #pragma once
 #include "net/Psock.h"
 
@@ -163,6 +173,7 @@ public:
     std::int64_t ReplyRangeEnd = -1;
     std::int64_t ReplyRangeTotal = -1; // -1: none, or "*"
     bool BodyAppended = false;
+    std::string ProxyAuthorization;
 
     void Abort() override;
 
@@ -191,6 +202,10 @@ private:
     void CaptureBody();
     // The fields the request cycle itself needs (length, validators, range).
     void ReadField(const std::string& line);
+    // CONNECT through the proxy, then TLS inside the tunnel.
+    void OpenTunnel();
+    // Through a proxy, in its form (not inside a tunnel).
+    bool ProxyForm() const { return !Proxy.empty() && !Secure; }
     // Follows the reply's location; false when the reply ends the cycle.
     static bool IsFollowed(int replyNumber);
 };

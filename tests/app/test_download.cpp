@@ -312,7 +312,7 @@ TEST_F(AppFixture, RefusedConnectionSaysSo)
     // Said from the failure itself, not from the "would block" that the
     // connect left as the last error.
     ASSERT_EQ(Kinds(), (std::vector<std::string>{"beep", "message"}));
-    EXPECT_EQ(shown[1].text, QStringLiteral("サーバーに接続を拒否されました (10061:Connection refused)"));
+    EXPECT_EQ(shown[1].text, QStringLiteral("サーバー 127.0.0.1 に接続を拒否されました (10061:Connection refused)"));
     EXPECT_FALSE(form1->CuteButton2->isVisible());
     EXPECT_FALSE(form1->Timer1->isActive());
     EXPECT_EQ(form1->Label1->Caption(), QStringLiteral("受信中"));

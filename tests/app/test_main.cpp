@@ -11,6 +11,7 @@
 #include <QFile>
 #include <QStyleFactory>
 
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 
@@ -97,6 +98,9 @@ int main(int argc, char** argv)
 {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
+    // The tests bring their own proxies; none of the caller's may come between.
+    for (const char* name : {"http_proxy", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY", "no_proxy", "NO_PROXY"})
+        ::unsetenv(name);
     TPoolThreadsWait poolThreads; // ends after the application object
     QApplication app(argc, argv);
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));

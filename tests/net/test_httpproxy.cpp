@@ -1,7 +1,9 @@
 // The HTTP component through a real proxy (tinyproxy) to a real server
 // (nginx): the test proxy itself, and what the component gets from it.
 #include "Commands.h"
+#include "MessageOf.h"
 #include "Servers.h"
+#include "TlsPeers.h"
 #include "net/NMHttp.h"
 
 #include <gtest/gtest.h>
@@ -90,5 +92,73 @@ TEST(HttpProxy, TestProxyTakesCredentialsAndTunnelsToAnyPort)
     if (proxy.ipv6()) {
         r = testsupport::RunShell(curl + "-x 'http://alice:s3cret@[::1]:" + std::to_string(proxy.port()) + "' " + url);
         EXPECT_EQ(r.out, "content") << r.err << proxy.log();
+    }
+}
+
+TEST(HttpProxy, CredentialsAndHttpsThroughATunnelWithTheCertificateStillChecked)
+{
+    testsupport::TestCA ca;
+    ASSERT_TRUE(ca.ok());
+    testsupport::CaTrust trust(ca);
+    testsupport::TlsNginx good(ca.Issue("localhost", "DNS:localhost"));
+    ASSERT_TRUE(good.ok()) << good.log();
+    testsupport::WritePatternFile(good.root() + "/f.bin", 300000);
+    testsupport::TlsNginx wrong(ca.Issue("other.test", "DNS:other.test"));
+    ASSERT_TRUE(wrong.ok());
+    TinyProxy proxy("alice", "s3cret");
+    ASSERT_TRUE(proxy.ok()) << proxy.log();
+    TempDir dir;
+    ProxiedClient c(dir, proxy);
+
+    // Without credentials the tunnel is refused, with the proxy's status.
+    EXPECT_EQ(messageOf<ESockError>([&] { c.http.Get(good.url("/f.bin", "localhost")); }).rfind(
+                  "Proxy refused the tunnel: HTTP/1.0 407 ", 0),
+              0u);
+    EXPECT_NE(c.http.ReplyNumber, 407); // the proxy's number is not the reply's
+
+    c.http.ProxyAuthorization = "Basic YWxpY2U6czNjcmV0"; // alice:s3cret
+    EXPECT_EQ(messageOf<ESockError>([&] { c.http.Get(good.url("/f.bin", "localhost")); }), "(nothing raised)");
+    EXPECT_EQ(c.http.ReplyNumber, 200);
+    EXPECT_TRUE(ReadFile(dir.file("body")) == ReadFile(good.root() + "/f.bin"));
+    EXPECT_NE(proxy.log().find("CONNECT localhost:" + std::to_string(good.port())), std::string::npos) << proxy.log();
+    // The name inside the tunnel is checked as without a proxy.
+    EXPECT_EQ(messageOf<ESockError>([&] { c.http.Get(wrong.url("/f.bin", "localhost")); }),
+              "Certificate verify failed: hostname mismatch");
+
+    // Plain http with the credentials.
+    NginxServer nginx;
+    ASSERT_TRUE(nginx.ok());
+    testsupport::WriteFile(nginx.root() + "/f.txt", "content");
+    c.http.Get(nginx.url("/f.txt"));
+    EXPECT_EQ(c.http.ReplyNumber, 200);
+    EXPECT_EQ(ReadFile(dir.file("body")), "content");
+}
+
+TEST(HttpProxy, ProxiesThatCloseOrNeverAnswerFailInBoundedTime)
+{
+    TempDir dir;
+    testsupport::ScriptedServer closes([](testsupport::ScriptedConnection&) {});
+    testsupport::ScriptedServer silent([](testsupport::ScriptedConnection& c) { c.WaitForPeerClose(); });
+    testsupport::ScriptedServer endless([](testsupport::ScriptedConnection& c) {
+        c.ReadRequest();
+        c.Send("HTTP/1.0 200 Connection established\r\n"); // and no blank line
+        c.WaitForPeerClose();
+    });
+    for (auto* server : {&closes, &silent, &endless}) {
+        TNMHTTP http;
+        http.Proxy = "127.0.0.1";
+        http.ProxyPort = server->port();
+        http.TimeOut = 500;
+        std::string error;
+        try {
+            http.Get("https://localhost:9/f");
+        } catch (const ESockError& e) {
+            error = e.Message();
+        }
+        if (server == &closes)
+            EXPECT_EQ(error, "Proxy closed the connection before the tunnel opened");
+        else
+            EXPECT_EQ(error, "Socket readln aborted");
+        EXPECT_FALSE(http.Connected);
     }
 }

@@ -60,23 +60,15 @@ int usage(const std::string& why)
     return cli.Usage(why);
 }
 
-// Gives the component the proxy the environment chose for url, as far as
-// the component can go through one today: host and port for plain http.
-// Credentials (TProxyConfig::ProxyAuthorization gives the line's value) and
-// https (a CONNECT tunnel) are to be applied here once the component takes
-// them.
-void applyEnvironmentProxy(TNMHTTP& http, const TProxyChoice& choice, const std::string& url)
+// The environment's proxy, with its credentials; https goes through a
+// CONNECT tunnel.
+void applyEnvironmentProxy(TNMHTTP& http, const TProxyChoice& choice)
 {
     if (!choice.UseProxy)
         return;
-    if (TProxyConfig::TargetScheme(url) == "https") {
-        std::printf("proxy: %s not used: no CONNECT tunnel for https yet\n", choice.Describe().c_str());
-        return;
-    }
-    if (choice.HasCredentials())
-        std::printf("proxy: credentials for %s not used: no Proxy-Authorization yet\n", choice.Describe().c_str());
-    http.Proxy = choice.Host;
+    http.Proxy = choice.HostText();
     http.ProxyPort = choice.Port;
+    http.ProxyAuthorization = TProxyConfig::ProxyAuthorization(choice);
 }
 
 bool number(const std::string& text, std::int64_t& value)
@@ -174,7 +166,7 @@ int main(int argc, char** argv)
                 throw Exception(choice.Error);
             if (choice.Source != psDirect)
                 std::printf("proxy: %s\n", choice.Describe().c_str());
-            applyEnvironmentProxy(http, choice, url);
+            applyEnvironmentProxy(http, choice);
         }
         http.HeaderInfo.UserId = user;
         http.HeaderInfo.Password = password;
