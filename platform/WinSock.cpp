@@ -412,7 +412,7 @@ std::string AddressText(const sockaddr_storage& address)
         const auto& a = reinterpret_cast<const sockaddr_in6&>(address);
         inet_ntop(AF_INET6, &a.sin6_addr, text, sizeof text);
         port = ntohs(a.sin6_port);
-        result = std::string("[") + text + "]";
+        result.assign(1, '[').append(text).append(1, ']');
     } else {
         const auto& a = reinterpret_cast<const sockaddr_in&>(address);
         inet_ntop(AF_INET, &a.sin_addr, text, sizeof text);
@@ -420,7 +420,7 @@ std::string AddressText(const sockaddr_storage& address)
         result = text;
     }
     if (port != 0)
-        result += ":" + std::to_string(port);
+        result.append(1, ':').append(std::to_string(port));
     return result;
 }
 
