@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -303,64 +304,21 @@ int WSAAsyncSelect(SOCKET s, HWND window, UINT msg, long events)
     return 0;
 }
 
-WSATaskHandle WSAAsyncGetHostByName(HWND window, UINT msg, const char* name, char* buffer, int bufferLength)
-{
-    if (!name || !QCoreApplication::instance()) {
-        setError(WSAEINVAL);
-        return 0;
-    }
-    ensureSink();
-    const WSATaskHandle task = nextLookup++;
-    liveLookups.insert(task);
-    std::thread([task, window, msg, host = std::string(name), buffer, bufferLength] {
-        addrinfo hints{};
-        hints.ai_family = AF_INET;
-        hints.ai_socktype = SOCK_STREAM;
-        addrinfo* result = nullptr;
-        const int rc = host.empty() ? EAI_NONAME : ::getaddrinfo(host.c_str(), nullptr, &hints, &result);
-        std::vector<in_addr> addresses;
-        for (addrinfo* a = rc == 0 ? result : nullptr; a; a = a->ai_next)
-            if (a->ai_family == AF_INET)
-                addresses.push_back(reinterpret_cast<sockaddr_in*>(a->ai_addr)->sin_addr);
-        if (result)
-            ::freeaddrinfo(result);
-        int error = 0;
-        if (rc == EAI_AGAIN)
-            error = WSATRY_AGAIN;
-        else if (rc != 0 || addresses.empty())
-            error = WSAHOST_NOT_FOUND;
-        std::lock_guard<std::mutex> guard(sinkLock);
-        if (!sink)
-            return;
-        QMetaObject::invokeMethod(
-            sink,
-            [=] {
-                if (liveLookups.erase(task) == 0 || !IsWindow(window))
-                    return;
-                int code = error;
-                if (code == 0 && !fillHostEnt(buffer, bufferLength, host, addresses))
-                    code = WSAENOBUFS;
-                const LPARAM lParam = static_cast<LPARAM>(static_cast<std::uint32_t>(code == 0 ? bufferLength : 0) | (static_cast<std::uint32_t>(code) << 16));
-                SendMessage(window, msg, task, lParam);
-                wakeWaiter();
-            },
-            Qt::QueuedConnection);
-    }).detach();
-    return task;
-}
+namespace {
 
-WSATaskHandle WSAAsyncGetAddrInfo(HWND window, UINT msg, const char* name, std::vector<sockaddr_storage>* addresses)
+// getaddrinfo for host (AF_INET, or AF_UNSPEC for both families) on a
+// worker thread; on the GUI thread, unless the task was cancelled or the
+// window is gone, deliver gets the addresses (IPv4 and IPv6, each once, in
+// getaddrinfo's order) and the Winsock error (0, 11001, 11002).
+WSATaskHandle startLookup(HWND window, const std::string& host, int family,
+                          std::function<void(WSATaskHandle, const std::vector<sockaddr_storage>&, int)> deliver)
 {
-    if (!name || !addresses || !QCoreApplication::instance()) {
-        setError(WSAEINVAL);
-        return 0;
-    }
     ensureSink();
     const WSATaskHandle task = nextLookup++;
     liveLookups.insert(task);
-    std::thread([task, window, msg, host = std::string(name), addresses] {
+    std::thread([task, window, host, family, deliver = std::move(deliver)] {
         addrinfo hints{};
-        hints.ai_family = AF_UNSPEC;
+        hints.ai_family = family;
         hints.ai_socktype = SOCK_STREAM;
         addrinfo* result = nullptr;
         const int rc = host.empty() ? EAI_NONAME : ::getaddrinfo(host.c_str(), nullptr, &hints, &result);
@@ -391,16 +349,50 @@ WSATaskHandle WSAAsyncGetAddrInfo(HWND window, UINT msg, const char* name, std::
             [=] {
                 if (liveLookups.erase(task) == 0 || !IsWindow(window))
                     return;
-                if (error == 0)
-                    *addresses = found;
-                const LPARAM lParam = static_cast<LPARAM>(static_cast<std::uint32_t>(found.size() & 0xFFFF) |
-                                                          (static_cast<std::uint32_t>(error) << 16));
-                SendMessage(window, msg, task, lParam);
+                deliver(task, found, error);
                 wakeWaiter();
             },
             Qt::QueuedConnection);
     }).detach();
     return task;
+}
+
+LPARAM lookupWord(std::uint32_t low, int error)
+{
+    return static_cast<LPARAM>((low & 0xFFFF) | (static_cast<std::uint32_t>(error) << 16));
+}
+
+} // namespace
+
+WSATaskHandle WSAAsyncGetHostByName(HWND window, UINT msg, const char* name, char* buffer, int bufferLength)
+{
+    if (!name || !QCoreApplication::instance()) {
+        setError(WSAEINVAL);
+        return 0;
+    }
+    const std::string host = name;
+    return startLookup(window, host, AF_INET, [=](WSATaskHandle task, const std::vector<sockaddr_storage>& found, int error) {
+        std::vector<in_addr> addresses;
+        for (const sockaddr_storage& a : found)
+            addresses.push_back(reinterpret_cast<const sockaddr_in&>(a).sin_addr);
+        int code = error;
+        if (code == 0 && !fillHostEnt(buffer, bufferLength, host, addresses))
+            code = WSAENOBUFS;
+        SendMessage(window, msg, task, lookupWord(code == 0 ? static_cast<std::uint32_t>(bufferLength) : 0, code));
+    });
+}
+
+WSATaskHandle WSAAsyncGetAddrInfo(HWND window, UINT msg, const char* name, std::vector<sockaddr_storage>* addresses)
+{
+    if (!name || !addresses || !QCoreApplication::instance()) {
+        setError(WSAEINVAL);
+        return 0;
+    }
+    return startLookup(window, name, AF_UNSPEC, [=](WSATaskHandle task, const std::vector<sockaddr_storage>& found, int error) {
+        if (error == 0)
+            *addresses = found;
+        SendMessage(window, msg, task, lookupWord(static_cast<std::uint32_t>(found.size()), error));
+    });
 }
 
 std::string AddressText(const sockaddr_storage& address)

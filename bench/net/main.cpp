@@ -10,6 +10,8 @@
 //        downloads to /dev/null to compare the network paths alone)
 #include "net/NMHttp.h"
 
+#include "bench/common/Bench.h"
+
 #include "Servers.h"
 
 #include <QCoreApplication>
@@ -31,16 +33,9 @@ extern char** environ;
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-double seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
-
-double cpuSeconds()
-{
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
+using bench::Clock;
+using bench::cpuSeconds;
+using bench::seconds;
 
 void makeSparse(const std::string& path, std::int64_t size)
 {
@@ -124,15 +119,7 @@ int main(int argc, char** argv)
                 ::unlink(theirs.c_str());
             return t;
         };
-        // Alternate who goes first, so neither always meets a fresher cache.
-        double oursSeconds, curlSeconds;
-        if (i % 2 == 0) {
-            oursSeconds = runOurs();
-            curlSeconds = runTheirs();
-        } else {
-            curlSeconds = runTheirs();
-            oursSeconds = runOurs();
-        }
+        const auto [oursSeconds, curlSeconds] = bench::pairAt(i, runOurs, runTheirs);
         if (http.BytesRecvd != big) {
             std::fprintf(stderr, "short transfer: %lld bytes\n", static_cast<long long>(http.BytesRecvd));
             return 1;
@@ -142,8 +129,7 @@ int main(int argc, char** argv)
         std::printf("pair %d: TNMHTTP %.0f MB/s, curl %.0f MB/s, ratio %.3f\n", i + 1, big / oursSeconds / 1e6,
                     big / curlSeconds / 1e6, ratio);
     }
-    std::sort(ratios.begin(), ratios.end());
-    const double median = ratios[ratios.size() / 2];
+    const double median = bench::median(ratios);
 
     // Idle cost of a slow transfer.
     http.Body = out.file("slow.bin");

@@ -5,25 +5,19 @@
 // Usage: bench_proxy [pairs]   (default 3)
 #include "net/NMHttp.h"
 
+#include "bench/common/Bench.h"
+
 #include "Commands.h"
 #include "Servers.h"
 
 #include <QCoreApplication>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <unistd.h>
 #include <vector>
 
-namespace {
-
-using Clock = std::chrono::steady_clock;
-
-double seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
-
-} // namespace
 
 int main(int argc, char** argv)
 {
@@ -50,40 +44,34 @@ int main(int argc, char** argv)
     testsupport::RunShell(curl + "/dev/null " + url); // the file's pages, once
 
     std::vector<double> ratios;
-    for (int i = 0; i < pairs; ++i) {
-        auto runOurs = [&] {
+    bool whole = true;
+    bench::alternate(
+        pairs,
+        [&] {
             http.Body = out.file("ours.bin");
-            const auto start = Clock::now();
-            http.Get(url);
-            const double t = seconds(Clock::now() - start);
+            const double t = bench::timed([&] { http.Get(url); });
             ::unlink(http.Body.c_str());
             return t;
-        };
-        auto runTheirs = [&] {
-            const auto start = Clock::now();
-            testsupport::RunShell(curl + testsupport::ShellQuote(out.file("curl.bin")) + " " + url);
-            const double t = seconds(Clock::now() - start);
+        },
+        [&] {
+            const double t = bench::timed(
+                [&] { testsupport::RunShell(curl + testsupport::ShellQuote(out.file("curl.bin")) + " " + url); });
             ::unlink(out.file("curl.bin").c_str());
             return t;
-        };
-        double oursSeconds, curlSeconds;
-        if (i % 2 == 0) {
-            oursSeconds = runOurs();
-            curlSeconds = runTheirs();
-        } else {
-            curlSeconds = runTheirs();
-            oursSeconds = runOurs();
-        }
-        if (http.BytesRecvd != big) {
-            std::fprintf(stderr, "short transfer: %lld bytes\n", static_cast<long long>(http.BytesRecvd));
-            return 1;
-        }
-        ratios.push_back(curlSeconds / oursSeconds);
-        std::printf("pair %d: TNMHTTP %.0f MB/s, curl %.0f MB/s, ratio %.3f\n", i + 1, big / oursSeconds / 1e6,
-                    big / curlSeconds / 1e6, ratios.back());
-    }
-    std::sort(ratios.begin(), ratios.end());
+        },
+        [&](int i, double oursSeconds, double curlSeconds) {
+            if (http.BytesRecvd != big) {
+                std::fprintf(stderr, "short transfer: %lld bytes\n", static_cast<long long>(http.BytesRecvd));
+                return whole = false;
+            }
+            ratios.push_back(curlSeconds / oursSeconds);
+            std::printf("pair %d: TNMHTTP %.0f MB/s, curl %.0f MB/s, ratio %.3f\n", i + 1, big / oursSeconds / 1e6,
+                        big / curlSeconds / 1e6, ratios.back());
+            return true;
+        });
+    if (!whole)
+        return 1;
     std::printf("throughput through tinyproxy (TNMHTTP / curl -x, median of %d pairs): %.3f  (target >= 0.9)\n", pairs,
-                ratios[ratios.size() / 2]);
+                bench::median(ratios));
     return 0;
 }

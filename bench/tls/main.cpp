@@ -10,6 +10,8 @@
 // Usage: bench_tls [pairs]   (default 3)
 #include "net/NMHttp.h"
 
+#include "bench/common/Bench.h"
+
 #include "Commands.h"
 #include "Servers.h"
 #include "TlsPeers.h"
@@ -20,30 +22,12 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <vector>
 
-namespace {
-
-using Clock = std::chrono::steady_clock;
-
-double seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
-
-double cpuSeconds()
-{
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
-double median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
-
-} // namespace
+using bench::Clock;
+using bench::median;
+using bench::seconds;
 
 int main(int argc, char** argv)
 {
@@ -85,55 +69,48 @@ int main(int argc, char** argv)
     curl(url, "/dev/null");
 
     std::vector<double> ratios, ourHandshakes, curlHandshakes;
-    for (int i = 0; i < pairs; ++i) {
-        auto runOurs = [&] {
+    bool whole = true;
+    bench::alternate(
+        pairs,
+        [&] {
             http.Body = out.file("ours.bin");
-            const auto start = Clock::now();
-            http.Get(url);
-            const double t = seconds(Clock::now() - start);
+            const double t = bench::timed([&] { http.Get(url); });
             ::unlink(http.Body.c_str());
             return t;
-        };
-        auto runTheirs = [&] {
+        },
+        [&] {
             const auto r = curl(url, out.file("curl.bin"));
             ::unlink(out.file("curl.bin").c_str());
             curlHandshakes.push_back(r.second);
             return r.first;
-        };
-        double oursSeconds, curlSeconds;
-        if (i % 2 == 0) {
-            oursSeconds = runOurs();
-            curlSeconds = runTheirs();
-        } else {
-            curlSeconds = runTheirs();
-            oursSeconds = runOurs();
-        }
-        if (http.BytesRecvd != big) {
-            std::fprintf(stderr, "short transfer: %lld bytes\n", static_cast<long long>(http.BytesRecvd));
-            return 1;
-        }
-        ratios.push_back(curlSeconds / oursSeconds);
-        std::printf("pair %d: TNMHTTP %.0f MB/s, curl %.0f MB/s, ratio %.3f\n", i + 1, big / oursSeconds / 1e6,
-                    big / curlSeconds / 1e6, ratios.back());
-
-        // The handshake alone: a verified connection, then closed.
-        http.Host = "localhost";
-        http.Port = nginx.port();
-        http.Secure = true;
-        const auto start = Clock::now();
-        http.Connect();
-        ourHandshakes.push_back(seconds(Clock::now() - start));
-        if (i == 0)
-            std::printf("protocol: %s\n", http.SecureProtocol().c_str());
-        http.Disconnect();
-    }
+        },
+        [&](int i, double oursSeconds, double curlSeconds) {
+            if (http.BytesRecvd != big) {
+                std::fprintf(stderr, "short transfer: %lld bytes\n", static_cast<long long>(http.BytesRecvd));
+                return whole = false;
+            }
+            ratios.push_back(curlSeconds / oursSeconds);
+            std::printf("pair %d: TNMHTTP %.0f MB/s, curl %.0f MB/s, ratio %.3f\n", i + 1, big / oursSeconds / 1e6,
+                        big / curlSeconds / 1e6, ratios.back());
+            // The handshake alone: a verified connection, then closed.
+            http.Host = "localhost";
+            http.Port = nginx.port();
+            http.Secure = true;
+            ourHandshakes.push_back(bench::timed([&] { http.Connect(); }));
+            if (i == 0)
+                std::printf("protocol: %s\n", http.SecureProtocol().c_str());
+            http.Disconnect();
+            return true;
+        });
+    if (!whole)
+        return 1;
 
     http.Body = out.file("slow.bin");
-    const double cpu0 = cpuSeconds();
+    const double cpu0 = bench::cpuSeconds();
     const auto wall0 = Clock::now();
     http.Get(nginx.url("/slow/20mb.bin", "localhost"));
     const double wall = seconds(Clock::now() - wall0);
-    const double cpu = cpuSeconds() - cpu0;
+    const double cpu = bench::cpuSeconds() - cpu0;
 
     std::printf("https throughput ratio (TNMHTTP / curl -0, median of %d pairs): %.3f  (target >= 0.9)\n", pairs,
                 median(ratios));

@@ -344,19 +344,27 @@ void ScriptedConnection::ResetOnClose()
 
 // -------------------------------------------------------------- ScriptedServer
 
-ScriptedServer::ScriptedServer(Handler handler) : handler_(std::move(handler))
+int ListenOnLoopback(int& port)
 {
-    listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     const int one = 1;
-    ::setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    ::setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t length = sizeof a;
-    if (::bind(listener_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(listener_, 16) != 0 ||
-        ::getsockname(listener_, reinterpret_cast<sockaddr*>(&a), &length) != 0)
-        throw std::runtime_error("scripted server: cannot listen");
-    port_ = ntohs(a.sin_port);
+    if (::bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(listener, 16) != 0 ||
+        ::getsockname(listener, reinterpret_cast<sockaddr*>(&a), &length) != 0) {
+        ::close(listener);
+        throw std::runtime_error("test server: cannot listen on 127.0.0.1");
+    }
+    port = ntohs(a.sin_port);
+    return listener;
+}
+
+ScriptedServer::ScriptedServer(Handler handler) : handler_(std::move(handler))
+{
+    listener_ = ListenOnLoopback(port_);
     thread_ = std::thread([this] { Run(); });
 }
 

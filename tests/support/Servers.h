@@ -114,6 +114,9 @@ private:
     pid_t pid_ = -1;
 };
 
+// A listening TCP socket on 127.0.0.1 with a free port (port gets it).
+int ListenOnLoopback(int& port);
+
 class ScriptedConnection {
 public:
     ScriptedConnection(int fd, const std::atomic<bool>& stopping) : fd_(fd), stopping_(stopping) {}

@@ -171,17 +171,7 @@ bool TlsConnection::Send(const std::string& bytes)
 TlsScriptedServer::TlsScriptedServer(const Certificate& certificate, Handler handler)
     : certificate_(certificate), handler_(std::move(handler))
 {
-    listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    const int one = 1;
-    ::setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof a;
-    if (::bind(listener_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(listener_, 16) != 0 ||
-        ::getsockname(listener_, reinterpret_cast<sockaddr*>(&a), &length) != 0)
-        throw std::runtime_error("TLS scripted server: cannot listen");
-    port_ = ntohs(a.sin_port);
+    listener_ = ListenOnLoopback(port_);
     thread_ = std::thread([this] { Run(); });
 }
 
