@@ -1,5 +1,6 @@
 // The httpget tool as a user runs it: output lines, files and exit codes.
 #include "Servers.h"
+#include "TlsPeers.h"
 
 #include <gtest/gtest.h>
 
@@ -180,11 +181,27 @@ TEST(Httpget, ReadsTheProxyEnvironmentUnlessToldAProxy)
     EXPECT_EQ(ReadFile(dir.file("body.out")), "via proxy\n");
     EXPECT_NE(proxy.log().find("GET " + nginx.url("/f.txt")), std::string::npos) << proxy.log();
 
-    // Credentials cannot go with the request yet, and it says so.
-    run = httpget(dir, {nginx.url("/f.txt")}, {"all_proxy=http://u:p@" + proxyText});
-    EXPECT_NE(run.out.find("proxy: credentials for " + proxyText + " (all_proxy) not used"), std::string::npos)
-        << run.out;
-    EXPECT_EQ(run.code, 0);
+    // Credentials go with the request, and https goes through a tunnel
+    // with the certificate checked.
+    TinyProxy guarded("u", "p");
+    ASSERT_TRUE(guarded.ok()) << guarded.log();
+    const std::string guardedText = "127.0.0.1:" + std::to_string(guarded.port());
+    run = httpget(dir, {nginx.url("/f.txt")}, {"all_proxy=http://u:p@" + guardedText});
+    EXPECT_EQ(run.code, 0) << run.out;
+    EXPECT_NE(run.out.find("ReplyNumber=200"), std::string::npos) << run.out;
+    run = httpget(dir, {nginx.url("/f.txt")}, {"all_proxy=http://" + guardedText});
+    EXPECT_NE(run.out.find("ReplyNumber=407"), std::string::npos) << run.out;
+    testsupport::TestCA ca;
+    ASSERT_TRUE(ca.ok());
+    testsupport::TlsNginx secure(ca.Issue("localhost", "DNS:localhost"));
+    ASSERT_TRUE(secure.ok()) << secure.log();
+    testsupport::WriteFile(secure.root() + "/f.txt", "secure via proxy\n");
+    run = httpget(dir, {secure.url("/f.txt", "localhost")},
+                  {"https_proxy=http://u:p@" + guardedText, "SSL_CERT_FILE=" + ca.CertFile(), "SSL_CERT_DIR=/nonexistent"});
+    EXPECT_EQ(run.code, 0) << run.out;
+    EXPECT_EQ(ReadFile(dir.file("body.out")), "secure via proxy\n");
+    EXPECT_NE(guarded.log().find("CONNECT localhost:" + std::to_string(secure.port())), std::string::npos)
+        << guarded.log();
 
     // Excluded by no_proxy, HTTP_PROXY (never read) and --proxy: direct or
     // the proxy given, not the one of the environment.
