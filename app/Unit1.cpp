@@ -339,7 +339,7 @@ void TForm1::Download()
     // 2, 3. The password, once per run.
     if (!Pass_OK && Form2->PASS_CheckBox->isChecked()) {
         const QString password = Form2->pass_Edit->text();
-        const QString typed = InputBox(QStringLiteral("PASSWORD"), QStringLiteral("パスワードを入力してください"), QString());
+        const QString typed = PasswordBox(QStringLiteral("PASSWORD"), QStringLiteral("パスワードを入力してください"), QString());
         if (typed != password) {
             Beep();
             ShowMessageBox(QStringLiteral("パスワードが違います"));
