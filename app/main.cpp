@@ -12,6 +12,7 @@
 #include "runtime/Application.h"
 #include "runtime/Fonts.h"
 #include "runtime/PoolThreads.h"
+#include "runtime/Translations.h"
 
 #include <QApplication>
 #include <QStyleFactory>
@@ -22,6 +23,7 @@ int main(int argc, char** argv)
     QApplication qtApplication(argc, argv);
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
     InstallFontSubstitutes();
+    InstallQtTranslations();
     Application().SetTitle(QStringLiteral("Fetchlet"));
     TForm1 form1;
     Application().SetMainForm(&form1);
