@@ -1,7 +1,9 @@
 // render-windows OUTDIR: starts the program's windows in the current
 // directory exactly as the program does (the settings load included) and
 // writes what they show to OUTDIR/main.png, settings.png, proxy.png and
-// version.png. Runs offscreen when there is no display. Under a device pixel
+// version.png, and the standard boxes and dialogs the program shows through
+// the runtime (message.png with the text "error", password.png,
+// open-file.png, color.png) in the user's language. Runs offscreen when there is no display. Under a device pixel
 // ratio other than 1 (QT_SCALE_FACTOR=2, say) the images have the device's
 // resolution. --help and --version as every tool answers them.
 #include "app/Unit1.h"
@@ -9,16 +11,21 @@
 #include "app/Unit3.h"
 #include "app/V_Unit.h"
 #include "runtime/Application.h"
+#include "runtime/Dialogs.h"
 #include "runtime/Fonts.h"
 #include "runtime/PoolThreads.h"
+#include "runtime/Translations.h"
 #include "tools/common/ToolCli.h"
 
 #include <QApplication>
+#include <QDialog>
 #include <QDir>
 #include <QStyleFactory>
+#include <QTimer>
 
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 
 namespace {
 
@@ -28,6 +35,26 @@ bool save(QWidget& window, const QString& path)
     QApplication::processEvents();
     const bool ok = window.grab().save(path);
     std::printf("%s\n", qPrintable(path));
+    return ok;
+}
+
+// Opens a modal box through `open` and writes what it shows once it is up,
+// then closes it.
+bool saveModal(const std::function<void()>& open, const QString& path)
+{
+    bool ok = false;
+    QTimer::singleShot(0, [&] {
+        QWidget* box = QApplication::activeModalWidget();
+        if (!box)
+            return;
+        ok = box->grab().save(path);
+        std::printf("%s\n", qPrintable(path));
+        if (auto* dialog = qobject_cast<QDialog*>(box))
+            dialog->reject();
+        else
+            box->close();
+    });
+    open();
     return ok;
 }
 
@@ -50,6 +77,7 @@ int main(int argc, char** argv)
         return cli.Usage(argc < 2 ? "OUTDIR is needed" : "only one OUTDIR");
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
     InstallFontSubstitutes();
+    InstallQtTranslations();
     const QString out = QDir(QString::fromLocal8Bit(argv[1])).absolutePath();
     QDir().mkpath(out);
     Application().SetTitle(QStringLiteral("Fetchlet"));
@@ -64,5 +92,17 @@ int main(int argc, char** argv)
     form3.hide();
     TV_Form version;
     ok = save(version, out + QStringLiteral("/version.png")) && ok;
+    version.hide();
+    form1.show();
+    ok = saveModal([] { ShowMessageBox(QStringLiteral("error")); }, out + QStringLiteral("/message.png")) && ok;
+    ok = saveModal([] { PasswordBox(QStringLiteral("PASSWORD"), QStringLiteral("パスワードを入力してください"), QString()); },
+                   out + QStringLiteral("/password.png")) &&
+         ok;
+    QString chosen;
+    ok = saveModal([&] { ChooseOpenFile(form2.OpenDialog2Filter, form2.OpenDialog2Title, chosen); },
+                   out + QStringLiteral("/open-file.png")) &&
+         ok;
+    TColor color = 0;
+    ok = saveModal([&] { ChooseColor(color); }, out + QStringLiteral("/color.png")) && ok;
     return ok ? 0 : 1;
 }
