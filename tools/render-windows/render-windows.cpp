@@ -1,11 +1,13 @@
 // render-windows OUTDIR: starts the program's windows in the current
 // directory exactly as the program does (the settings load included) and
-// writes what they show to OUTDIR/main.png, settings.png, proxy.png and
-// version.png, and the standard boxes and dialogs the program shows through
-// the runtime (message.png with the text "error", password.png,
-// open-file.png, color.png) in the user's language. Runs offscreen when there is no display. Under a device pixel
-// ratio other than 1 (QT_SCALE_FACTOR=2, say) the images have the device's
-// resolution. --help and --version as every tool answers them.
+// writes what they show to OUTDIR/main.png, settings.png, proxy.png,
+// version.png and version-full.png (after a click on the name), and the
+// standard boxes and dialogs the program shows through the runtime to
+// message.png (the text "error"), password.png, open-file.png and
+// color.png, in the user's language. Runs offscreen when there is no
+// display. Under a device pixel ratio other than 1 (QT_SCALE_FACTOR=2, say)
+// the images have the device's resolution. --help and --version as every
+// tool answers them.
 #include "app/Unit1.h"
 #include "app/Unit2.h"
 #include "app/Unit3.h"
@@ -65,7 +67,9 @@ int main(int argc, char** argv)
     const ToolCli cli("render-windows", "render-windows OUTDIR",
                       "Starts the program's windows in the current directory as the program\n"
                       "does (its \"DL.ini\" loaded) and writes what they show to OUTDIR/main.png,\n"
-                      "settings.png, proxy.png and version.png, offscreen when there is no\n"
+                      "settings.png, proxy.png, version.png and version-full.png (the full\n"
+                      "name shown), and the program's standard boxes and dialogs to message.png,\n"
+                      "password.png, open-file.png and color.png, offscreen when there is no\n"
                       "display, at the device's resolution (QT_SCALE_FACTOR=2 doubles it).\n");
     if (const auto done = cli.StandardOptions(argc, argv))
         return *done;
@@ -92,6 +96,8 @@ int main(int argc, char** argv)
     form3.hide();
     TV_Form version;
     ok = save(version, out + QStringLiteral("/version.png")) && ok;
+    version.Label2Click(); // the full name, as a click on the short name shows it
+    ok = save(version, out + QStringLiteral("/version-full.png")) && ok;
     version.hide();
     form1.show();
     ok = saveModal([] { ShowMessageBox(QStringLiteral("error")); }, out + QStringLiteral("/message.png")) && ok;
