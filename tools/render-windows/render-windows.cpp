@@ -15,6 +15,7 @@
 #include "runtime/Application.h"
 #include "runtime/Dialogs.h"
 #include "runtime/Fonts.h"
+#include "runtime/GuiStart.h"
 #include "runtime/PoolThreads.h"
 #include "runtime/Translations.h"
 #include "tools/common/ToolCli.h"
@@ -76,7 +77,8 @@ int main(int argc, char** argv)
     if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     TPoolThreadsWait poolThreads; // ends after the application object
-    QApplication qtApplication(argc, argv); // takes Qt's own options out of argv
+    // Takes Qt's own options out of argv.
+    const auto qtApplication = MakeGuiApplication(argc, argv, "render-windows");
     if (argc != 2)
         return cli.Usage(argc < 2 ? "OUTDIR is needed" : "only one OUTDIR");
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
