@@ -1,6 +1,8 @@
 #include "app/Unit1.h"
 
+#include "app/Download.h"
 #include "app/Unit2.h"
+#include "app/Unit3.h"
 #include "app/V_Unit.h"
 #include "archive/ARCHIVES.h"
 #include "integrity/CrcListComp.h"
@@ -121,6 +123,8 @@ TForm1::TForm1() : QWidget(nullptr)
     NMHTTP1->ProxyPort = 0;
     NMHTTP1->OnStatus = [this](TObject* sender, const std::string& status) { NMHTTP1Status(sender, status); };
     NMHTTP1->OnFailure = [this](TObject* sender, CmdType cmd) { NMHTTP1Failure(sender, cmd); };
+    NMHTTP1->ConnectTimeOut = ConnectLimit;
+    NMHTTP1->IdleTimeOut = IdleLimit;
     ArchiveFile1 = std::make_unique<TArchiveFile>(nullptr);
 
     // Tab order: the download button first, the Close/Cancel button later.
@@ -177,6 +181,9 @@ void TForm1::CuteButton1KeyDown(TObject*, WORD& Key, TShiftState)
     }
     if (PublisherLayout() && !Timer1->isActive() && Key == VK_F1 && Form2)
         Form2->exec();
+    // The proxy window, for every user, while no transfer runs.
+    if (Key == VK_F2 && !Downloading() && !Timer1->isActive() && Form3)
+        Form3->exec();
 }
 
 bool TForm1::DownloadButtonCovered() const
@@ -360,6 +367,7 @@ void TForm1::Download()
     CuteButton2->raise();
     CuteButton2->SetCaption(QStringLiteral("Cansel"));
     getFailed_ = false;
+    userCancel_ = false;
 
     auto notFound = [this] {
         Beep();
@@ -367,12 +375,46 @@ void TForm1::Download()
         Timer1->stop();
         Application().Terminate();
     };
+    // The Stopped display, after a beep and the message that says why.
+    auto stopped = [this](const std::string& message) {
+        if (!message.empty()) {
+            Beep();
+            ShowMessageBox(QString::fromStdString(message));
+        }
+        CuteButton2->hide();
+        Timer1->stop();
+    };
 
-    // 6, 7. The transfer.
+    // The proxy: the proxy window's when ticked, else the environment's
+    // (as curl reads it), else none.
+    const TProxyChoice proxy = TProxyConfig::Choose(Form3 ? Form3->ProxySetting() : TProxySetting{}, DL_URL);
+    if (!proxy.Error.empty()) {
+        stopped(proxy.Error);
+        return;
+    }
+    NMHTTP1->Proxy = proxy.UseProxy ? proxy.HostText() : std::string();
+    NMHTTP1->ProxyPort = proxy.UseProxy ? proxy.Port : 0;
+    NMHTTP1->ProxyAuthorization = TProxyConfig::ProxyAuthorization(proxy);
+
+    // 6, 7. The transfer: HEAD for the header (the body file is not
+    // touched), then the GET into the part file.
+    TDownload download(*NMHTTP1, target);
+    bool complete = false;
+    const std::string proxyWantsCredentials = "プロキシサーバーが認証を求めています (" + proxy.Describe() + ")";
     try {
+        NMHTTP1->InputFileMode = false;
         NMHTTP1->Head(DL_URL);
+        NMHTTP1->InputFileMode = true;
         if (NMHTTP1->ReplyNumber == 404) {
             notFound();
+            return;
+        }
+        if (NMHTTP1->StatusLine.empty()) {
+            stopped("サーバーから応答がありません (" + NMHTTP1->Host + ")");
+            return;
+        }
+        if (NMHTTP1->ReplyNumber == 407 && proxy.UseProxy) {
+            stopped(proxyWantsCredentials);
             return;
         }
         const std::string header = ResolveName(Work_Dir, "DL.dat");
@@ -391,12 +433,24 @@ void TForm1::Download()
                 }
             }
         }
-        NMHTTP1->Get(DL_URL);
+        // Room for what remains, when the size is known.
+        const std::int64_t resumed = download.Prepare(DL_URL);
+        const std::int64_t size = NMHTTP1->ContentLength >= 0 && NMHTTP1->ReplyNumber >= 200 && NMHTTP1->ReplyNumber <= 299
+                                      ? NMHTTP1->ContentLength
+                                      : static_cast<std::int64_t>(Size_KB) * 1024;
+        const std::int64_t free = TDownload::FreeSpace(Work_Dir);
+        if (size > 0 && free >= 0 && free < size - resumed) {
+            stopped("空き容量が足りません: あと " + std::to_string((size - resumed - free + 1023) / 1024) +
+                    " Kbyte 必要です");
+            return;
+        }
+        complete = download.Fetch(DL_URL);
         if (NMHTTP1->ReplyNumber == 404) {
             notFound();
             return;
         }
-    } catch (const ESockError&) {
+    } catch (const std::exception& error) {
+        NMHTTP1->InputFileMode = true;
         if (closing_) {
             // The window was closed during the transfer: nothing more.
             Timer1->stop();
@@ -407,27 +461,39 @@ void TForm1::Download()
             notFound();
             return;
         }
-        Beep();
-        CuteButton2->hide();
-        const int error = NMHTTP1->LastErrorNo();
-        if (error == 10065 || error == 0) {
-            ShowMessageBox(QStringLiteral("インターネットに接続されていません"));
+        if (userCancel_) {
+            // The Close/Cancel button has set the Cancelled display.
+            Beep();
             Timer1->stop();
             return;
         }
-        if (error == 10035) {
-            Timer1->stop();
-            return;
+        if (dynamic_cast<const ESockError*>(&error) || dynamic_cast<const EStreamError*>(&error)) {
+            stopped(TDownload::FailureText(std::current_exception(), *NMHTTP1));
+        } else {
+            // Anything else is shown as the runtime shows it, then stops.
+            Application().HandleException(std::current_exception());
+            stopped({});
         }
+        return;
     }
     if (closing_) {
         Timer1->stop();
         return;
     }
+    if (NMHTTP1->ReplyNumber == 407 && proxy.UseProxy) {
+        stopped(proxyWantsCredentials);
+        return;
+    }
     if (getFailed_) {
-        // The server refused the GET: the Stopped display, the file kept.
-        CuteButton2->hide();
-        Timer1->stop();
+        // The server refused the GET ("error" was shown): the Stopped
+        // display; no error page was kept.
+        stopped({});
+        return;
+    }
+    if (!complete) {
+        stopped(NMHTTP1->StatusLine.empty()
+                    ? "サーバーから応答がありません (" + NMHTTP1->Host + ")"
+                    : "サーバーの応答が正しくありません (" + NMHTTP1->StatusLine.substr(0, NMHTTP1->StatusLine.find_first_of("\r\n")) + ")");
         return;
     }
 
@@ -446,8 +512,20 @@ void TForm1::Download()
     }
     // 9. Extraction and the finished display.
     if (DL_OK) {
-        if (Form2->LZH_CheckBox->isChecked())
-            ExtractArchive(target);
+        if (Form2->LZH_CheckBox->isChecked()) {
+            int result = 0;
+            try {
+                result = ExtractArchive(target);
+            } catch (const std::exception&) {
+                Application().HandleException(std::current_exception());
+                stopped({});
+                return;
+            }
+            if (result != 0) {
+                stopped(TDownload::ExtractionText(result));
+                return;
+            }
+        }
         Label2->SetCaption(QString::number(Size_KB) + QStringLiteral("Kbyte/") + QString::number(Size_KB) +
                            QStringLiteral("Kbyte(100%)"));
         Gauge1->SetProgress(100);
@@ -460,7 +538,7 @@ void TForm1::Download()
     Timer1->stop();
 }
 
-void TForm1::ExtractArchive(const std::string& path)
+int TForm1::ExtractArchive(const std::string& path)
 {
     if (!ArchiveFile1)
         ArchiveFile1 = std::make_unique<TArchiveFile>(nullptr);
@@ -470,7 +548,7 @@ void TForm1::ExtractArchive(const std::string& path)
     } release{ArchiveFile1};
     ArchiveFile1->SetFileName(path);
     ArchiveFile1->Options().x = 1;
-    ArchiveFile1->Extract(Handle(), nullptr, Work_Dir, {nullptr});
+    return ArchiveFile1->Extract(Handle(), nullptr, Work_Dir, {nullptr});
 }
 
 void TForm1::CuteButton2Click(TObject*)
@@ -485,6 +563,7 @@ void TForm1::CuteButton2Click(TObject*)
         CuteButton2->hide();
         CuteButton1->show();
         CuteButton1->SetCaption(Form2->Button_moji_Edit->text());
+        userCancel_ = true;
         NMHTTP1->Cancel();
     }
 }
@@ -499,7 +578,10 @@ void TForm1::Button2Click(TObject*)
 
 void TForm1::Timer1Timer(TObject*)
 {
-    const std::int64_t b = NMHTTP1->BytesRecvd;
+    // A resumed download counts the bytes it kept from the earlier attempt.
+    std::int64_t b = NMHTTP1->BytesRecvd;
+    if (NMHTTP1->ReplyNumber == 206 && NMHTTP1->RangeFrom > 0)
+        b += NMHTTP1->RangeFrom;
     if (b == 0)
         return;
     int percent = 0;
@@ -516,7 +598,8 @@ void TForm1::NMHTTP1Status(TObject*, const std::string&)
 
 void TForm1::NMHTTP1Failure(TObject*, CmdType Cmd)
 {
-    if (Cmd == cmdGet && NMHTTP1->ReplyNumber != 404) {
+    // A 404 ends the program and a proxy's 407 has its own message.
+    if (Cmd == cmdGet && NMHTTP1->ReplyNumber != 404 && !(NMHTTP1->ReplyNumber == 407 && !NMHTTP1->Proxy.empty())) {
         ShowMessageBox(QStringLiteral("error"));
         getFailed_ = true;
     }

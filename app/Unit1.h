@@ -1,8 +1,9 @@
 // The main window: the skin, the two status labels, the progress gauge, the
 // download button and the Close/Cancel button laid over it; the working
 // folder, the publisher-layout test and the keys F1 (settings window, only
-// in the publisher layout and while no transfer runs) and F12 (version
-// window, at any time).
+// in the publisher layout and while no transfer runs), F2 (proxy window, in
+// every layout while no transfer runs) and F12 (version window, at any
+// time).
 //
 // The working folder is the current directory at the window's creation
 // followed by "/"; every file the program names itself lies there.
@@ -22,22 +23,43 @@
 //  - A 404 reply is acted on when its request returns: beep, "ファイルが存在しません",
 //    the program ends, and the download goes no further.
 //  - A reply of 400 or more other than 404 to the GET shows "error" and
-//    stops the download there (the Stopped display; the file is kept, not
-//    checked, not extracted) instead of ending as if it had succeeded.
+//    stops the download there (the Stopped display; the error page is not
+//    kept, nothing is checked or extracted) instead of ending as if it had
+//    succeeded.
 //  - Content-Length is read as a 64-bit number, so files of 2 GiB and more
 //    get their size; the received byte count is 64-bit as well.
 //  - Closing the main window during a transfer aborts the transfer, so the
 //    program ends at once instead of finishing the download unseen; the
 //    download then stops without a message, check or extraction.
 //  - A 404 reply ends the program also when its request then fails.
+//  - The download never reports a failure as success and never destroys
+//    the last good file (TDownload, app/Download.h): the HEAD touches no
+//    body file, the GET goes to "NAME.part" and is renamed over NAME only
+//    when complete (before the CRC check), and the next download of the
+//    same address resumes the part where the server allows it. The
+//    progress counts the resumed bytes too.
+//  - Every failure but the user's own cancel (a beep, as before) ends in
+//    the Stopped display with a message that says what happened, chosen
+//    from the failure itself (TDownload::FailureText), not from
+//    LastErrorNo: refused, host unknown, unreachable, no answer, cut short,
+//    the server's identity not confirmed, the folder not writable, not
+//    enough room (checked before the GET when the size is known). A server
+//    that closes without a status line is a failed download. Exceptions
+//    of another kind are shown in the standard error box, then the Stopped
+//    display follows.
+//  - Extraction is part of the outcome: a nonzero result of the library is
+//    a failed download with a message naming the library's result; the
+//    downloaded file stays.
+//  - The download's waits are bounded by an inactivity limit (IdleLimit,
+//    60 s without a byte) and a connection limit (ConnectLimit, 30 s), not
+//    by a limit on the whole transfer.
 //  - Whenever the Close/Cancel button is shown over the download button, the
 //    keyboard focus moves to it (Return and Space then do what its caption
 //    says, and it is raised as a focused button is); the covered download
 //    button hands the focus on and takes no Return, Space or accelerator
 //    until the Close/Cancel button is hidden again, and then has the focus
-//    back. A
-//    Return or Space still held from the press that started the download
-//    does not act on the Close/Cancel button through its repeats.
+//    back. A Return or Space still held from the press that started the
+//    download does not act on the Close/Cancel button through its repeats.
 #pragma once
 #include "controls/CuteBtn.h"
 #include "controls/Gauges.h"
@@ -63,6 +85,11 @@ class TForm1 : public QWidget, public TObject {
 public:
     TForm1();
     ~TForm1() override;
+
+    // The download's limits: a connection (lookup, connect, TLS handshake)
+    // and the wait for the next byte, in milliseconds.
+    static constexpr int ConnectLimit = 30000;
+    static constexpr int IdleLimit = 60000;
 
     // Controls, in the form's order.
     TImage* Image1;
@@ -104,8 +131,8 @@ public:
     // The text of the address after its last "/" (the scan for "/" stops at
     // the first blank), at most 10000 characters.
     static std::string LocalFileName(const std::string& address);
-    // Extracts an archive into the working folder.
-    void ExtractArchive(const std::string& path);
+    // Extracts an archive into the working folder; the library's result.
+    int ExtractArchive(const std::string& path);
     // The progress text for b bytes received of a size in Kbyte.
     static QString ProgressText(std::int64_t bytesReceived, std::int32_t sizeKB, int* percent = nullptr);
     // The window handle the archiver libraries get as owner.
@@ -139,6 +166,7 @@ private:
     std::unique_ptr<TMessageWindow> handleWindow_;
     bool downloading_ = false;
     bool getFailed_ = false;
+    bool userCancel_ = false;
     bool closing_ = false;
 };
 

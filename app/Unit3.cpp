@@ -1,9 +1,16 @@
 #include "app/Unit3.h"
 
 #include "runtime/Application.h"
+#include "runtime/Dialogs.h"
+#include "runtime/Exceptions.h"
 #include "runtime/Fonts.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QKeyEvent>
+#include <QSettings>
+
+#include <algorithm>
 
 TForm3* Form3 = nullptr;
 
@@ -11,12 +18,27 @@ namespace {
 
 constexpr TColor FormColor = 0x00EA6D53;
 
+// Black on white while enabled; the disabled colours stay the platform's.
 void blackTextEdit(QLineEdit* edit)
 {
     QPalette p = edit->palette();
-    p.setColor(QPalette::Text, Qt::black);
-    p.setColor(QPalette::Base, Qt::white);
+    for (const auto group : {QPalette::Active, QPalette::Inactive}) {
+        p.setColor(group, QPalette::Text, Qt::black);
+        p.setColor(group, QPalette::Base, Qt::white);
+    }
     edit->setPalette(p);
+}
+
+// The port text as a number 1..65535, else 0.
+int portNumber(const QString& text)
+{
+    bool ok = false;
+    const QString trimmed = text.trimmed();
+    const int port = trimmed.toInt(&ok);
+    const bool digits = !trimmed.isEmpty() && std::all_of(trimmed.begin(), trimmed.end(), [](QChar c) {
+        return c >= QLatin1Char('0') && c <= QLatin1Char('9');
+    });
+    return ok && digits && port >= 1 && port <= 65535 ? port : 0;
 }
 
 } // namespace
@@ -66,6 +88,7 @@ TForm3::TForm3(QWidget* parent) : QDialog(parent)
 
     connect(CheckBox1, &QCheckBox::toggled, this, [this] { Guarded([this] { CheckBox1Click(); }); });
     CuteButton1->OnClick = [this](TObject* sender) { CuteButton1Click(sender); };
+    LoadSettings();
 }
 
 TForm3::~TForm3()
@@ -83,7 +106,80 @@ void TForm3::CheckBox1Click()
 
 void TForm3::CuteButton1Click(TObject*)
 {
+    Fields typed{CheckBox1->isChecked(), Edit1->text().trimmed(), Edit2->text().trimmed()};
+    if (typed.enabled) {
+        const int port = portNumber(typed.port);
+        QString fault;
+        if (port == 0)
+            fault = QStringLiteral("ポート番号は 1 から 65535 までの数で入力してください");
+        else if (const auto choice = TProxyConfig::FromSetting({true, typed.host.toStdString(), port}); !choice.Ok())
+            fault = QString::fromStdString(choice.Error);
+        if (!fault.isEmpty()) {
+            Beep();
+            ShowMessageBox(fault);
+            return;
+        }
+    }
+    const Fields before = saved_;
+    saved_ = typed;
+    try {
+        SaveSettings();
+    } catch (...) {
+        saved_ = before;
+        throw;
+    }
     close();
+}
+
+TProxySetting TForm3::ProxySetting() const
+{
+    return {saved_.enabled, saved_.host.toStdString(), portNumber(saved_.port)};
+}
+
+QString TForm3::SettingsPath()
+{
+    QString base = qEnvironmentVariable("XDG_CONFIG_HOME");
+    if (base.isEmpty() || QDir::isRelativePath(base))
+        base = QDir::homePath() + QStringLiteral("/.config");
+    return base + QStringLiteral("/fetchlet/proxy.ini");
+}
+
+void TForm3::LoadSettings()
+{
+    QSettings file(SettingsPath(), QSettings::IniFormat);
+    Fields loaded;
+    loaded.enabled = file.value(QStringLiteral("Proxy/Enabled"), false).toBool();
+    loaded.host = file.value(QStringLiteral("Proxy/Host")).toString().trimmed();
+    loaded.port = file.value(QStringLiteral("Proxy/Port"), QStringLiteral("80")).toString().trimmed();
+    saved_ = loaded;
+    ShowFields(saved_);
+}
+
+void TForm3::SaveSettings()
+{
+    const QString path = SettingsPath();
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QSettings file(path, QSettings::IniFormat);
+    file.setValue(QStringLiteral("Proxy/Enabled"), saved_.enabled);
+    file.setValue(QStringLiteral("Proxy/Host"), saved_.host);
+    file.setValue(QStringLiteral("Proxy/Port"), saved_.port);
+    file.sync();
+    if (file.status() != QSettings::NoError)
+        throw Exception((QStringLiteral("プロキシの設定を ") + path + QStringLiteral(" に保存できません")).toStdString());
+}
+
+void TForm3::ShowFields(const Fields& fields)
+{
+    CheckBox1->setChecked(fields.enabled);
+    Edit1->setText(fields.host);
+    Edit2->setText(fields.port);
+    CheckBox1Click();
+}
+
+void TForm3::reject()
+{
+    ShowFields(saved_);
+    QDialog::reject();
 }
 
 void TForm3::keyPressEvent(QKeyEvent* event)

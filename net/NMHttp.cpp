@@ -32,6 +32,30 @@ std::size_t nthSlash(const std::string& text, int n)
 
 bool hasBody(CmdType c) { return c == cmdPost || c == cmdPut || c == cmdPatch || c == cmdTrace || c == cmdCustom; }
 
+std::string trimmed(const std::string& text)
+{
+    std::size_t start = 0, end = text.size();
+    while (start < end && (text[start] == ' ' || text[start] == '\t'))
+        ++start;
+    while (end > start && (text[end - 1] == ' ' || text[end - 1] == '\t' || text[end - 1] == '\r' || text[end - 1] == '\n'))
+        --end;
+    return text.substr(start, end - start);
+}
+
+// A decimal number of at most 18 digits, or -1.
+std::int64_t decimal(const std::string& text)
+{
+    if (text.empty() || text.size() > 18)
+        return -1;
+    std::int64_t value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9')
+            return -1;
+        value = value * 10 + (c - '0');
+    }
+    return value;
+}
+
 std::string withoutTerminator(const std::string& line)
 {
     std::size_t end = line.size();
@@ -164,22 +188,26 @@ bool TNMHTTP::IsFollowed(int replyNumber)
 
 void TNMHTTP::DoRequest()
 {
+    bool startedSecure = false;
     for (int iteration = 1;; ++iteration) {
         if (iteration > MaxIterations)
             throw Exception("Too many redirects");
         ParseURL();
+        if (iteration == 1)
+            startedSecure = Secure;
+        else if (startedSecure && !Secure)
+            throw ESockError("Redirect from https to http refused: " + URL);
         ComposeRequest();
         if (OnAboutToSend)
             OnAboutToSend(this);
         try {
             Connect();
+            if (Secure && !Proxy.empty())
+                OpenTunnel();
             SendRequest();
             ReplyNumber = 0;
             ReadReplyHeader();
-            if (InputFileMode)
-                CaptureFile(Body);
-            else
-                CaptureString(Body, -1);
+            CaptureBody();
             if (ReplyNumber < 299) {
                 if (OnSuccess)
                     OnSuccess(this, Command);
@@ -207,9 +235,9 @@ void TNMHTTP::DoRequest()
             if (handled)
                 return;
             if (URL.find('/') == std::string::npos) { // a file name on the current host and port
-                std::string target = "http://";
+                std::string target = Secure ? "https://" : "http://";
                 target += Host;
-                if (Port != 80)
+                if (Port != (Secure ? 443 : 80))
                     target.append(":").append(IntToStr(Port));
                 target.append("/").append(URL);
                 URL = std::move(target);
@@ -220,6 +248,44 @@ void TNMHTTP::DoRequest()
         if (!IsFollowed(ReplyNumber))
             return;
     }
+}
+
+void TNMHTTP::CaptureBody()
+{
+    BytesRecvd = 0;
+    BodyAppended = false;
+    const bool noBody = Command == cmdHead || ReplyNumber == 204 || ReplyNumber == 304;
+    const bool success = ReplyNumber >= 200 && ReplyNumber <= 299;
+    if (ReplyNumber == 206) {
+        // The part must be of the version the validator names, when the
+        // reply says which version it is.
+        const bool entityTag = RangeValidator.rfind("\"", 0) == 0 || RangeValidator.rfind("W/", 0) == 0;
+        const std::string& version = entityTag ? ReplyETag : ReplyLastModified;
+        const bool matches = RangeFrom >= 0 && ReplyRangeStart == RangeFrom &&
+                             (ReplyRangeEnd < 0 || ContentLength < 0 || ReplyRangeEnd - ReplyRangeStart + 1 == ContentLength) &&
+                             (RangeValidator.empty() || version.empty() || version == RangeValidator);
+        if (!matches) {
+            ClearLastErrorNo();
+            throw ESockError("Partial reply does not match the request");
+        }
+    }
+    if (noBody || (!KeepErrorBodies && !success)) {
+        if (InputFileMode && (KeepErrorBodies || success)) {
+            std::FILE* file = std::fopen(Body.c_str(), "wb");
+            if (!file)
+                throw EFCreateError::CannotCreate(Body);
+            std::fclose(file);
+        } else if (!InputFileMode) {
+            Body.clear();
+        }
+        return;
+    }
+    const bool append = ReplyNumber == 206;
+    if (InputFileMode)
+        CaptureFile(Body, ContentLength, append);
+    else
+        CaptureString(Body, -1, ContentLength);
+    BodyAppended = append;
 }
 
 void TNMHTTP::ParseURL()
@@ -239,16 +305,20 @@ void TNMHTTP::ParseURL()
     } else {
         Path.clear();
     }
-    if (const std::size_t colon = URL.find(':'); colon != std::string::npos) {
+    // A colon after a "/" belongs to the path or query of a location
+    // without scheme, which stays on the scheme and port in use.
+    if (const std::size_t colon = URL.find(':');
+        colon != std::string::npos && URL.find('/') > colon) {
         const std::string scheme = LowerCase(URL.substr(0, colon));
         if (scheme == "gopher")
             Port = 70;
         else if (scheme == "ftp")
             Port = 21;
         else if (scheme == "https")
-            throw Exception("HTTP Secure Socket is not supported");
+            Port = 443;
         else
             Port = 80;
+        Secure = scheme == "https";
     }
     std::string host;
     if (twoSlashes) {
@@ -259,7 +329,10 @@ void TNMHTTP::ParseURL()
     } else if (!URL.empty() && URL[0] != '/') {
         host = URL.substr(0, URL.find('/'));
     }
-    if (const std::size_t colon = host.find(':'); colon != std::string::npos) {
+    // An IPv6 literal keeps its brackets ("[::1]:8080" is host "[::1]").
+    const std::size_t closing = !host.empty() && host[0] == '[' ? host.find(']') : std::string::npos;
+    if (const std::size_t colon = host.find(':', closing == std::string::npos ? 0 : closing);
+        colon != std::string::npos) {
         Port = StrToInt(host.substr(colon + 1));
         host.erase(colon);
     }
@@ -275,8 +348,8 @@ void TNMHTTP::ComposeRequest()
 {
     RequestLines.Clear();
     if (Command < cmdCustom)
-        RequestLines.Add(std::string(requestWords[Command]) + (Proxy.empty() ? Path : URL) + " HTTP/1.0");
-    if (!Proxy.empty()) {
+        RequestLines.Add(std::string(requestWords[Command]) + (ProxyForm() ? URL : Path) + " HTTP/1.0");
+    if (ProxyForm()) {
         RequestLines.Add("Proxy-Connection: Keep-Alive");
         RequestLines.Add("Host: " + Host);
     }
@@ -298,6 +371,13 @@ void TNMHTTP::ComposeRequest()
             if (c != '\r' && c != '\n')
                 oneLine += c;
         RequestLines.SetField("Authorization", "Basic " + oneLine);
+    }
+    if (ProxyForm() && !ProxyAuthorization.empty())
+        RequestLines.SetField("Proxy-Authorization", ProxyAuthorization);
+    if (RangeFrom >= 0) {
+        RequestLines.SetField("Range", "bytes=" + IntToStr(RangeFrom) + "-");
+        if (!RangeValidator.empty())
+            RequestLines.SetField("If-Range", RangeValidator);
     }
     RequestLines.Add("Content-type: application/x-www-form-urlencoded");
     if (Command == cmdCopy || Command == cmdMove)
@@ -323,6 +403,49 @@ void TNMHTTP::ComposeRequest()
             throw Exception("Invalid header field");
 }
 
+void TNMHTTP::OpenTunnel()
+{
+    ReportStatus(8, "Opening Tunnel");
+    const std::string authority = Host + ":" + IntToStr(Port);
+    std::string request = "CONNECT " + authority + " HTTP/1.0\r\nHost: " + authority + "\r\n";
+    if (!ProxyAuthorization.empty())
+        request += "Proxy-Authorization: " + ProxyAuthorization + "\r\n";
+    if (request.find_first_of(std::string("\0", 1)) != std::string::npos ||
+        ProxyAuthorization.find_first_of("\r\n") != std::string::npos)
+        throw Exception("Invalid header field");
+    Write(request + "\r\n");
+    const std::string status = ReadLn();
+    if (status.empty()) {
+        ClearLastErrorNo();
+        throw ESockError("Proxy closed the connection before the tunnel opened");
+    }
+    std::size_t size = status.size();
+    for (;;) {
+        const std::string line = ReadLn();
+        if (line.empty()) {
+            ClearLastErrorNo();
+            throw ESockError("Proxy closed the connection before the tunnel opened");
+        }
+        if (line == "\n" || line == "\r\n")
+            break;
+        size += line.size();
+        if (size > MaxHeaderSize) {
+            ClearLastErrorNo();
+            throw ESockError("Header too long");
+        }
+    }
+    // "HTTP/1.x 200 ...": the second field.
+    std::size_t start = status.find(' ');
+    while (start != std::string::npos && start < status.size() && status[start] == ' ')
+        ++start;
+    const std::string number = start == std::string::npos ? std::string() : status.substr(start, 3);
+    if (number.size() != 3 || number[0] != '2' || status.find_first_not_of("0123456789", start) != start + 3) {
+        ClearLastErrorNo();
+        throw ESockError("Proxy refused the tunnel: " + withoutTerminator(status));
+    }
+    StartSecure();
+}
+
 void TNMHTTP::SendRequest()
 {
     Write(RequestLines.Text());
@@ -335,10 +458,49 @@ void TNMHTTP::SendRequest()
     }
 }
 
+void TNMHTTP::ReadField(const std::string& line)
+{
+    const std::size_t colon = line.find(':');
+    if (colon == std::string::npos)
+        return;
+    const std::string name = LowerCase(trimmed(line.substr(0, colon)));
+    const std::string value = trimmed(line.substr(colon + 1));
+    if (name == "content-length") {
+        const std::int64_t length = decimal(value);
+        if (length < 0 || (ContentLength >= 0 && ContentLength != length)) {
+            ClearLastErrorNo();
+            throw ESockError("Invalid Content-Length");
+        }
+        ContentLength = length;
+    } else if (name == "etag") {
+        ReplyETag = value;
+    } else if (name == "last-modified") {
+        ReplyLastModified = value;
+    } else if (name == "content-range" && LowerCase(value).rfind("bytes ", 0) == 0) {
+        // "bytes START-END/TOTAL", "bytes */TOTAL"; TOTAL may be "*".
+        const std::string range = trimmed(value.substr(6));
+        const std::size_t slash = range.find('/');
+        const std::string span = range.substr(0, slash);
+        if (slash != std::string::npos)
+            ReplyRangeTotal = decimal(range.substr(slash + 1));
+        if (const std::size_t dash = span.find('-'); dash != std::string::npos) {
+            ReplyRangeStart = decimal(span.substr(0, dash));
+            ReplyRangeEnd = decimal(span.substr(dash + 1));
+            if (ReplyRangeStart < 0 || ReplyRangeEnd < ReplyRangeStart)
+                ReplyRangeStart = ReplyRangeEnd = -1;
+        }
+    }
+}
+
 void TNMHTTP::ReadReplyHeader()
 {
     BytesTotal = 0;
     ReplyCookie.clear();
+    StatusLine.clear();
+    ContentLength = -1;
+    ReplyETag.clear();
+    ReplyLastModified.clear();
+    ReplyRangeStart = ReplyRangeEnd = ReplyRangeTotal = -1;
     std::FILE* file = nullptr;
     if (OutputFileMode) {
         file = std::fopen(Header.c_str(), "wb");
@@ -365,6 +527,7 @@ void TNMHTTP::ReadReplyHeader()
     };
 
     const std::string status = ReadLn();
+    StatusLine = status;
     if (!status.empty()) {
         // The second blank-separated field, which must be followed by a blank.
         std::size_t start = status.find(' ');
@@ -401,6 +564,7 @@ void TNMHTTP::ReadReplyHeader()
         append(line);
         if (line.empty() || line == "\n" || line == "\r\n")
             break;
+        ReadField(line);
         headerSize += line.size();
         if (headerSize > MaxHeaderSize) {
             ClearLastErrorNo(); // the peeks leave "would block" behind

@@ -44,6 +44,50 @@
 //    capture keeps what was read, the line that passed the limit included.
 //    Without the limit a server that sends short header lines without end
 //    would fill the disk, as every line restarts the time-out.
+//  - The body ends where the reply says: a Content-Length (read as a field
+//    name followed by a colon, blanks allowed around the value) makes the
+//    capture stop after that many bytes, and we close the connection, so a
+//    peer that keeps it open (a keep-alive proxy) does not hold the request
+//    until the time-out; a body that ends before raises ESockError
+//    "Transfer closed with outstanding read data remaining (...)". A value
+//    that is not a decimal number of at most 18 digits, or two that differ,
+//    fail with ESockError "Invalid Content-Length". Without a
+//    Content-Length the peer's close still ends the body. A HEAD reply, a
+//    204 and a 304 have no body: nothing is read after their header (in
+//    input-file mode the body file is still created empty).
+//  - https: ParseURL takes the scheme "https" as port 443 (an explicit port
+//    still wins) and sets Secure, so Connect runs TLS with the certificate
+//    checked (TPowersock); the request inside is the same HTTP/1.0 request.
+//    A redirect that leaves https for plain http is refused with ESockError
+//    "Redirect from https to http refused: URL" once the connection is
+//    closed: a request that began secure stays secure. A Location without a
+//    scheme stays on the scheme in use, and so does one whose first colon
+//    comes after a "/" ("/f?t=12:00"): that colon is no scheme's or port's.
+//  - Ranges, for a caller that resumes: RangeFrom >= 0 sends
+//    "Range: bytes=N-" and, with RangeValidator, "If-Range: VALIDATOR".
+//    A 206 whose Content-Range starts at RangeFrom (and whose length agrees
+//    with its Content-Length) is appended to the body file (BodyAppended);
+//    a 206 to a request without a range, or for another range, fails with
+//    ESockError "Partial reply does not match the request" before any byte
+//    of the body is written. ReplyETag, ReplyLastModified and
+//    ReplyRangeStart/End/Total tell the caller what the reply said.
+//  - KeepErrorBodies false: the body of a reply outside 200..299 is not
+//    read, so an error page or a redirect's page never overwrites the body
+//    file (the caller's partial download stays as it was).
+//  - StatusLine keeps the last status line as received; it is empty when
+//    the server closed without any reply.
+//  - An IPv6 literal in brackets is a host: "http://[::1]:8080/f" is host
+//    "[::1]" (the Host line keeps the brackets) and port 8080.
+//  - Through a proxy: ProxyAuthorization, when set, is sent as
+//    "Proxy-Authorization: VALUE" ("Basic ..."). A plain request keeps the
+//    proxy form (absolute URL, "Proxy-Connection: Keep-Alive", one Host
+//    line). An https request opens a tunnel first: "CONNECT HOST:PORT
+//    HTTP/1.0" with a Host line of the same text (and Proxy-Authorization),
+//    then, on a 2xx reply, TLS runs end to end with the certificate of HOST
+//    checked, and the request inside is the direct one. Any other reply
+//    fails with ESockError "Proxy refused the tunnel: STATUS LINE"; a proxy
+//    that closes first, "Proxy closed the connection before the tunnel
+//    opened". The proxy's reply number never becomes ReplyNumber.
 #pragma once
 #include "net/Psock.h"
 
@@ -117,6 +161,20 @@ public:
     THandlerEvent OnRedirect;
     TNotifyEvent OnAuthenticationNeeded;
 
+    // This port's additions (see the header comment).
+    std::int64_t RangeFrom = -1;
+    std::string RangeValidator;
+    bool KeepErrorBodies = true;
+    std::string StatusLine;
+    std::int64_t ContentLength = -1; // -1: none in the reply
+    std::string ReplyETag;
+    std::string ReplyLastModified;
+    std::int64_t ReplyRangeStart = -1;
+    std::int64_t ReplyRangeEnd = -1;
+    std::int64_t ReplyRangeTotal = -1; // -1: none, or "*"
+    bool BodyAppended = false;
+    std::string ProxyAuthorization;
+
     void Abort() override;
 
     virtual void DoRequest();
@@ -140,6 +198,14 @@ public:
 
 private:
     void Run(CmdType command, const std::string& url);
+    // The body after the header, as the reply calls for it.
+    void CaptureBody();
+    // The fields the request cycle itself needs (length, validators, range).
+    void ReadField(const std::string& line);
+    // CONNECT through the proxy, then TLS inside the tunnel.
+    void OpenTunnel();
+    // Through a proxy, in its form (not inside a tunnel).
+    bool ProxyForm() const { return !Proxy.empty() && !Secure; }
     // Follows the reply's location; false when the reply ends the cycle.
     static bool IsFollowed(int replyNumber);
 };

@@ -1,6 +1,7 @@
 #include "net/Psock.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -138,7 +139,6 @@ void TThreadTimer::UpdateTimer()
 TPowersock::TPowersock(TComponent* owner)
     : TComponent(owner),
       buffer_(new char[BufferSize]),
-      hostEntry_(new char[1024]),
       window_(std::make_unique<TMessageWindow>(
           [this](UINT msg, WPARAM wParam, LPARAM lParam) { return WindowProc(msg, wParam, lParam); },
           "PsockWindowClass")),
@@ -198,9 +198,9 @@ int TPowersock::LastErrorNo()
     return lastErrorNo_;
 }
 
-SOCKET TPowersock::NewSocket(bool linger)
+SOCKET TPowersock::NewSocket(bool linger, int family)
 {
-    const SOCKET s = winsock::socket(AF_INET, SOCK_STREAM, linger ? IPPROTO_TCP : 0);
+    const SOCKET s = winsock::socket(family, SOCK_STREAM, linger ? IPPROTO_TCP : 0);
     if (s == INVALID_SOCKET) {
         CheckSocketError(WSAEWOULDBLOCK);
         throw ESockError(ErrorMessage(static_cast<std::uint16_t>(WSAGetLastError())));
@@ -216,7 +216,16 @@ SOCKET TPowersock::NewSocket(bool linger)
         CheckSocketError(0);
         throw ESockError(ErrorMessage(static_cast<std::uint16_t>(error)));
     }
+    family_ = family;
     return s;
+}
+
+void TPowersock::ReplaceSocket(int family)
+{
+    if (socket_ != INVALID_SOCKET)
+        closesocket(socket_);
+    socket_ = INVALID_SOCKET;
+    socket_ = NewSocket(false, family);
 }
 
 void TPowersock::InitWinsock()
@@ -236,7 +245,7 @@ void TPowersock::InitWinsock()
             WSAInfo.Add("Max Udp pack size= " + std::to_string(data.iMaxUdpDg));
         }
         try {
-            socket_ = NewSocket(true);
+            socket_ = NewSocket(true, AF_INET);
         } catch (...) {
             counted_ = false;
             if (--componentCount == 0)
@@ -280,9 +289,15 @@ void TPowersock::HandleSocketMessage(UINT msg, WPARAM, LPARAM lParam)
                     Connected = true;
                     if (OnConnect)
                         OnConnect(this);
+                } else {
+                    connectErrorNo_ = static_cast<int>(word >> 16);
                 }
                 break;
             case FD_CLOSE:
+                if (!ok_)
+                    closeError_ = static_cast<int>(word >> 16);
+                if (tls_)
+                    break; // the reader finds the end, and whether TLS ended it
                 if (!DataAvailable())
                     RequestCloseSocket();
                 break;
@@ -296,13 +311,32 @@ void TPowersock::HandleSocketMessage(UINT msg, WPARAM, LPARAM lParam)
     }
 }
 
-void TPowersock::TimerOn()
+void TPowersock::TimerOn() { TimerOnFor(false); }
+
+void TPowersock::TimerOnFor(bool connecting)
 {
     ReportStatus(8, "Timer On");
     timedOut_ = false;
-    if (TimeOut < 0)
+    if (TimeOut < 0 || ConnectTimeOut < 0 || IdleTimeOut < 0)
         throw Exception("Range check error");
-    timer_->SetInterval(static_cast<unsigned>(TimeOut));
+    const int interval = TimeOut != 0 ? TimeOut : connecting ? ConnectTimeOut : IdleTimeOut;
+    timer_->SetInterval(static_cast<unsigned>(interval));
+    timer_->SetEnabled(true);
+    idleStart_ = std::chrono::steady_clock::now();
+}
+
+void TPowersock::Progressed()
+{
+    if (TimeOut != 0 || IdleTimeOut == 0 || !timer_->Enabled())
+        return;
+    // Restarting costs a timer call: at most once a second, or four times
+    // within a shorter limit.
+    const auto now = std::chrono::steady_clock::now();
+    if (now - idleStart_ < std::min<std::chrono::milliseconds>(std::chrono::seconds(1),
+                                                                std::chrono::milliseconds(IdleTimeOut / 4)))
+        return;
+    idleStart_ = now;
+    timer_->SetEnabled(false);
     timer_->SetEnabled(true);
 }
 
@@ -336,19 +370,31 @@ void TPowersock::Abort()
 void TPowersock::ResolveHost()
 {
     ReportStatus(8, "Resolve Host");
-    const std::string& name = Proxy.empty() ? Host : Proxy;
+    std::string name = Proxy.empty() ? Host : Proxy;
+    if (name.size() > 2 && name.front() == '[' && name.back() == ']')
+        name = name.substr(1, name.size() - 2); // an IPv6 literal as URLs write it
     const std::size_t length = std::min<std::size_t>(name.size(), BufferSize - 1);
     std::memcpy(buffer_.get(), name.data(), length);
     buffer_[length] = '\0';
+    addresses_.clear();
+    sockaddr_storage literal{};
     const in_addr_t address = inet_addr(buffer_.get());
     if (address != INADDR_NONE) {
-        remote_.sin_addr.s_addr = address;
+        auto& v4 = reinterpret_cast<sockaddr_in&>(literal);
+        v4.sin_family = AF_INET;
+        v4.sin_addr.s_addr = address;
+        addresses_.push_back(literal);
         return;
     }
-    remote_.sin_addr.s_addr = 0;
-    TimerOn();
+    if (auto& v6 = reinterpret_cast<sockaddr_in6&>(literal); inet_pton(AF_INET6, buffer_.get(), &v6.sin6_addr) == 1) {
+        v6.sin6_family = AF_INET6;
+        addresses_.push_back(literal);
+        return;
+    }
+    TimerOnFor(true);
     waitOver_ = false;
-    lookup_ = WSAAsyncGetHostByName(window_->Handle(), WM_HOSTRESOLVED, buffer_.get(), hostEntry_.get(), 1024);
+    std::vector<sockaddr_storage> found;
+    lookup_ = WSAAsyncGetAddrInfo(window_->Handle(), WM_HOSTRESOLVED, buffer_.get(), &found);
     {
         Finally off{[this] {
             if (lookup_ != 0)
@@ -363,10 +409,9 @@ void TPowersock::ResolveHost()
         throw ESockError("Host Lookup Timed Out");
     if (canceled_)
         throw ESockError("Host Lookup Canceled");
-    if (!ok_)
+    if (!ok_ || found.empty())
         throw ESockError("Host Lookup Failed");
-    const auto* entry = reinterpret_cast<const hostent*>(hostEntry_.get());
-    std::memcpy(&remote_.sin_addr, entry->h_addr_list[0], sizeof remote_.sin_addr);
+    addresses_ = std::move(found);
     if (OnHostResolved)
         OnHostResolved(this);
 }
@@ -377,6 +422,8 @@ void TPowersock::Connect()
     canceled_ = false;
     if (Connected)
         throw ESockError("Already connected");
+    closeError_ = 0;
+    connectErrorNo_ = 0;
     for (int retry = 0;; ++retry) {
         try {
             ResolveHost();
@@ -384,7 +431,7 @@ void TPowersock::Connect()
             if (e.Message() == "Host Lookup Timed Out" || e.Message() == "Host Lookup Canceled")
                 throw;
         }
-        if (remote_.sin_addr.s_addr != 0)
+        if (!addresses_.empty())
             break;
         bool handled = false;
         if (retry > 0 || !OnInvalidHost)
@@ -393,20 +440,43 @@ void TPowersock::Connect()
         if (!handled)
             throw ESockError("Null Remote Address");
     }
-    remote_.sin_family = AF_INET;
-    remote_.sin_port = htons(static_cast<std::uint16_t>(Proxy.empty() ? Port : ProxyPort));
-    waitOver_ = false;
-    ok_ = true;
-    if (winsock::connect(socket_, &remote_, sizeof remote_) == SOCKET_ERROR)
-        CheckSocketError(WSAEWOULDBLOCK);
-    TimerOn();
+    // Every address in turn, within one time-out, until one connects.
+    const std::uint16_t port = htons(static_cast<std::uint16_t>(Proxy.empty() ? Port : ProxyPort));
+    TimerOnFor(true);
     {
         Finally off{[this] { TimerOff(); }};
-        while (!Connected && !timedOut_ && !canceled_ && ok_)
-            WaitForMessages();
+        for (std::size_t i = 0; i < addresses_.size(); ++i) {
+            remote_ = addresses_[i];
+            if (remote_.ss_family == AF_INET6)
+                reinterpret_cast<sockaddr_in6&>(remote_).sin6_port = port;
+            else
+                reinterpret_cast<sockaddr_in&>(remote_).sin_port = port;
+            const bool last = i + 1 == addresses_.size();
+            ReportStatus(8, "Connecting to " + AddressText(remote_));
+            waitOver_ = false;
+            ok_ = true;
+            try {
+                if (i > 0 || family_ != remote_.ss_family || socket_ == INVALID_SOCKET)
+                    ReplaceSocket(remote_.ss_family); // a failed attempt's socket is spent
+                const int size = remote_.ss_family == AF_INET6 ? sizeof(sockaddr_in6) : sizeof(sockaddr_in);
+                if (winsock::connect(socket_, &remote_, size) == SOCKET_ERROR)
+                    CheckSocketError(WSAEWOULDBLOCK);
+            } catch (const ESockError&) {
+                if (last) // a family the system lacks, say: the next address may do
+                    throw;
+                continue;
+            }
+            while (!Connected && !timedOut_ && !canceled_ && ok_)
+                WaitForMessages();
+            if (Connected || timedOut_ || canceled_)
+                break;
+        }
     }
-    if (!timedOut_ && !canceled_ && ok_)
+    if (!timedOut_ && !canceled_ && ok_) {
+        if (Secure && Proxy.empty())
+            StartSecure();
         return;
+    }
     if (OnConnectionFailed)
         OnConnectionFailed(this);
     if (timedOut_)
@@ -428,6 +498,10 @@ void TPowersock::RequestCloseSocket()
     Connected = false;
     if (socket_ == INVALID_SOCKET)
         return;
+    if (tls_) {
+        tls_->Shutdown();
+        tls_.reset();
+    }
     const SOCKET old = socket_;
     socket_ = INVALID_SOCKET;
     if (closesocket(old) == SOCKET_ERROR) {
@@ -439,22 +513,25 @@ void TPowersock::RequestCloseSocket()
     if (OnDisconnect)
         OnDisconnect(this);
     if (!destroying_)
-        socket_ = NewSocket(false);
+        socket_ = NewSocket(false, AF_INET);
 }
 
 void TPowersock::SendAll(const char* data, std::size_t length, bool countSent)
 {
     std::size_t sent = 0;
     while (sent < length && !canceled_) {
-        const int n = winsock::send(socket_, data + sent, static_cast<int>(length - sent), 0);
+        const int n = SendSome(data + sent, static_cast<int>(std::min<std::size_t>(length - sent, ChunkSize)));
         if (n == 0)
             break;
         if (n < 0) {
             CheckSocketError(WSAEWOULDBLOCK);
             WaitForMessages(); // the socket's buffer is full: wait until it drains
+            if (timedOut_)
+                break;
             continue;
         }
         sent += static_cast<std::size_t>(n);
+        Progressed();
         if (countSent) {
             BytesSent += n;
             if (OnPacketSent)
@@ -530,23 +607,26 @@ std::string TPowersock::ReadLn()
     for (;;) {
         if (consumed >= ChunkSize)
             throw ESockError("Line too long");
-        const int n = winsock::recv(socket_, buffer_.get() + consumed, static_cast<int>(ChunkSize - consumed), MSG_PEEK);
+        const int n = Receive(buffer_.get() + consumed, static_cast<int>(ChunkSize - consumed), true);
         if (n == 0)
             return {};
         if (n < 0) {
             lastErrorNo_ = WSAGetLastError();
-            if (lastErrorNo_ == WSAENOTCONN)
+            if (lastErrorNo_ == WSAENOTCONN) {
+                RaiseCloseError();
                 return {};
+            }
             CheckSocketError(WSAEWOULDBLOCK);
             WaitForMessages(); // nothing has arrived yet
         } else {
             const char* start = buffer_.get() + consumed;
             const void* lf = std::memchr(start, '\n', static_cast<std::size_t>(n));
             const int take = lf ? static_cast<int>(static_cast<const char*>(lf) - start) + 1 : n;
-            const int got = winsock::recv(socket_, buffer_.get() + consumed, take, 0);
+            const int got = Receive(buffer_.get() + consumed, take, false);
             if (got > 0) {
                 line.append(start, static_cast<std::size_t>(got));
                 consumed += static_cast<std::size_t>(got);
+                Progressed();
             }
             if (lf && got == take)
                 return line;
@@ -560,19 +640,27 @@ std::string TPowersock::ReadLn()
 }
 
 void TPowersock::Capture(const std::function<void(const char*, int)>& store, std::int64_t maximum,
-                         const std::function<std::int64_t()>& length)
+                         const std::function<std::int64_t()>& length, std::int64_t expected)
 {
     auto lastRun = std::chrono::steady_clock::now();
     while (!canceled_) {
         if (maximum != -1 && length() >= maximum)
             break;
-        const int n = winsock::recv(socket_, buffer_.get(), ChunkSize, 0);
+        int want = ChunkSize;
+        if (expected >= 0) {
+            const std::int64_t remaining = expected - BytesRecvd;
+            if (remaining <= 0)
+                break;
+            want = static_cast<int>(std::min<std::int64_t>(remaining, ChunkSize));
+        }
+        const int n = Receive(buffer_.get(), want, false);
         if (n > 0) {
             store(buffer_.get(), n);
             BytesRecvd += n;
             if (OnPacketRecvd)
                 OnPacketRecvd(this);
             TimerOn();
+            Progressed();
             // While data streams in, the queue runs every few milliseconds:
             // often enough for any GUI, rarely enough to cost nothing.
             const auto now = std::chrono::steady_clock::now();
@@ -584,22 +672,115 @@ void TPowersock::Capture(const std::function<void(const char*, int)>& store, std
             break; // the peer closed
         } else {
             lastErrorNo_ = WSAGetLastError();
-            if (lastErrorNo_ == WSAENOTCONN)
+            if (lastErrorNo_ == WSAENOTCONN) {
+                RaiseCloseError();
                 break;
+            }
             CheckSocketError(WSAEWOULDBLOCK);
             WaitForMessages(); // nothing has arrived yet
         }
     }
+    if (!canceled_ && expected >= 0 && BytesRecvd < expected) {
+        lastErrorNo_ = 0;
+        throw ESockError("Transfer closed with outstanding read data remaining (" + std::to_string(BytesRecvd) +
+                         " of " + std::to_string(expected) + " bytes received)");
+    }
 }
 
-void TPowersock::CaptureFile(const std::string& fileName)
+void TPowersock::RaiseCloseError()
+{
+    if (closeError_ == 0)
+        return;
+    lastErrorNo_ = closeError_;
+    const std::string text = ErrorMessage(static_cast<std::uint16_t>(closeError_));
+    if (OnSocketError)
+        OnSocketError(this, static_cast<std::uint16_t>(closeError_), text);
+    throw ESockError(text);
+}
+
+int TPowersock::Receive(char* data, int length, bool peek)
+{
+    if (!tls_)
+        return winsock::recv(socket_, data, length, peek ? MSG_PEEK : 0);
+    int got = 0;
+    switch (tls_->Read(data, length, peek, &got)) {
+    case TSecureSocket::Done:
+        return got;
+    case TSecureSocket::Closed:
+        return 0;
+    case TSecureSocket::WantIo:
+        WSASetLastError(WSAEWOULDBLOCK);
+        return SOCKET_ERROR;
+    case TSecureSocket::Failed:
+        break;
+    }
+    lastErrorNo_ = 0;
+    RaiseCloseError(); // a reset says more than the session's end
+    throw ESockError(tls_->Error());
+}
+
+int TPowersock::SendSome(const char* data, int length)
+{
+    if (!tls_)
+        return winsock::send(socket_, data, length, 0);
+    int sent = 0;
+    switch (tls_->Write(data, length, &sent)) {
+    case TSecureSocket::Done:
+        return sent;
+    case TSecureSocket::WantIo:
+        WSASetLastError(WSAEWOULDBLOCK);
+        return SOCKET_ERROR;
+    case TSecureSocket::Closed:
+    case TSecureSocket::Failed:
+        break;
+    }
+    lastErrorNo_ = 0;
+    RaiseCloseError();
+    throw ESockError(tls_->Error().empty() ? std::string("TLS connection ended without close_notify") : tls_->Error());
+}
+
+void TPowersock::StartSecure()
+{
+    ReportStatus(8, "Start Secure");
+    tls_ = std::make_unique<TSecureSocket>(socket_, Host);
+    TSecureSocket::Step step = TSecureSocket::WantIo;
+    TimerOnFor(true);
+    {
+        Finally off{[this] { TimerOff(); }};
+        while (!canceled_ && !timedOut_) {
+            step = tls_->Handshake();
+            if (step != TSecureSocket::WantIo)
+                break;
+            WaitForMessages();
+        }
+    }
+    if (step == TSecureSocket::Done)
+        return;
+    std::string text = step == TSecureSocket::Closed ? "TLS handshake failed: the server closed the connection"
+                                                     : tls_->Error();
+    const bool timedOut = timedOut_, canceled = canceled_ && !timedOut_;
+    lastErrorNo_ = 0;
+    tls_.reset();
+    RequestCloseSocket();
+    if (timedOut)
+        throw ESockError("TLS handshake timed out");
+    if (canceled) {
+        canceled_ = false;
+        throw EAbortError("TLS handshake aborted");
+    }
+    throw ESockError(text);
+}
+
+void TPowersock::CaptureFile(const std::string& fileName) { CaptureFile(fileName, -1, false); }
+
+void TPowersock::CaptureFile(const std::string& fileName, std::int64_t expected, bool append)
 {
     ReportStatus(8, "CaptureFile");
     BytesRecvd = 0;
     TimerOn();
     {
         Finally off{[this] { TimerOff(); }};
-        std::FILE* file = std::fopen(fileName.c_str(), "wb");
+        std::FILE* file = std::fopen(fileName.c_str(), append ? "ab" : "wb");
         if (!file)
             throw EFCreateError::CannotCreate(fileName);
         std::setvbuf(file, nullptr, _IONBF, 0); // chunks are large: one write each
@@ -607,16 +788,19 @@ void TPowersock::CaptureFile(const std::string& fileName)
             if (file)
                 std::fclose(file);
         }};
+        auto writeError = [&fileName] {
+            throw EStreamError("ファイル " + fileName + " に書き込めません (" + std::strerror(errno) + ")");
+        };
         Capture(
             [&](const char* data, int n) {
                 if (std::fwrite(data, 1, static_cast<std::size_t>(n), file) != static_cast<std::size_t>(n))
-                    throw EStreamError("ファイル " + fileName + " に書き込めません");
+                    writeError();
             },
-            -1, [] { return std::int64_t(0); });
+            -1, [] { return std::int64_t(0); }, expected);
         const bool flushed = std::fclose(file) == 0;
         file = nullptr;
         if (!flushed)
-            throw EStreamError("ファイル " + fileName + " に書き込めません");
+            writeError();
     }
     if (canceled_) {
         canceled_ = false;
@@ -624,7 +808,9 @@ void TPowersock::CaptureFile(const std::string& fileName)
     }
 }
 
-void TPowersock::CaptureString(std::string& text, std::int64_t maximum)
+void TPowersock::CaptureString(std::string& text, std::int64_t maximum) { CaptureString(text, maximum, -1); }
+
+void TPowersock::CaptureString(std::string& text, std::int64_t maximum, std::int64_t expected)
 {
     ReportStatus(8, "Capture String");
     text.clear();
@@ -633,7 +819,7 @@ void TPowersock::CaptureString(std::string& text, std::int64_t maximum)
     {
         Finally off{[this] { TimerOff(); }};
         Capture([&](const char* data, int n) { text.append(data, static_cast<std::size_t>(n)); }, maximum,
-                [&] { return static_cast<std::int64_t>(text.size()); });
+                [&] { return static_cast<std::int64_t>(text.size()); }, expected);
     }
     if (canceled_) {
         canceled_ = false;
@@ -644,6 +830,8 @@ void TPowersock::CaptureString(std::string& text, std::int64_t maximum)
 bool TPowersock::DataAvailable()
 {
     ReportStatus(8, "Data Available");
+    if (tls_ && tls_->Pending() > 0)
+        return true;
     return winsock::recv(socket_, buffer_.get(), 1, MSG_PEEK) >= 1;
 }
 
@@ -680,7 +868,7 @@ SOCKET TPowersock::Accept()
         throw ESockError("Accepting Canceled");
     if (!ok_)
         throw ESockError("Error creating Data Connection");
-    sockaddr_in peer{};
+    sockaddr_storage peer{};
     int length = sizeof peer;
     const SOCKET s = winsock::accept(socket_, &peer, &length);
     if (s == INVALID_SOCKET) {

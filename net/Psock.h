@@ -37,17 +37,62 @@
 //    general exception "Range check error".
 //  - A lookup that ends by time-out or cancel is withdrawn, so its late
 //    answer never lands in a later wait.
+//  - IPv6: Host and Proxy may be IPv6 literals (with or without the
+//    brackets URLs put around them); names are looked up for both families
+//    (WSAAsyncGetAddrInfo) and every address is tried in turn, within one
+//    time-out, until one connects, each on a socket of its family. The
+//    remote address is a sockaddr_storage; the lookup fills no hostent, so
+//    the component keeps no host-entry buffer. "Connecting to ADDRESS"
+//    (level 8) names each attempt, RemoteAddress() the last.
+//  - A connection that the peer resets (FD_CLOSE carrying an error, such as
+//    10054) ends a running read or capture with that error as ESockError
+//    (LastErrorNo holds it), not as the orderly end of the data. The error
+//    word of a failed connection attempt is kept in ConnectErrorNo() (the
+//    Part's LastErrorNo stays as it was), so callers can tell a refused
+//    connection from an unreachable host.
+//  - A capture may be told how many bytes to take (CaptureFile and
+//    CaptureString with `expected`): it stops there without waiting for the
+//    peer to close, and a peer that closes or resets before raises ESockError
+//    "Transfer closed with outstanding read data remaining (N of M bytes
+//    received)" with LastErrorNo 0 (or the reset's number). CaptureFile can
+//    append to the file instead of replacing it. A write error names its
+//    cause ("ファイル F に書き込めません (No space left on device)").
+//  - Limits beside TimeOut, for callers that want them: while TimeOut is 0,
+//    ConnectTimeOut bounds the lookup, the connection and the TLS handshake,
+//    and IdleTimeOut bounds every wait for the peer's next bytes (restarted
+//    whenever bytes move, at most once a second or four times within the
+//    limit), so a slow but moving
+//    transfer of any length completes. TimedOut() tells whether the last
+//    operation ended by a time-out rather than a cancel. Both 0 (the
+//    default): no limit, as before.
+//  - TLS (Secure): after the connection stands, Connect runs the TLS
+//    handshake through TSecureSocket (platform/SecureSocket.h) inside the
+//    same wait loop, bounded by the time-out and ended by Cancel or Abort;
+//    every read, peek and send then goes through the session, and bytes
+//    already decrypted are read before the loop waits again. Failures:
+//    ESockError with TSecureSocket's texts ("Certificate verify failed:
+//    certificate has expired", "TLS handshake failed: wrong version
+//    number", "TLS connection ended without close_notify"), raised after
+//    the connection is closed; "TLS handshake timed out" (ESockError), and
+//    EAbortError "TLS handshake aborted" for a cancel. While TLS runs, the
+//    peer's close is left for the reader to find (it needs to tell
+//    close_notify from a cut connection), and closing sends close_notify.
+//    StartSecure() runs the handshake on a connection that already stands
+//    (a proxy's tunnel).
 #pragma once
 #include "platform/MessageWindow.h"
+#include "platform/SecureSocket.h"
 #include "platform/WinSock.h"
 #include "runtime/Classes.h"
 #include "runtime/Exceptions.h"
 #include "runtime/StringList.h"
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 class ESockError : public Exception {
 public:
@@ -123,6 +168,18 @@ public:
     TStringList WSAInfo;
     bool Connected = false;
 
+    // This port's additions (see the header comment).
+    bool Secure = false;
+    int ConnectTimeOut = 0;
+    int IdleTimeOut = 0;
+    bool TimedOut() const { return timedOut_; }
+    int ConnectErrorNo() const { return connectErrorNo_; }
+    // The protocol of the secure session ("TLSv1.3"), empty when none.
+    std::string SecureProtocol() const { return tls_ ? tls_->Protocol() : std::string(); }
+    // The address of the last connection attempt ("127.0.0.1:80",
+    // "[::1]:8080"), empty before the first.
+    std::string RemoteAddress() const { return remote_.ss_family ? AddressText(remote_) : std::string(); }
+
     TNotifyEvent OnRead;
     TNotifyEvent OnAccept;
     TOnSocketError OnSocketError;
@@ -143,8 +200,12 @@ public:
     std::string ReadLn();
     void SendFile(const std::string& fileName);
     void CaptureFile(const std::string& fileName);
+    // expected -1: until the peer closes.
+    void CaptureFile(const std::string& fileName, std::int64_t expected, bool append);
     // maximum -1: no maximum.
     void CaptureString(std::string& text, std::int64_t maximum);
+    void CaptureString(std::string& text, std::int64_t maximum, std::int64_t expected);
+    void StartSecure();
     bool DataAvailable();
     void ResolveHost();
     std::string ErrorMessage(std::uint16_t errorNo);
@@ -170,18 +231,39 @@ protected:
     void SetWaitOver(bool value) { waitOver_ = value; }
     // The caller's part of a capture: where each received chunk goes.
     void Capture(const std::function<void(const char*, int)>& store, std::int64_t maximum,
-                 const std::function<std::int64_t()>& length);
+                 const std::function<std::int64_t()>& length, std::int64_t expected = -1);
+    // recv and send through the secure session when there is one: > 0
+    // bytes, 0 the peer closed, SOCKET_ERROR with WSAGetLastError (10035:
+    // wait for the socket's next event). A failure of the session raises.
+    int Receive(char* data, int length, bool peek);
+    int SendSome(const char* data, int length);
+    // The time-out for the coming wait: TimeOut, else ConnectTimeOut or
+    // IdleTimeOut.
+    void TimerOnFor(bool connecting);
+    // Bytes moved: restarts an idle limit.
+    void Progressed();
 
 private:
     LRESULT WindowProc(UINT msg, WPARAM wParam, LPARAM lParam);
     void HandleSocketMessage(UINT msg, WPARAM wParam, LPARAM lParam);
-    SOCKET NewSocket(bool linger);
+    SOCKET NewSocket(bool linger, int family);
+    // A fresh unconnected socket of the family in place of the current one.
+    void ReplaceSocket(int family);
     void SendAll(const char* data, std::size_t length, bool countSent);
 
+    // A read that found the socket replaced after the peer's close: the
+    // close's error, if it carried one, becomes the read's failure.
+    void RaiseCloseError();
+
     SOCKET socket_ = INVALID_SOCKET;
-    sockaddr_in remote_{};
+    std::unique_ptr<TSecureSocket> tls_;
+    int closeError_ = 0;
+    int connectErrorNo_ = 0;
+    std::chrono::steady_clock::time_point idleStart_{};
+    sockaddr_storage remote_{};
+    std::vector<sockaddr_storage> addresses_;
+    int family_ = AF_INET;
     std::unique_ptr<char[]> buffer_;
-    std::unique_ptr<char[]> hostEntry_;
     std::unique_ptr<TMessageWindow> window_;
     std::unique_ptr<TThreadTimer> timer_;
     WSATaskHandle lookup_ = 0;

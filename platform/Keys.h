@@ -5,6 +5,7 @@
 constexpr std::uint16_t VK_RETURN = 13;
 constexpr std::uint16_t VK_SPACE = 32;
 constexpr std::uint16_t VK_F1 = 112;
+constexpr std::uint16_t VK_F2 = 113;
 constexpr std::uint16_t VK_F12 = 123;
 
 // 0 for keys without a virtual-key code.

@@ -349,6 +349,81 @@ WSATaskHandle WSAAsyncGetHostByName(HWND window, UINT msg, const char* name, cha
     return task;
 }
 
+WSATaskHandle WSAAsyncGetAddrInfo(HWND window, UINT msg, const char* name, std::vector<sockaddr_storage>* addresses)
+{
+    if (!name || !addresses || !QCoreApplication::instance()) {
+        setError(WSAEINVAL);
+        return 0;
+    }
+    ensureSink();
+    const WSATaskHandle task = nextLookup++;
+    liveLookups.insert(task);
+    std::thread([task, window, msg, host = std::string(name), addresses] {
+        addrinfo hints{};
+        hints.ai_family = AF_UNSPEC;
+        hints.ai_socktype = SOCK_STREAM;
+        addrinfo* result = nullptr;
+        const int rc = host.empty() ? EAI_NONAME : ::getaddrinfo(host.c_str(), nullptr, &hints, &result);
+        std::vector<sockaddr_storage> found;
+        for (addrinfo* a = rc == 0 ? result : nullptr; a; a = a->ai_next) {
+            if ((a->ai_family != AF_INET && a->ai_family != AF_INET6) || a->ai_addrlen > sizeof(sockaddr_storage))
+                continue;
+            sockaddr_storage one{};
+            std::memcpy(&one, a->ai_addr, a->ai_addrlen);
+            bool seen = false;
+            for (const sockaddr_storage& f : found)
+                seen = seen || std::memcmp(&f, &one, sizeof one) == 0;
+            if (!seen)
+                found.push_back(one);
+        }
+        if (result)
+            ::freeaddrinfo(result);
+        int error = 0;
+        if (rc == EAI_AGAIN)
+            error = WSATRY_AGAIN;
+        else if (rc != 0 || found.empty())
+            error = WSAHOST_NOT_FOUND;
+        std::lock_guard<std::mutex> guard(sinkLock);
+        if (!sink)
+            return;
+        QMetaObject::invokeMethod(
+            sink,
+            [=] {
+                if (liveLookups.erase(task) == 0 || !IsWindow(window))
+                    return;
+                if (error == 0)
+                    *addresses = found;
+                const LPARAM lParam = static_cast<LPARAM>(static_cast<std::uint32_t>(found.size() & 0xFFFF) |
+                                                          (static_cast<std::uint32_t>(error) << 16));
+                SendMessage(window, msg, task, lParam);
+                wakeWaiter();
+            },
+            Qt::QueuedConnection);
+    }).detach();
+    return task;
+}
+
+std::string AddressText(const sockaddr_storage& address)
+{
+    char text[INET6_ADDRSTRLEN] = "";
+    unsigned port = 0;
+    std::string result;
+    if (address.ss_family == AF_INET6) {
+        const auto& a = reinterpret_cast<const sockaddr_in6&>(address);
+        inet_ntop(AF_INET6, &a.sin6_addr, text, sizeof text);
+        port = ntohs(a.sin6_port);
+        result = std::string("[") + text + "]";
+    } else {
+        const auto& a = reinterpret_cast<const sockaddr_in&>(address);
+        inet_ntop(AF_INET, &a.sin_addr, text, sizeof text);
+        port = ntohs(a.sin_port);
+        result = text;
+    }
+    if (port != 0)
+        result += ":" + std::to_string(port);
+    return result;
+}
+
 int WSACancelAsyncRequest(WSATaskHandle task)
 {
     if (liveLookups.erase(task) == 0)

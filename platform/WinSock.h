@@ -32,6 +32,13 @@
 // after its window is gone, or after WSACancelAsyncRequest, does nothing.
 // Failures: 11001 (host not found), 11002 (try again), 10055 (buffer).
 //
+// WSAAsyncGetAddrInfo, this port's addition for IPv6, resolves on a worker
+// thread for both families (getaddrinfo, in the order it gives them, each
+// address once) and, on the GUI thread, stores the addresses (port 0) in
+// the caller's list before it posts `msg` like WSAAsyncGetHostByName (the
+// low word is the number of addresses). Cancelled or late, it touches
+// nothing.
+//
 // All functions except the lookup's worker run on the GUI thread; a Qt
 // application object must exist before the first WSAAsyncSelect.
 #pragma once
@@ -43,6 +50,8 @@
 #include <sys/socket.h> // AF_INET, SOCK_STREAM, SOL_SOCKET, SO_LINGER, linger, MSG_PEEK
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 using SOCKET = int;
 constexpr SOCKET INVALID_SOCKET = -1;
@@ -106,6 +115,10 @@ int WSAAsyncSelect(SOCKET s, HWND window, UINT msg, long events);
 // Returns a task handle, 0 on failure (WSAGetLastError tells why).
 WSATaskHandle WSAAsyncGetHostByName(HWND window, UINT msg, const char* name, char* buffer, int bufferLength);
 int WSACancelAsyncRequest(WSATaskHandle task);
+WSATaskHandle WSAAsyncGetAddrInfo(HWND window, UINT msg, const char* name, std::vector<sockaddr_storage>* addresses);
+// The address as text: "127.0.0.1", "[::1]"; with its port when not 0
+// ("[::1]:8080").
+std::string AddressText(const sockaddr_storage& address);
 
 int closesocket(SOCKET s);
 

@@ -24,6 +24,9 @@ protected:
     // Creates the main, settings and proxy windows in the working folder.
     void Start();
     std::string Dir() const { return dir_->path().toStdString() + "/"; }
+    // XDG_CONFIG_HOME while the test runs: "config" in the working folder
+    // (not made).
+    QString ConfigHome() const { return dir_->path() + QStringLiteral("/config"); }
     void WriteFile(const std::string& name, const std::string& bytes) const;
     std::string ReadFile(const std::string& name) const;
     // Writes the stored form of the lines as "DL.ini".
@@ -36,6 +39,8 @@ protected:
 
     std::unique_ptr<QTemporaryDir> dir_;
     std::string previousDir_;
+    QByteArray previousConfigHome_;
+    bool hadConfigHome_ = false;
     std::unique_ptr<TForm1> form1;
     std::unique_ptr<TForm2> form2;
     std::unique_ptr<TForm3> form3;

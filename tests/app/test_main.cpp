@@ -8,8 +8,10 @@
 #include "runtime/PoolThreads.h"
 
 #include <QApplication>
+#include <QFile>
 #include <QStyleFactory>
 
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 
@@ -19,6 +21,10 @@ void AppFixture::SetUp()
     ASSERT_TRUE(dir_->isValid());
     previousDir_ = GetCurrentDir();
     ASSERT_TRUE(SetCurrentDir(dir_->path().toStdString()));
+    // The user's own proxy setting is never read or written by a test.
+    previousConfigHome_ = qgetenv("XDG_CONFIG_HOME");
+    hadConfigHome_ = qEnvironmentVariableIsSet("XDG_CONFIG_HOME");
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(ConfigHome()));
     SetDialogResponder([this](const DialogRequest& request) {
         shown.push_back(request);
         if (request.kind == DialogRequest::Beep || answers.empty()) {
@@ -41,6 +47,10 @@ void AppFixture::TearDown()
     Application().Revive();
     SetDialogResponder({});
     SetCurrentDir(previousDir_);
+    if (hadConfigHome_)
+        qputenv("XDG_CONFIG_HOME", previousConfigHome_);
+    else
+        qunsetenv("XDG_CONFIG_HOME");
 }
 
 void AppFixture::Start()
@@ -88,6 +98,9 @@ int main(int argc, char** argv)
 {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
+    // The tests bring their own proxies; none of the caller's may come between.
+    for (const char* name : {"http_proxy", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY", "no_proxy", "NO_PROXY"})
+        ::unsetenv(name);
     TPoolThreadsWait poolThreads; // ends after the application object
     QApplication app(argc, argv);
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));

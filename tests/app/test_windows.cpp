@@ -116,6 +116,31 @@ TEST_F(AppFixture, F1OpensSettingsOnlyInPublisherLayoutAndNotDuringATransfer)
     QApplication::processEvents();
 }
 
+TEST_F(AppFixture, F2OpensTheProxyWindowInEveryLayoutButNotDuringATransfer)
+{
+    Start();
+    ASSERT_FALSE(form1->PublisherLayout());
+    QString title;
+    closeNextModal(form1.get(), &title);
+    QTest::keyClick(form1->CuteButton1, Qt::Key_F2);
+    EXPECT_EQ(title, QStringLiteral("プロキシ"));
+    EXPECT_FALSE(form3->isVisible());
+
+    makePublisherLayout(Dir());
+    title.clear();
+    closeNextModal(form1.get(), &title);
+    QTest::keyClick(form1.get(), Qt::Key_F2);
+    EXPECT_EQ(title, QStringLiteral("プロキシ"));
+
+    title.clear();
+    form1->Timer1->start();
+    WORD key = VK_F2;
+    form1->CuteButton1KeyDown(form1.get(), key, 0);
+    EXPECT_TRUE(title.isEmpty());
+    form1->Timer1->stop();
+    QApplication::processEvents();
+}
+
 TEST_F(AppFixture, F12ShowsAFreshVersionWindowEachTime)
 {
     Start();

@@ -13,6 +13,7 @@ using testsupport::NginxServer;
 using testsupport::ReadFile;
 using testsupport::ScriptedServer;
 using testsupport::TempDir;
+using testsupport::TinyProxy;
 
 extern char** environ;
 
@@ -23,8 +24,26 @@ struct ToolRun {
     std::string out;
 };
 
-// Runs httpget in dir; its output goes to a file there.
-ToolRun httpget(const TempDir& dir, std::vector<std::string> args)
+// The test's environment without the proxy variables, plus `extra`
+// ("name=value"), so that runs do not depend on the caller's proxy.
+std::vector<std::string> environmentWith(const std::vector<std::string>& extra)
+{
+    std::vector<std::string> env;
+    for (char** e = environ; *e; ++e) {
+        std::string name(*e);
+        name = name.substr(0, name.find('='));
+        for (char& c : name)
+            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        if (name != "http_proxy" && name != "https_proxy" && name != "all_proxy" && name != "no_proxy")
+            env.push_back(*e);
+    }
+    env.insert(env.end(), extra.begin(), extra.end());
+    return env;
+}
+
+// Runs httpget in dir with the environment variables `env` ("name=value")
+// and no others of the proxy; its output goes to a file there.
+ToolRun httpget(const TempDir& dir, std::vector<std::string> args, const std::vector<std::string>& env = {})
 {
     const std::string outPath = dir.file("stdout");
     std::vector<std::string> all{HTTPGET_PATH};
@@ -42,7 +61,12 @@ ToolRun httpget(const TempDir& dir, std::vector<std::string> args)
     std::filesystem::current_path(cwd);
     pid_t pid = -1;
     ToolRun run;
-    if (posix_spawn(&pid, HTTPGET_PATH, &actions, nullptr, argv.data(), environ) == 0) {
+    std::vector<std::string> environment = environmentWith(env);
+    std::vector<char*> envp;
+    for (auto& e : environment)
+        envp.push_back(e.data());
+    envp.push_back(nullptr);
+    if (posix_spawn(&pid, HTTPGET_PATH, &actions, nullptr, argv.data(), envp.data()) == 0) {
         int status = 0;
         waitpid(pid, &status, 0);
         run.code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
@@ -86,9 +110,21 @@ TEST(Httpget, PrintsEventsWritesFilesAndExits)
     EXPECT_EQ(refused.code, 3);
     EXPECT_EQ(refused.out, "ESockError: Connection Failed\nLastErrorNo=10035\n");
 
-    ToolRun secure = httpget(dir, {"https://127.0.0.1/"});
-    EXPECT_EQ(secure.code, 4);
-    EXPECT_EQ(secure.out, "Exception: HTTP Secure Socket is not supported\n");
+    // A body cut short is a socket error, not a success.
+    ScriptedServer cut(ScriptedServer::Reply("HTTP/1.0 200 OK\r\nContent-Length: 1000000\r\n\r\n" + std::string(500000, 'x')));
+    ToolRun shortBody = httpget(dir, {cut.url("/f")});
+    EXPECT_EQ(shortBody.code, 3);
+    EXPECT_NE(shortBody.out.find("ESockError: Transfer closed with outstanding read data remaining (500000 of 1000000 "
+                                 "bytes received)\nLastErrorNo=0\n"),
+              std::string::npos)
+        << shortBody.out;
+    EXPECT_EQ(shortBody.out.find("success: "), std::string::npos) << shortBody.out;
+
+    // A plain server behind an https address: the handshake fails.
+    ScriptedServer plain([](testsupport::ScriptedConnection& c) { c.Send("HTTP/1.0 200 OK\r\n\r\nplain"); });
+    ToolRun secure = httpget(dir, {"https://127.0.0.1:" + std::to_string(plain.port()) + "/"});
+    EXPECT_EQ(secure.code, 3);
+    EXPECT_EQ(secure.out.rfind("ESockError: TLS handshake failed: ", 0), 0u) << secure.out;
 
     EXPECT_EQ(httpget(dir, {}).code, 2);
     EXPECT_EQ(httpget(dir, {"--timeout", "x", "http://h/"}).code, 2);
@@ -126,4 +162,48 @@ TEST(Httpget, ProxyAndCredentialsReachTheRequest)
     EXPECT_EQ(request.rfind("GET http://far.example/f HTTP/1.0\r\nProxy-Connection: Keep-Alive\r\nHost: far.example\r\n", 0), 0u);
     EXPECT_NE(request.find("\r\nAuthorization: Basic dTpw\r\n"), std::string::npos);
     EXPECT_EQ(httpget(dir, {"--proxy", "127.0.0.1", "http://h/"}).code, 2); // no proxy port
+}
+
+TEST(Httpget, ReadsTheProxyEnvironmentUnlessToldAProxy)
+{
+    NginxServer nginx;
+    ASSERT_TRUE(nginx.ok()) << nginx.log();
+    testsupport::WriteFile(nginx.root() + "/f.txt", "via proxy\n");
+    TinyProxy proxy;
+    ASSERT_TRUE(proxy.ok()) << proxy.log();
+    TempDir dir;
+    const std::string proxyText = "127.0.0.1:" + std::to_string(proxy.port());
+
+    ToolRun run = httpget(dir, {nginx.url("/f.txt")}, {"http_proxy=http://" + proxyText + "/"});
+    EXPECT_EQ(run.code, 0);
+    EXPECT_EQ(run.out.rfind("proxy: " + proxyText + " (http_proxy)\nsuccess: 0\n", 0), 0u) << run.out;
+    EXPECT_EQ(ReadFile(dir.file("body.out")), "via proxy\n");
+    EXPECT_NE(proxy.log().find("GET " + nginx.url("/f.txt")), std::string::npos) << proxy.log();
+
+    // Credentials cannot go with the request yet, and it says so.
+    run = httpget(dir, {nginx.url("/f.txt")}, {"all_proxy=http://u:p@" + proxyText});
+    EXPECT_NE(run.out.find("proxy: credentials for " + proxyText + " (all_proxy) not used"), std::string::npos)
+        << run.out;
+    EXPECT_EQ(run.code, 0);
+
+    // Excluded by no_proxy, HTTP_PROXY (never read) and --proxy: direct or
+    // the proxy given, not the one of the environment.
+    int closed;
+    {
+        ScriptedServer gone(ScriptedServer::Reply(""));
+        closed = gone.port();
+    }
+    const std::string dead = "http_proxy=127.0.0.1:" + std::to_string(closed);
+    run = httpget(dir, {nginx.url("/f.txt")}, {dead, "no_proxy=localhost,127.0.0.1"});
+    EXPECT_EQ(run.out.rfind("proxy: direct (no_proxy)\nsuccess: 0\n", 0), 0u) << run.out;
+    run = httpget(dir, {nginx.url("/f.txt")}, {"HTTP_PROXY=127.0.0.1:" + std::to_string(closed)});
+    EXPECT_EQ(run.out.rfind("success: 0\n", 0), 0u) << run.out;
+    run = httpget(dir, {"--proxy", "127.0.0.1", "--proxy-port", std::to_string(proxy.port()), nginx.url("/f.txt")},
+                  {dead});
+    EXPECT_EQ(run.out.rfind("success: 0\n", 0), 0u) << run.out;
+
+    // A variable that does not parse ends the run, naming it.
+    run = httpget(dir, {nginx.url("/f.txt")}, {"http_proxy=socks5://127.0.0.1:1080"});
+    EXPECT_EQ(run.code, 4);
+    EXPECT_EQ(run.out.rfind("Exception: 環境変数 http_proxy: ", 0), 0u) << run.out;
 }

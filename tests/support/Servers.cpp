@@ -50,6 +50,55 @@ bool canConnect(int port)
     return ok;
 }
 
+// Starts the program (found on the PATH), killed with the test process, and
+// waits (bounded) until it accepts connections on port of 127.0.0.1. -1 when
+// it exits first (port taken?) or does not come up.
+pid_t startListening(const char* program, const std::vector<std::string>& args, int port)
+{
+    std::vector<const char*> argv{program};
+    for (const auto& a : args)
+        argv.push_back(a.c_str());
+    argv.push_back(nullptr);
+    const pid_t parent = ::getpid();
+    const pid_t pid = ::fork();
+    if (pid < 0)
+        return -1;
+    if (pid == 0) {
+        // The server goes with the test process, even when that one crashes.
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (::getppid() != parent)
+            ::_exit(127);
+        ::execvp(program, const_cast<char**>(argv.data()));
+        ::_exit(127);
+    }
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (std::chrono::steady_clock::now() < deadline) {
+        int status = 0;
+        if (::waitpid(pid, &status, WNOHANG) == pid)
+            return -1;
+        if (canConnect(port))
+            return pid;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    ::kill(pid, SIGKILL);
+    ::waitpid(pid, nullptr, 0);
+    return -1;
+}
+
+// Whether this machine can listen on [::1].
+bool haveIPv6Loopback()
+{
+    const int s = ::socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (s < 0)
+        return false;
+    sockaddr_in6 a{};
+    a.sin6_family = AF_INET6;
+    a.sin6_addr = in6addr_loopback;
+    const bool ok = ::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    ::close(s);
+    return ok;
+}
+
 } // namespace
 
 // --------------------------------------------------------------------- TempDir
@@ -126,7 +175,9 @@ void WritePatternFile(const std::string& path, std::int64_t size)
 
 // ----------------------------------------------------------------- NginxServer
 
-NginxServer::NginxServer(const std::string& extra)
+NginxServer::NginxServer(const std::string& extra) : NginxServer(extra, {}, {}) {}
+
+NginxServer::NginxServer(const std::string& extra, const std::string& listenOptions, const std::string& servers)
 {
     root_ = dir_.path() + "/root";
     std::filesystem::create_directory(root_);
@@ -143,43 +194,18 @@ NginxServer::NginxServer(const std::string& extra)
              << "  fastcgi_temp_path " << d << "/fastcgi;\n  uwsgi_temp_path " << d << "/uwsgi;\n"
              << "  scgi_temp_path " << d << "/scgi;\n  default_type application/octet-stream;\n"
              << "  sendfile on;\n  keepalive_timeout 0;\n"
-             << "  server {\n    listen 127.0.0.1:" << port << ";\n    root " << root_ << ";\n    " << extra
-             << "\n  }\n}\n";
+             << "  server {\n    listen 127.0.0.1:" << port << listenOptions << ";\n    root " << root_ << ";\n    "
+             << extra << "\n  }\n";
+        std::string more = servers;
+        for (std::size_t at; (at = more.find("@PORT@")) != std::string::npos;)
+            more.replace(at, 6, std::to_string(port));
+        for (std::size_t at; (at = more.find("@ROOT@")) != std::string::npos;)
+            more.replace(at, 6, root_);
+        conf << more << "}\n";
         WriteFile(d + "/nginx.conf", conf.str());
-        const std::string confPath = d + "/nginx.conf";
-        const char* argv[] = {"nginx", "-p", d.c_str(), "-c", confPath.c_str(), nullptr};
         const char* program = ::access("/usr/sbin/nginx", X_OK) == 0 ? "/usr/sbin/nginx" : "nginx";
-        const pid_t parent = ::getpid();
-        const pid_t pid = ::fork();
-        if (pid < 0)
-            return;
-        if (pid == 0) {
-            // nginx goes with the test process, even when that one crashes.
-            ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-            if (::getppid() != parent)
-                ::_exit(127);
-            ::execvp(program, const_cast<char**>(argv));
-            ::_exit(127);
-        }
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-        bool up = false;
-        while (std::chrono::steady_clock::now() < deadline) {
-            int status = 0;
-            if (::waitpid(pid, &status, WNOHANG) == pid)
-                break; // it gave up (port taken?): try another port
-            if (canConnect(port)) {
-                up = true;
-                break;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
-        if (up) {
-            pid_ = pid;
+        if ((pid_ = startListening(program, {"-p", d, "-c", d + "/nginx.conf"}, port)) > 0)
             port_ = port;
-        } else {
-            ::kill(pid, SIGKILL);
-            ::waitpid(pid, nullptr, 0);
-        }
     }
 }
 
@@ -196,6 +222,45 @@ std::string NginxServer::url(const std::string& path) const
 }
 
 std::string NginxServer::log() const { return ReadFile(dir_.path() + "/error.log"); }
+
+// ------------------------------------------------------------------- TinyProxy
+
+TinyProxy::TinyProxy(const std::string& user, const std::string& password)
+{
+    const bool v6 = haveIPv6Loopback();
+    for (int attempt = 0; attempt < 5 && pid_ <= 0; ++attempt) {
+        const int port = freePort();
+        const std::string d = dir_.path();
+        std::ostringstream conf;
+        // No ConnectPort line: CONNECT goes to any port. No User line: it
+        // runs as whoever runs the test (and says so in its log). No Allow
+        // lines: it listens on loopback only, which lets in exactly the
+        // loopback clients, whereas tinyproxy 1.11 checks its Allow list
+        // against a wrong address for the first IPv6 client after IPv4 ones
+        // (and would refuse [::1] with 403).
+        conf << "Port " << port << "\nListen 127.0.0.1\n" << (v6 ? "Listen ::1\n" : "")
+             << "Timeout 60\nMaxClients 64\n"
+             << "LogFile \"" << d << "/tinyproxy.log\"\nLogLevel Info\nPidFile \"" << d << "/tinyproxy.pid\"\n";
+        if (!user.empty())
+            conf << "BasicAuth " << user << " " << password << "\n";
+        WriteFile(d + "/tinyproxy.conf", conf.str());
+        if ((pid_ = startListening("tinyproxy", {"-d", "-c", d + "/tinyproxy.conf"}, port)) > 0) {
+            port_ = port;
+            ipv6_ = v6;
+        }
+    }
+}
+
+TinyProxy::~TinyProxy()
+{
+    if (pid_ <= 0)
+        return;
+    StopChild(pid_, SIGTERM);
+}
+
+std::string TinyProxy::url() const { return "http://127.0.0.1:" + std::to_string(port_); }
+
+std::string TinyProxy::log() const { return ReadFile(dir_.path() + "/tinyproxy.log"); }
 
 // ---------------------------------------------------------- ScriptedConnection
 

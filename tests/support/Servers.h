@@ -10,6 +10,17 @@
 //              ok() tells whether it came up; log() gives its error log.
 //              The destructor stops it (SIGQUIT, then SIGKILL) and waits;
 //              should the test process die first, nginx is killed with it.
+// TinyProxy    Debian's tinyproxy in the foreground on 127.0.0.1 (and on
+//              [::1] too when the machine has it: ipv6()) with a free port
+//              and a temporary configuration. It forwards plain requests
+//              ("GET http://... HTTP/1.0") and opens CONNECT tunnels to any
+//              port; it listens on loopback only. Given a user, it
+//              answers 407 to every request without
+//              "Proxy-Authorization: Basic" for that user and password.
+//              ok(), port(), url() ("http://127.0.0.1:PORT"), log() (its
+//              log file: each request line, each upstream connection).
+//              Stopped (SIGTERM, then SIGKILL) and reaped by the destructor,
+//              killed with the test process should that die first.
 // ScriptedServer  a TCP server on 127.0.0.1 with a free port that runs a
 //              handler on its own thread for each connection, one after the
 //              other, for byte-exact or misbehaving replies:
@@ -60,6 +71,10 @@ void WritePatternFile(const std::string& path, std::int64_t size);
 class NginxServer {
 public:
     explicit NginxServer(const std::string& extra = {});
+    // listenOptions follow the port on the listen line (" ssl"); servers
+    // are more server blocks, "@PORT@" and "@ROOT@" in them standing for
+    // the port and root().
+    NginxServer(const std::string& extra, const std::string& listenOptions, const std::string& servers);
     ~NginxServer();
     NginxServer(const NginxServer&) = delete;
     NginxServer& operator=(const NginxServer&) = delete;
@@ -75,6 +90,27 @@ private:
     TempDir dir_;
     std::string root_;
     int port_ = 0;
+    pid_t pid_ = -1;
+};
+
+class TinyProxy {
+public:
+    // Without a user, no authentication.
+    explicit TinyProxy(const std::string& user = {}, const std::string& password = {});
+    ~TinyProxy();
+    TinyProxy(const TinyProxy&) = delete;
+    TinyProxy& operator=(const TinyProxy&) = delete;
+
+    bool ok() const { return pid_ > 0 && port_ > 0; }
+    int port() const { return port_; }
+    bool ipv6() const { return ipv6_; }
+    std::string url() const;
+    std::string log() const;
+
+private:
+    TempDir dir_;
+    int port_ = 0;
+    bool ipv6_ = false;
     pid_t pid_ = -1;
 };
 

@@ -10,7 +10,18 @@
 // "BytesTotal=N". Exit codes: 0 done (whatever the reply number), 2 bad
 // usage, 3 ESockError/EAbortError (printed with LastErrorNo), 4 any other
 // exception. --help and --version as every tool answers them.
+//
+// Without --proxy the proxy comes from the environment as curl reads it
+// (http_proxy, https_proxy/HTTPS_PROXY, all_proxy/ALL_PROXY, no_proxy/NO_PROXY;
+// see TProxyConfig), announced first as "proxy: HOST:PORT (VARIABLE)" or
+// "proxy: direct (no_proxy)"; a variable that does not parse ends the run
+// like any other error ("Exception: ...", exit code 4). The component
+// takes the proxy's host and port for plain http; credentials in the proxy
+// URL and https through a proxy are announced as not used yet
+// ("proxy: ... not used: ...") and the request goes as it would without.
 #include "net/NMHttp.h"
+#include "net/ProxyConfig.h"
+#include "runtime/Exceptions.h"
 #include "runtime/SysUtils.h"
 #include "tools/common/ToolCli.h"
 
@@ -37,7 +48,8 @@ const ToolCli cli("httpget",
                   "  --header FILE         where the reply header goes (default header.out)\n"
                   "  --report-level N      which status texts are reported (0..255)\n"
                   "  --timeout MS          the component's time-out in milliseconds\n"
-                  "  --proxy HOST          through a proxy (needs --proxy-port)\n"
+                  "  --proxy HOST          through a proxy (needs --proxy-port); without it the\n"
+                  "                        proxy environment is read as curl reads it\n"
                   "  --proxy-port N        the proxy's port\n"
                   "  --user U              Basic authorisation user ...\n"
                   "  --password P          ... and password\n"
@@ -46,6 +58,17 @@ const ToolCli cli("httpget",
 int usage(const std::string& why)
 {
     return cli.Usage(why);
+}
+
+// The environment's proxy, with its credentials; https goes through a
+// CONNECT tunnel.
+void applyEnvironmentProxy(TNMHTTP& http, const TProxyChoice& choice)
+{
+    if (!choice.UseProxy)
+        return;
+    http.Proxy = choice.HostText();
+    http.ProxyPort = choice.Port;
+    http.ProxyAuthorization = TProxyConfig::ProxyAuthorization(choice);
 }
 
 bool number(const std::string& text, std::int64_t& value)
@@ -137,6 +160,14 @@ int main(int argc, char** argv)
         http.TimeOut = static_cast<int>(timeout);
         http.Proxy = proxy;
         http.ProxyPort = static_cast<int>(proxyPort);
+        if (proxy.empty()) {
+            const TProxyChoice choice = TProxyConfig::FromEnvironment(url);
+            if (!choice.Ok())
+                throw Exception(choice.Error);
+            if (choice.Source != psDirect)
+                std::printf("proxy: %s\n", choice.Describe().c_str());
+            applyEnvironmentProxy(http, choice);
+        }
         http.HeaderInfo.UserId = user;
         http.HeaderInfo.Password = password;
         http.OnStatus = [](TObject*, const std::string& status) { std::printf("status: %s\n", status.c_str()); };

@@ -1,0 +1,84 @@
+// TDownload: the program's GET of the configured file, with the part file,
+// the resume and the words for a failure. The main window runs the rest of
+// the download (HEAD, the size, the progress display, the CRC check, the
+// extraction); this class holds what must never go wrong there, so that
+// tests drive it without the window.
+//
+// The part file. The body goes to "NAME.part" beside NAME and is renamed
+// over NAME only once it is complete, so a failed or cancelled attempt
+// leaves NAME as it was (the last good file stays usable) and NAME.part
+// holds what arrived. The HTTP component is told to keep no error bodies: a
+// 404, a 500 or a redirect's page never lands in NAME.part, so an earlier
+// attempt's part stays for the next resume.
+//
+// The resume. Beside the part file, "NAME.part.info" keeps three lines:
+// the address, the validator of the reply whose bytes the part holds (its
+// ETag when that is a strong one, else its Last-Modified) and the whole
+// file's length (or -1). The next download of the same address sends
+// "Range: bytes=N-" and "If-Range: VALIDATOR" when the part has N bytes; a
+// 206 for that range with the same validator is appended, a 200 (the file
+// changed, or the server has no ranges) starts over in an empty part, a 416
+// (the part is longer than the file) starts over once without a range.
+// Without a validator nothing is resumed: two versions of a file are never
+// spliced. A 206 whose total disagrees with the part's is refused and the
+// part removed.
+//
+// Safety: a NAME.part that is a symbolic link is removed (the link, never
+// what it points to) and the download starts afresh; one that is a folder
+// or another non-file fails with the runtime's creation error.
+//
+// The failure texts (FailureText) are this port's own, in Japanese, each
+// saying what happened: refused, host unknown, unreachable, no answer, cut
+// short, the server's identity not confirmed, the folder not writable;
+// the not-connected text of the system where it fits.
+#pragma once
+#include "net/NMHttp.h"
+
+#include <cstdint>
+#include <exception>
+#include <string>
+
+class TDownload {
+public:
+    TDownload(TNMHTTP& http, std::string target);
+
+    const std::string& Target() const { return target_; }
+    std::string PartFile() const { return target_ + ".part"; }
+    std::string InfoFile() const { return target_ + ".part.info"; }
+
+    // Looks at the part file for a GET of url: the bytes the next Fetch
+    // keeps (0 when it starts afresh). Removes a part that is a link.
+    std::int64_t Prepare(const std::string& url);
+    // The bytes kept from an earlier attempt by the running or last Fetch.
+    std::int64_t Resumed() const { return resumed_; }
+    // The GET into the part file, as Prepare decided. True when NAME is now
+    // the complete file; false when the reply was not a success (the reply
+    // number tells which) and nothing was written. Raises what the HTTP
+    // component raises, and the runtime's file errors.
+    bool Fetch(const std::string& url);
+
+    // The free bytes for files in folder (statvfs), -1 when unknown.
+    static std::int64_t FreeSpace(const std::string& folder);
+    // The user's message for a failed download. http: the component that
+    // failed (its time-out and connection state tell more).
+    static std::string FailureText(std::exception_ptr error, TNMHTTP& http);
+    // The user's message for an archiver library's result.
+    static std::string ExtractionText(int result);
+
+private:
+    struct Info {
+        std::string url;
+        std::string validator;
+        std::int64_t total = -1;
+    };
+    bool LoadInfo(Info& info) const;
+    void SaveInfo(const std::string& url) const;
+    void RemovePart() const;
+    bool Finish();
+
+    TNMHTTP& http_;
+    std::string target_;
+    std::int64_t resumed_ = 0;
+    std::string validator_;
+    std::int64_t total_ = -1;
+};
