@@ -133,6 +133,8 @@ TForm1::TForm1() : QWidget(nullptr)
     CuteButton1->OnKeyDown = [this](TObject* s, WORD& k, TShiftState sh) { CuteButton1KeyDown(s, k, sh); };
     CuteButton2->OnKeyDown = [this](TObject* s, WORD& k, TShiftState sh) { CuteButton1KeyDown(s, k, sh); };
     CuteButton1->OnClick = [this](TObject* s) { CuteButton1Click(s); };
+    CuteButton1->installEventFilter(this);
+    CuteButton2->installEventFilter(this);
     CuteButton2->OnClick = [this](TObject* s) { CuteButton2Click(s); };
     QObject::connect(Button2, &QPushButton::clicked, this, [this] { Guarded([this] { Button2Click(this); }); });
     QObject::connect(Timer1, &QTimer::timeout, this, [this] { Guarded([this] { Timer1Timer(this); }); });
@@ -182,6 +184,92 @@ void TForm1::CuteButton1KeyDown(TObject*, WORD& Key, TShiftState)
     // The proxy window, for every user, while no transfer runs.
     if (Key == VK_F2 && !Downloading() && !Timer1->isActive() && Form3)
         Form3->exec();
+}
+
+bool TForm1::DownloadButtonCovered() const
+{
+    return !CuteButton2->isHidden() && CuteButton2->geometry().intersects(CuteButton1->geometry());
+}
+
+void TForm1::CloseButtonShown()
+{
+    if (!DownloadButtonCovered())
+        return;
+    CuteButton1->setFocusPolicy(Qt::NoFocus);
+    CuteButton2->setFocus(Qt::OtherFocusReason);
+}
+
+void TForm1::CloseButtonHidden()
+{
+    CuteButton1->setFocusPolicy(Qt::StrongFocus);
+    QWidget* focused = focusWidget();
+    if (!focused || focused == CuteButton2 || focused == this)
+        CuteButton1->setFocus(Qt::OtherFocusReason);
+}
+
+bool TForm1::FilterButtonKey(QObject* button, QKeyEvent* event)
+{
+    const int key = event->key();
+    const bool activates =
+        key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Space;
+    if (!activates)
+        return false;
+    const bool press = event->type() == QEvent::KeyPress;
+    if (button == CuteButton1) {
+        if (DownloadButtonCovered())
+            return true;
+        if (!event->isAutoRepeat())
+            heldKey_ = press ? key : 0;
+        return false;
+    }
+    // The Close/Cancel button: the repeats and the release of a key that
+    // went down on the download button are not its own.
+    if (key != heldKey_)
+        return false;
+    if (press && !event->isAutoRepeat()) {
+        heldKey_ = 0; // pressed anew: its release went elsewhere
+        return false;
+    }
+    if (!press && !event->isAutoRepeat())
+        heldKey_ = 0;
+    return true;
+}
+
+bool TForm1::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched != CuteButton1 && watched != CuteButton2)
+        return QWidget::eventFilter(watched, event);
+    bool swallow = false;
+    Guarded([&] {
+        switch (event->type()) {
+        case QEvent::Show:
+            if (watched == CuteButton2)
+                CloseButtonShown();
+            break;
+        case QEvent::Hide:
+            if (watched == CuteButton2)
+                CloseButtonHidden();
+            break;
+        case QEvent::FocusIn:
+            // Given the focus while covered, the download button hands it on.
+            if (watched == CuteButton1 && DownloadButtonCovered()) {
+                CuteButton2->setFocus(Qt::OtherFocusReason);
+                swallow = true;
+            }
+            break;
+        case QEvent::KeyPress:
+        case QEvent::KeyRelease:
+            swallow = FilterButtonKey(watched, static_cast<QKeyEvent*>(event));
+            break;
+        case QEvent::Shortcut:
+            // The covered button's accelerator does not reach it.
+            swallow = watched == CuteButton1 && DownloadButtonCovered();
+            break;
+        default:
+            break;
+        }
+    });
+    return swallow || QWidget::eventFilter(watched, event);
 }
 
 void TForm1::closeEvent(QCloseEvent* event)
@@ -258,7 +346,7 @@ void TForm1::Download()
     // 2, 3. The password, once per run.
     if (!Pass_OK && Form2->PASS_CheckBox->isChecked()) {
         const QString password = Form2->pass_Edit->text();
-        const QString typed = InputBox(QStringLiteral("PASSWORD"), QStringLiteral("パスワードを入力してください"), QString());
+        const QString typed = PasswordBox(QStringLiteral("PASSWORD"), QStringLiteral("パスワードを入力してください"), QString());
         if (typed != password) {
             Beep();
             ShowMessageBox(QStringLiteral("パスワードが違います"));

@@ -53,6 +53,13 @@
 //  - The download's waits are bounded by an inactivity limit (IdleLimit,
 //    60 s without a byte) and a connection limit (ConnectLimit, 30 s), not
 //    by a limit on the whole transfer.
+//  - Whenever the Close/Cancel button is shown over the download button, the
+//    keyboard focus moves to it (Return and Space then do what its caption
+//    says, and it is raised as a focused button is); the covered download
+//    button hands the focus on and takes no Return, Space or accelerator
+//    until the Close/Cancel button is hidden again, and then has the focus
+//    back. A Return or Space still held from the press that started the
+//    download does not act on the Close/Cancel button through its repeats.
 #pragma once
 #include "controls/CuteBtn.h"
 #include "controls/Gauges.h"
@@ -143,9 +150,19 @@ public:
 protected:
     void keyPressEvent(QKeyEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void Download();
+    // The Close/Cancel button is shown (not hidden) and lies over the
+    // download button.
+    bool DownloadButtonCovered() const;
+    // The keyboard follows the Close/Cancel button as it is shown or hidden.
+    void CloseButtonShown();
+    void CloseButtonHidden();
+    // A key event on one of the two buttons: true when it is swallowed.
+    bool FilterButtonKey(QObject* button, QKeyEvent* event);
+    int heldKey_ = 0; // Return or Space went down on the download button
     std::unique_ptr<TMessageWindow> handleWindow_;
     bool downloading_ = false;
     bool getFailed_ = false;

@@ -378,11 +378,13 @@ void TForm2::Gauge_ComboBoxChange()
         gauge->SetKind(gkVerticalBar);
 }
 
+const QString TForm2::OpenDialog2Filter = QStringLiteral("ダウンロードするファイル(*.*)|*.*");
+const QString TForm2::OpenDialog2Title = QStringLiteral("DownLoadするファイルをチェック");
+
 void TForm2::Button2Click()
 {
     QString chosen;
-    if (!ChooseOpenFile(QStringLiteral("ダウンロードするファイル(*.*)|*.*"), QStringLiteral("DownLoadするファイルをチェック"),
-                        chosen))
+    if (!ChooseOpenFile(OpenDialog2Filter, OpenDialog2Title, chosen))
         return;
     const std::string path = s(chosen);
     CRCList1->Files.Clear();

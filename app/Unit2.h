@@ -32,6 +32,10 @@ public:
     explicit TForm2(QWidget* parent = nullptr);
     ~TForm2() override;
 
+    // The file check's open-file dialog (OpenDialog2): filter and title.
+    static const QString OpenDialog2Filter;
+    static const QString OpenDialog2Title;
+
     TLabel* Label1;
     TFileListBox* FileListBox1;
     TLabel* Skin_Label;

@@ -8,7 +8,7 @@
 #include <QMouseEvent>
 
 const char* const TV_Form::ShortName = "Fetchlet team";
-const char* const TV_Form::FullName = "Fetchlet 開発チーム(フェッチレット かいはつチーム)";
+const char* const TV_Form::FullName = "Fetchlet 開発班(かいはつはん)";
 const char* const TV_Form::MailAddress = "team@example.com";
 
 TV_Form::TV_Form(QWidget* parent) : QDialog(parent)

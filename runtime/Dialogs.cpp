@@ -5,9 +5,12 @@
 #include <QApplication>
 #include <QColorDialog>
 #include <QFileDialog>
+#include <QFontMetrics>
+#include <QGridLayout>
 #include <QInputDialog>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QSpacerItem>
 #include <QStringList>
 
 namespace {
@@ -36,7 +39,47 @@ QWidget* parentWindow()
     return w;
 }
 
+// Widens a message box to its caption: the box sizes itself to its text and
+// buttons only, so a short text cut the caption off.
+void fitCaption(QMessageBox& box)
+{
+    auto* grid = qobject_cast<QGridLayout*>(box.layout());
+    if (!grid)
+        return;
+    grid->addItem(new QSpacerItem(CaptionWidth(box.windowTitle(), box.font()), 0, QSizePolicy::Minimum,
+                                  QSizePolicy::Minimum),
+                  grid->rowCount(), 0, 1, grid->columnCount());
+}
+
+int execMessageBox(QMessageBox& box)
+{
+    fitCaption(box);
+    return box.exec();
+}
+
+QString askText(const QString& caption, const QString& prompt, const QString& defaultValue, bool masked)
+{
+    DialogRequest request{DialogRequest::Input, caption, prompt, defaultValue, {}};
+    request.masked = masked;
+    DialogAnswer a;
+    if (answered(request, a))
+        return a.accepted ? a.text : QString();
+    bool ok = false;
+    const QString text = QInputDialog::getText(parentWindow(), caption, prompt,
+                                               masked ? QLineEdit::Password : QLineEdit::Normal, defaultValue, &ok);
+    return ok ? text : QString();
+}
+
 } // namespace
+
+int CaptionWidth(const QString& caption, const QFont& font)
+{
+    // The caption's text, an icon before it and three caption-bar buttons
+    // after it, each about as wide as the bar is high.
+    const QFontMetrics metrics(font);
+    const int bar = metrics.height() + 12;
+    return metrics.horizontalAdvance(caption) + 4 * bar + 16;
+}
 
 DialogResponder SetDialogResponder(DialogResponder r)
 {
@@ -59,7 +102,7 @@ void ShowMessageBox(const QString& text)
     if (answered({DialogRequest::Message, Application().Title(), text, {}, {}}, a))
         return;
     QMessageBox box(QMessageBox::NoIcon, Application().Title(), text, QMessageBox::Ok, parentWindow());
-    box.exec();
+    execMessageBox(box);
 }
 
 void ShowErrorBox(const QString& text)
@@ -68,17 +111,17 @@ void ShowErrorBox(const QString& text)
     if (answered({DialogRequest::Error, Application().Title(), text, {}, {}}, a))
         return;
     QMessageBox box(QMessageBox::Critical, Application().Title(), text, QMessageBox::Ok, parentWindow());
-    box.exec();
+    execMessageBox(box);
 }
 
 QString InputBox(const QString& caption, const QString& prompt, const QString& defaultValue)
 {
-    DialogAnswer a;
-    if (answered({DialogRequest::Input, caption, prompt, defaultValue, {}}, a))
-        return a.accepted ? a.text : QString();
-    bool ok = false;
-    const QString text = QInputDialog::getText(parentWindow(), caption, prompt, QLineEdit::Normal, defaultValue, &ok);
-    return ok ? text : QString();
+    return askText(caption, prompt, defaultValue, false);
+}
+
+QString PasswordBox(const QString& caption, const QString& prompt, const QString& defaultValue)
+{
+    return askText(caption, prompt, defaultValue, true);
 }
 
 bool ConfirmYesNo(const QString& caption, const QString& question)
@@ -89,7 +132,7 @@ bool ConfirmYesNo(const QString& caption, const QString& question)
     QMessageBox box(QMessageBox::Question, caption, question, QMessageBox::NoButton, parentWindow());
     QPushButton* yes = box.addButton(QStringLiteral("はい(&Y)"), QMessageBox::YesRole);
     box.addButton(QStringLiteral("いいえ(&N)"), QMessageBox::NoRole);
-    box.exec();
+    execMessageBox(box);
     return box.clickedButton() == yes;
 }
 
@@ -109,6 +152,24 @@ bool ChooseColor(TColor& color)
     return true;
 }
 
+QString QtFileFilter(const QString& filter)
+{
+    // "description|pattern|description|pattern" -> "description (pattern);;..."
+    const QStringList parts = filter.split(QLatin1Char('|'));
+    QStringList qtFilters;
+    for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
+        const QString& description = parts[i];
+        const QString& pattern = parts[i + 1];
+        const QString patterns = QString(pattern).replace(QLatin1Char(';'), QLatin1Char(' '));
+        const QString shown = QLatin1Char('(') + pattern + QLatin1Char(')');
+        if (description.endsWith(shown))
+            qtFilters << description.chopped(shown.size()) + QLatin1Char('(') + patterns + QLatin1Char(')');
+        else
+            qtFilters << description + QStringLiteral(" (") + patterns + QLatin1Char(')');
+    }
+    return qtFilters.join(QStringLiteral(";;"));
+}
+
 bool ChooseOpenFile(const QString& filter, const QString& title, QString& path)
 {
     DialogAnswer a;
@@ -117,13 +178,7 @@ bool ChooseOpenFile(const QString& filter, const QString& title, QString& path)
             path = a.text;
         return a.accepted;
     }
-    // "description|pattern|description|pattern" -> "description (pattern);;..."
-    QStringList parts = filter.split(QLatin1Char('|'));
-    QStringList qtFilters;
-    for (int i = 0; i + 1 < parts.size(); i += 2)
-        qtFilters << parts[i] + QStringLiteral(" (") + QString(parts[i + 1]).replace(QLatin1Char(';'), QLatin1Char(' ')) +
-                         QStringLiteral(")");
-    const QString chosen = QFileDialog::getOpenFileName(parentWindow(), title, QString(), qtFilters.join(QStringLiteral(";;")));
+    const QString chosen = QFileDialog::getOpenFileName(parentWindow(), title, QString(), QtFileFilter(filter));
     if (chosen.isEmpty())
         return false;
     path = chosen;

@@ -150,6 +150,7 @@ TEST_F(AppFixture, AddressAndPasswordChecks)
     EXPECT_EQ(Kinds(), (std::vector<std::string>{"input", "beep", "message", "input", "beep", "message"}));
     EXPECT_EQ(shown[0].caption, QStringLiteral("PASSWORD"));
     EXPECT_EQ(shown[0].text, QStringLiteral("パスワードを入力してください"));
+    EXPECT_TRUE(shown[0].masked) << "the end user's password is typed unseen";
     EXPECT_EQ(shown[2].text, QStringLiteral("パスワードが違います"));
     EXPECT_EQ(server.Connections(), 0);
 

@@ -8,6 +8,8 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QFontMetrics>
+#include <QImage>
 #include <QTest>
 #include <QTimer>
 
@@ -158,6 +160,24 @@ TEST_F(AppFixture, F12ShowsAFreshVersionWindowEachTime)
     TV_Form again;
     EXPECT_EQ(again.Label2->Caption(), QString::fromUtf8(TV_Form::ShortName));
     EXPECT_EQ(again.Edit1->text(), QString::fromUtf8(TV_Form::MailAddress));
+}
+
+TEST_F(AppFixture, VersionWindowFullNameFitsTheWindowAtRatioOneAndTwo)
+{
+    TV_Form version;
+    version.Label2Click();
+    const QString fullName = version.Label2->Caption();
+    ASSERT_EQ(fullName, QString::fromUtf8(TV_Form::FullName));
+    // Right of the label's place, 8 pixels of margin stay free, as on the
+    // window's left.
+    const int room = version.width() - version.Label2->x() - 8;
+    EXPECT_LE(version.Label2->geometry().right() + 1, version.width() - 8);
+    for (const qreal ratio : {1.0, 2.0}) {
+        QImage device(qRound(version.width() * ratio), qRound(version.height() * ratio), QImage::Format_RGB32);
+        device.setDevicePixelRatio(ratio);
+        const QFontMetrics metrics(version.Label2->font(), &device);
+        EXPECT_LE(metrics.horizontalAdvance(fullName), room) << "ratio " << ratio;
+    }
 }
 
 TEST_F(AppFixture, SettingsEditsReachTheMainWindowAtOnce)

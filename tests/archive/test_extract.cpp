@@ -273,9 +273,15 @@ TEST(Extraction, ArcxPrintsTheCommandLineAndTheResult)
     if (!FileExists(arcx))
         GTEST_SKIP() << "arcx is not built";
     TempDir dir;
+    WriteFile(dir / "a.lha", "not an archive of a kind known by its name");
     RunResult unknown = runCommand(shellQuote(arcx) + " " + shellQuote(dir / "a.lha") + " " + shellQuote(dir.Path()));
     EXPECT_EQ(unknown.exitCode, 3);
     EXPECT_EQ(unknown.out, "EArchiver: 書庫の形式を判別できません。\n");
+    // A missing archive never reaches the component.
+    RunResult missing =
+        runCommand(shellQuote(arcx) + " " + shellQuote(dir / "b.zip") + " " + shellQuote(dir.Path()) + " 2>&1");
+    EXPECT_EQ(missing.exitCode, 1);
+    EXPECT_EQ(missing.out, "arcx: cannot read " + dir / "b.zip" + ": No such file or directory\n");
 
     RunResult usage = runCommand(shellQuote(arcx) + " --opt nothing=1 a.zip out 2>/dev/null");
     EXPECT_EQ(usage.exitCode, 2);

@@ -269,6 +269,7 @@ TEST_F(Operations, ZipLibrariesAreLookedUpInTheirOrders)
         GTEST_SKIP() << "no zipsets";
     TempDir dir;
     WriteFile(dir / "a.zip", "old archive");
+    std::filesystem::create_directories(dir / "src"); // the folder packed from (no m1 in it)
 
     // Only LMZIP32.DLL: creation deletes the old archive and runs "-ru".
     RunResult r = arcxWith("lmzip", dir, "--opt x=0 pack a.zip src m1");
@@ -304,6 +305,7 @@ TEST_F(Operations, ZipLibrariesAreLookedUpInTheirOrders)
     r = arcxWith("unzip-lmzip", dir, "pack a.zip src m1");
     EXPECT_NE(r.out.find("CommandLine=-ru  \"a.zip\" \"m1\" "), std::string::npos) << r.out;
     // A self-extracting ZIP needs ZIP32J.DLL.
+    WriteFile(dir / "a.zip", "old archive");
     r = arcxWith("unzip-lmzip", dir, "sfx a.zip");
     EXPECT_NE(r.out.find("EArchiver: ZIP 形式書庫からの自己解凍書庫作成には ZIP32J.DLL が必要です。"),
               std::string::npos)

@@ -336,8 +336,9 @@ TEST(CrclistTool, PrintsTheReportAndExitCodes)
     EXPECT_EQ(run("abc.txt digits.txt", out), 0);
     EXPECT_EQ(out, "Name        CRC   Bytes\n----------  ----  -\nabc.txt     61DA  3\ndigits.txt  6F91  9\n"
                    "-------------------\nTotal  2 Files  12 Bytes\nCRCText=6F91\n");
-    EXPECT_EQ(run("-32 missing", out), 0);
-    EXPECT_EQ(out, "Name  CRC32     Bytes\n  --------  \n------------\nTotal  0 Files  0 Bytes\nCRCText=\n");
+    // A missing file is named on standard error, not reported.
+    EXPECT_EQ(run("-32 missing", out), 1);
+    EXPECT_EQ(out, "");
     EXPECT_EQ(run("", out), 2);
     EXPECT_EQ(run("-16 abc.txt", out), 2);
     EXPECT_EQ(out, "");

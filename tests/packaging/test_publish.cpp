@@ -51,9 +51,11 @@ TEST(Publish, CopyUnpackedElsewhereRunsWithoutTheInstall)
     EXPECT_EQ(ReadFile(out + "/DSkin/skin.jpg"), ReadFile(SKIN_JPEG));
     EXPECT_FALSE(Exists(out + "/マニュアル.html"));
     EXPECT_FALSE(Exists(out + "/Data"));
-    // The Japanese font goes along for systems without one.
+    // The Japanese font and Qt's translations go along for systems without
+    // them.
     EXPECT_TRUE(Exists(out + "/fonts/ipagp.ttf"));
     EXPECT_TRUE(Exists(out + "/fonts/copyright"));
+    EXPECT_TRUE(Exists(out + "/translations/qtbase_ja.qm"));
     // The archiver libraries' own libraries are bundled; Qt and the C
     // library, which every such system has, are not.
     EXPECT_TRUE(Exists(out + "/lib/libarchive.so.13"));

@@ -39,7 +39,9 @@
 // check: when valid; for list: when the archive opened), else 1; 3 after an
 // EArchiver ("EArchiver: MESSAGE" on standard output); 2 for bad usage; 1
 // with the message on standard error for the runtime's other errors (a file
-// that cannot be created).
+// that cannot be created) and for an input that is missing or cannot be
+// read (ARCHIVE, or FOLDER of pack and update, whose ARCHIVE may be new),
+// before any library is called.
 #include "archive/ARCHIVES.h"
 #include "platform/MessageWindow.h"
 #include "tools/common/ToolCli.h"
@@ -189,6 +191,12 @@ int main(int argc, char** argv)
         std::cerr << "Progress " << state << " " << (eis ? eis->SourceFileName : "") << "\n";
     };
     const std::string& archivePath = positional[0];
+    if (operation == "pack" || operation == "update") {
+        if (!cli.Readable(positional[1], ToolCli::Input::Folder))
+            return 1;
+    } else if (!cli.Readable(archivePath, ToolCli::Input::File)) {
+        return 1;
+    }
     try {
         if (operation == "extract") {
             TArchiveFile archive;

@@ -1,8 +1,14 @@
 #include "tools/common/ToolCli.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <utility>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #ifndef FETCHLET_VERSION
 #error "FETCHLET_VERSION is set by the build"
@@ -74,4 +80,48 @@ int ToolCli::Usage(const std::string& why) const
     out += "Try '" + name_ + " --help' for more information.\n";
     std::fwrite(out.data(), 1, out.size(), stderr);
     return 2;
+}
+
+namespace {
+
+// 0 when the file or folder can be read, else the errno value; folder tells
+// whether it is one.
+int readError(const std::string& path, bool& folder)
+{
+    folder = false;
+    // O_NONBLOCK: opening a pipe does not wait for a writer.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0)
+        return errno;
+    struct stat info {};
+    int error = ::fstat(fd, &info) == 0 ? 0 : errno;
+    if (error == 0 && S_ISDIR(info.st_mode)) {
+        folder = true;
+        if (DIR* dir = ::fdopendir(fd)) {
+            errno = 0;
+            if (!::readdir(dir) && errno != 0)
+                error = errno;
+            ::closedir(dir); // closes fd
+            return error;
+        }
+        error = errno;
+    }
+    ::close(fd);
+    return error;
+}
+
+} // namespace
+
+bool ToolCli::Readable(const std::string& path, Input kind) const
+{
+    bool folder = false;
+    int error = readError(path, folder);
+    if (error == 0 && kind == Input::File && folder)
+        error = EISDIR;
+    else if (error == 0 && kind == Input::Folder && !folder)
+        error = ENOTDIR;
+    if (error == 0)
+        return true;
+    std::fprintf(stderr, "%s: cannot read %s: %s\n", name_.c_str(), path.c_str(), std::strerror(error));
+    return false;
 }

@@ -4,6 +4,9 @@
 //   --version   "NAME (Fetchlet) VERSION" on standard output, exit 0
 //   bad usage   "NAME: WHY", the usage and a pointer to --help on standard
 //               error, exit 2
+//   an input that is missing or cannot be read
+//               "NAME: cannot read PATH: WHY" on standard error, exit 1
+//               (as every other failure of the work itself)
 // --help and --version are recognised anywhere before a "--" that ends the
 // options; the first of them wins.
 //
@@ -34,6 +37,12 @@ public:
     // Prints "NAME: why" (when why is not empty) and the usage on standard
     // error; returns 2, the exit code of bad usage.
     int Usage(const std::string& why) const;
+    // What an input has to be.
+    enum class Input { FileOrFolder, File, Folder };
+    // Whether the input at path can be read as that: a file that opens for
+    // reading, a folder whose entries can be listed. When not, prints
+    // "NAME: cannot read PATH: WHY" on standard error.
+    bool Readable(const std::string& path, Input kind = Input::FileOrFolder) const;
 
     std::string HelpText() const;
     std::string VersionText() const;

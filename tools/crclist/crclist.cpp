@@ -2,10 +2,12 @@
 //
 // Checksums the given files and folders with TCRCList (CRC-16, or CRC-32
 // with -32), prints every line of the report followed by LF and then
-// "CRCText=" with the CRC text of the last file. Files that cannot be read
-// are left out of the report as the component leaves them out; the exit code
-// is 0 all the same. Bad usage (no path, an unknown option) exits with 2.
-// "--" ends the options, for paths that begin with "-". --help and
+// "CRCText=" with the CRC text of the last file. A PATH that is missing or
+// cannot be read is named on standard error and the exit code is 1; the
+// report covers the others (nothing is printed when none is left). Files
+// inside a folder that cannot be read are left out of the report as the
+// component leaves them out. Bad usage (no path, an unknown option) exits
+// with 2. "--" ends the options, for paths that begin with "-". --help and
 // --version as every tool answers them.
 #include <cstdio>
 #include <cstring>
@@ -20,7 +22,8 @@ int main(int argc, char** argv)
     const ToolCli cli("crclist", "crclist [-32] PATH...",
                       "Prints the CRC report of the given files and folders (folders with\n"
                       "everything in them): CRC-16, or CRC-32 with -32, one line per file,\n"
-                      "then CRCText= with the CRC text of the last file.\n"
+                      "then CRCText= with the CRC text of the last file. A PATH that cannot be\n"
+                      "read is named on standard error, and the exit code is then 1.\n"
                       "\n"
                       "  -32        CRC-32 instead of CRC-16\n"
                       "  --         ends the options (for paths that begin with \"-\")\n");
@@ -41,8 +44,15 @@ int main(int argc, char** argv)
         return cli.Usage("no path given");
 
     list.Files.Clear();
-    for (; i < argc; i++)
-        list.Files.Add(argv[i]);
+    bool allRead = true;
+    for (; i < argc; i++) {
+        if (cli.Readable(argv[i]))
+            list.Files.Add(argv[i]);
+        else
+            allRead = false;
+    }
+    if (list.Files.Count() == 0)
+        return 1;
     try {
         list.Execute();
     } catch (const std::exception& e) {
@@ -52,5 +62,5 @@ int main(int argc, char** argv)
     for (const std::string& line : list.Report)
         std::printf("%s\n", line.c_str());
     std::printf("CRCText=%s\n", list.CRCText.c_str());
-    return std::fflush(stdout) == 0 ? 0 : 1;
+    return std::fflush(stdout) == 0 && allRead ? 0 : 1;
 }

@@ -5,8 +5,9 @@
 //                         in the stored form (CP932, CR LF, every byte XOR 0xA7)
 //
 // FILE defaults to "DL.ini" in the current directory. A missing or
-// unreadable file, or text that has no CP932 form, ends with exit code 2 and
-// one line on standard error; nothing is written then. Bad usage: exit 2.
+// unreadable file, a file that cannot be written, or text that has no CP932
+// form, ends with exit code 1 and one line on standard error naming it;
+// nothing is written then. Bad usage: exit 2.
 // --help and --version as every tool answers them.
 #include "app/SettingsFile.h"
 #include "platform/Cp932.h"
@@ -30,19 +31,21 @@ const ToolCli cli("dlini", "dlini decode [FILE]\ndlini encode [FILE]",
 
 int decode(const std::string& path)
 {
+    if (!cli.Readable(path, ToolCli::Input::File))
+        return 1;
     std::string stored;
     try {
         stored = ReadWholeFile(path);
     } catch (const Exception& e) {
         std::fprintf(stderr, "dlini: %s\n", e.what());
-        return 2;
+        return 1;
     }
     const TStringList lines = DecodeSettings(stored);
     std::string out;
     for (const auto& line : lines)
         out += line + "\n";
     std::fwrite(out.data(), 1, out.size(), stdout);
-    return std::fflush(stdout) == 0 ? 0 : 2;
+    return std::fflush(stdout) == 0 ? 0 : 1;
 }
 
 int encode(const std::string& path)
@@ -57,7 +60,7 @@ int encode(const std::string& path)
         const auto converted = Utf8ToCp932(plain[i]);
         if (!converted) {
             std::fprintf(stderr, "dlini: line %d has no CP932 form: %s\n", i + 1, plain[i].c_str());
-            return 2;
+            return 1;
         }
         cp932.Add(*converted);
     }
@@ -65,7 +68,7 @@ int encode(const std::string& path)
         WriteWholeFile(path, ScrambleBytes(cp932.Text()));
     } catch (const Exception& e) {
         std::fprintf(stderr, "dlini: %s\n", e.what());
-        return 2;
+        return 1;
     }
     return 0;
 }

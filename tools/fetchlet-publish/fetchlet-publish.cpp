@@ -13,6 +13,9 @@
 //   OUT/fonts/              the IPA Gothic fonts (with their licence), which
 //                           the program registers, for systems without a
 //                           Japanese font
+//   OUT/translations/      Qt's translations of its standard dialogs
+//                           (qtbase_*.qm), which the program loads for the
+//                           user's locale, for systems without them
 //   OUT/run-fetchlet        starts the program with OUT as its working folder
 //                           and OUT/lib on the library path, wherever OUT lies
 //   OUT/Fetchlet.desktop    the same for a double click in a file manager: it
@@ -46,6 +49,7 @@
 #include "tools/common/ToolCli.h"
 
 #include <QCoreApplication>
+#include <QLibraryInfo>
 #include <QProcess>
 #include <QStringList>
 
@@ -486,6 +490,17 @@ int Publish(const std::string& folderArgument, const std::string& outArgument, b
     }
     if (fs::exists("/usr/share/doc/fonts-ipafont-gothic/copyright") && fs::exists(work / "fonts"))
         CopyFile("/usr/share/doc/fonts-ipafont-gothic/copyright", work / "fonts" / "copyright", fs::perms(0644));
+    // Qt's translations of its dialogs: the program looks for them in
+    // "translations" beside itself when the system has none.
+    const fs::path qtTranslations = QLibraryInfo::path(QLibraryInfo::TranslationsPath).toStdString();
+    if (fs::is_directory(qtTranslations, error))
+        for (const auto& entry : fs::directory_iterator(qtTranslations, error)) {
+            const std::string name = entry.path().filename().string();
+            if (name.rfind("qtbase_", 0) == 0 && entry.path().extension() == ".qm" && entry.is_regular_file(error)) {
+                fs::create_directory(work / "translations", error);
+                CopyFile(entry.path(), work / "translations" / name, fs::perms(0644));
+            }
+        }
     WriteText(work / "run-fetchlet", RunScript, fs::perms(0755));
     WriteText(work / "Fetchlet.desktop", DesktopEntry(TitleOf(settings)), fs::perms(0755));
 

@@ -1,24 +1,34 @@
 // render-windows OUTDIR: starts the program's windows in the current
 // directory exactly as the program does (the settings load included) and
-// writes what they show to OUTDIR/main.png, settings.png, proxy.png and
-// version.png. Runs offscreen when there is no display. Under a device pixel
-// ratio other than 1 (QT_SCALE_FACTOR=2, say) the images have the device's
-// resolution. --help and --version as every tool answers them.
+// writes what they show to OUTDIR/main.png, settings.png, proxy.png,
+// version.png and version-full.png (after a click on the name), and the
+// standard boxes and dialogs the program shows through the runtime to
+// message.png (the text "error"), password.png, open-file.png and
+// color.png, in the user's language. Runs offscreen when there is no
+// display. Under a device pixel ratio other than 1 (QT_SCALE_FACTOR=2, say)
+// the images have the device's resolution. --help and --version as every
+// tool answers them.
 #include "app/Unit1.h"
 #include "app/Unit2.h"
 #include "app/Unit3.h"
 #include "app/V_Unit.h"
 #include "runtime/Application.h"
+#include "runtime/Dialogs.h"
 #include "runtime/Fonts.h"
+#include "runtime/GuiStart.h"
 #include "runtime/PoolThreads.h"
+#include "runtime/Translations.h"
 #include "tools/common/ToolCli.h"
 
 #include <QApplication>
+#include <QDialog>
 #include <QDir>
 #include <QStyleFactory>
+#include <QTimer>
 
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 
 namespace {
 
@@ -31,6 +41,26 @@ bool save(QWidget& window, const QString& path)
     return ok;
 }
 
+// Opens a modal box through `open` and writes what it shows once it is up,
+// then closes it.
+bool saveModal(const std::function<void()>& open, const QString& path)
+{
+    bool ok = false;
+    QTimer::singleShot(0, [&] {
+        QWidget* box = QApplication::activeModalWidget();
+        if (!box)
+            return;
+        ok = box->grab().save(path);
+        std::printf("%s\n", qPrintable(path));
+        if (auto* dialog = qobject_cast<QDialog*>(box))
+            dialog->reject();
+        else
+            box->close();
+    });
+    open();
+    return ok;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -38,18 +68,22 @@ int main(int argc, char** argv)
     const ToolCli cli("render-windows", "render-windows OUTDIR",
                       "Starts the program's windows in the current directory as the program\n"
                       "does (its \"DL.ini\" loaded) and writes what they show to OUTDIR/main.png,\n"
-                      "settings.png, proxy.png and version.png, offscreen when there is no\n"
+                      "settings.png, proxy.png, version.png and version-full.png (the full\n"
+                      "name shown), and the program's standard boxes and dialogs to message.png,\n"
+                      "password.png, open-file.png and color.png, offscreen when there is no\n"
                       "display, at the device's resolution (QT_SCALE_FACTOR=2 doubles it).\n");
     if (const auto done = cli.StandardOptions(argc, argv))
         return *done;
     if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     TPoolThreadsWait poolThreads; // ends after the application object
-    QApplication qtApplication(argc, argv); // takes Qt's own options out of argv
+    // Takes Qt's own options out of argv.
+    const auto qtApplication = MakeGuiApplication(argc, argv, "render-windows");
     if (argc != 2)
         return cli.Usage(argc < 2 ? "OUTDIR is needed" : "only one OUTDIR");
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
     InstallFontSubstitutes();
+    InstallQtTranslations();
     const QString out = QDir(QString::fromLocal8Bit(argv[1])).absolutePath();
     QDir().mkpath(out);
     Application().SetTitle(QStringLiteral("Fetchlet"));
@@ -64,5 +98,19 @@ int main(int argc, char** argv)
     form3.hide();
     TV_Form version;
     ok = save(version, out + QStringLiteral("/version.png")) && ok;
+    version.Label2Click(); // the full name, as a click on the short name shows it
+    ok = save(version, out + QStringLiteral("/version-full.png")) && ok;
+    version.hide();
+    form1.show();
+    ok = saveModal([] { ShowMessageBox(QStringLiteral("error")); }, out + QStringLiteral("/message.png")) && ok;
+    ok = saveModal([] { PasswordBox(QStringLiteral("PASSWORD"), QStringLiteral("パスワードを入力してください"), QString()); },
+                   out + QStringLiteral("/password.png")) &&
+         ok;
+    QString chosen;
+    ok = saveModal([&] { ChooseOpenFile(form2.OpenDialog2Filter, form2.OpenDialog2Title, chosen); },
+                   out + QStringLiteral("/open-file.png")) &&
+         ok;
+    TColor color = 0;
+    ok = saveModal([&] { ChooseColor(color); }, out + QStringLiteral("/color.png")) && ok;
     return ok ? 0 : 1;
 }
