@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -118,6 +119,12 @@ TSecureSocket::TSecureSocket(SOCKET s, const std::string& host) : socket_(s)
     }
     SSL_CTX_set_min_proto_version(context_, TLS1_2_VERSION);
     SSL_CTX_set_default_verify_paths(context_);
+    // Debian's libssl looks in /usr/lib/ssl, which only the openssl package
+    // links to ca-certificates' folder; a copy of the program that carries
+    // its own libssl may run where that package is missing. Debian's curl
+    // names the folder itself, and so do we (unless the environment chose).
+    if (!std::getenv("SSL_CERT_FILE") && !std::getenv("SSL_CERT_DIR"))
+        SSL_CTX_load_verify_locations(context_, nullptr, "/etc/ssl/certs");
     SSL_CTX_set_verify(context_, SSL_VERIFY_PEER, nullptr);
     // Whole socket reads rather than a header and a record at a time.
     SSL_CTX_set_read_ahead(context_, 1);

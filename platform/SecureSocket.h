@@ -13,8 +13,8 @@
 // Verification as curl does it, and never switched off:
 //  - TLS 1.2 and 1.3 only;
 //  - the chain is checked against the system's trust store through
-//    OpenSSL's default paths (ca-certificates' /etc/ssl/certs;
-//    SSL_CERT_FILE and SSL_CERT_DIR override them);
+//    OpenSSL's default paths and, as Debian's curl does, ca-certificates'
+//    folder /etc/ssl/certs (SSL_CERT_FILE and SSL_CERT_DIR replace both);
 //  - a host name is sent as SNI and checked against the certificate's DNS
 //    names (wildcards in the left-most label only); an IP address literal
 //    (IPv4, or IPv6 with or without brackets) is checked against its IP

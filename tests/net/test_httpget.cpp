@@ -26,17 +26,22 @@ struct ToolRun {
 };
 
 // The test's environment without the proxy variables, plus `extra`
-// ("name=value"), so that runs do not depend on the caller's proxy.
+// ("name=value", in place of a variable of that name), so that runs do not
+// depend on the caller's proxy.
 std::vector<std::string> environmentWith(const std::vector<std::string>& extra)
 {
     std::vector<std::string> env;
     for (char** e = environ; *e; ++e) {
-        std::string name(*e);
-        name = name.substr(0, name.find('='));
-        for (char& c : name)
+        const std::string entry(*e);
+        const std::string name = entry.substr(0, entry.find('='));
+        std::string lower = name;
+        for (char& c : lower)
             c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-        if (name != "http_proxy" && name != "https_proxy" && name != "all_proxy" && name != "no_proxy")
-            env.push_back(*e);
+        bool replaced = false;
+        for (const std::string& x : extra)
+            replaced = replaced || x.rfind(name + "=", 0) == 0;
+        if (!replaced && lower != "http_proxy" && lower != "https_proxy" && lower != "all_proxy" && lower != "no_proxy")
+            env.push_back(entry);
     }
     env.insert(env.end(), extra.begin(), extra.end());
     return env;
