@@ -323,37 +323,54 @@ std::string Loader()
     return found.path;
 }
 
-// The libraries the loader cannot find for file (as ldd lists them).
-std::vector<std::string> MissingLibraries(const std::string& loader, const std::string& file)
+// The loader listing what file needs (as ldd does), started in the
+// background; its output comes through the pipe.
+struct Listing {
+    pid_t pid = -1;
+    int output = -1;
+};
+
+Listing StartListing(const std::string& loader, const std::string& file)
 {
-    std::vector<std::string> missing;
     int pipeEnds[2];
     if (loader.empty() || ::pipe(pipeEnds) != 0)
-        return missing;
+        return {};
     const pid_t child = ::fork();
     if (child == 0) {
         ::dup2(pipeEnds[1], 1);
-        if (const int null = ::open("/dev/null", O_WRONLY); null >= 0)
-            ::dup2(null, 2);
+        ::dup2(pipeEnds[1], 2);
         ::close(pipeEnds[0]);
         ::close(pipeEnds[1]);
         ::execl(loader.c_str(), loader.c_str(), "--list", file.c_str(), static_cast<char*>(nullptr));
         ::_exit(127);
     }
     ::close(pipeEnds[1]);
+    if (child < 0) {
+        ::close(pipeEnds[0]);
+        return {};
+    }
+    return {child, pipeEnds[0]};
+}
+
+// The libraries the loader did not find: listed as "not found", or the
+// one it stopped at ("error while loading shared libraries: NAME: ...").
+std::vector<std::string> MissingLibraries(const Listing& listing)
+{
+    std::vector<std::string> missing;
+    if (listing.pid < 0)
+        return missing;
     std::string out;
     char buffer[4096];
-    for (ssize_t n; (n = ::read(pipeEnds[0], buffer, sizeof buffer)) != 0;) {
+    for (ssize_t n; (n = ::read(listing.output, buffer, sizeof buffer)) != 0;) {
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0)
             break;
         out.append(buffer, static_cast<size_t>(n));
     }
-    ::close(pipeEnds[0]);
-    if (child > 0)
-        while (::waitpid(child, nullptr, 0) < 0 && errno == EINTR) {
-        }
+    ::close(listing.output);
+    while (::waitpid(listing.pid, nullptr, 0) < 0 && errno == EINTR) {
+    }
     size_t start = 0;
     for (size_t end; (end = out.find('\n', start)) != std::string::npos; start = end + 1) {
         const std::string line = out.substr(start, end - start);
@@ -361,6 +378,11 @@ std::vector<std::string> MissingLibraries(const std::string& loader, const std::
         if (arrow != std::string::npos) {
             const size_t first = line.find_first_not_of(" \t");
             missing.push_back(line.substr(first, arrow - first));
+        }
+        static const std::string stopped = "error while loading shared libraries: ";
+        if (const size_t at = line.find(stopped); at != std::string::npos) {
+            const size_t from = at + stopped.size();
+            missing.push_back(line.substr(from, line.find(':', from) - from));
         }
     }
     return missing;
@@ -394,14 +416,19 @@ int main(int, char** argv)
     for (const std::string& file : files)
         if (file.rfind("plugins/", 0) == 0 && EndsWith(file, ".so"))
             checked.push_back(file);
+    std::vector<Listing> listings;
     for (const std::string& file : checked)
-        if (const std::vector<std::string> missing = MissingLibraries(loader, folder + "/" + file); !missing.empty()) {
-            std::string names;
-            for (const std::string& m : missing)
+        listings.push_back(StartListing(loader, folder + "/" + file));
+    std::string names, user;
+    for (size_t i = 0; i < checked.size(); ++i)
+        for (const std::string& m : MissingLibraries(listings[i]))
+            if (names.find(m) == std::string::npos) {
                 names += (names.empty() ? "" : ", ") + m;
-            Fail({"Fetchlet に必要なライブラリがこのシステムにありません: " + names,
-                  "(" + file + " が使います)"});
-        }
+                if (user.find(checked[i]) == std::string::npos)
+                    user += (user.empty() ? "" : ", ") + checked[i];
+            }
+    if (!names.empty())
+        Fail({"Fetchlet に必要なライブラリがこのシステムにありません: " + names, "(" + user + " が使います)"});
 
     const char* display = std::getenv("DISPLAY");
     if (!display || !*display) {
