@@ -524,6 +524,8 @@ int Publish(const std::string& folderArgument, const std::string& outArgument, b
                              folderArgument.c_str(), name);
         }
     }
+    if (Inside(out, skins))
+        throw Failure(outArgument + " lies inside " + skins.string());
     for (const auto& [source, name] : copied)
         if (Inside(out, source))
             throw Failure(outArgument + " lies inside " + source.string());

@@ -4,10 +4,11 @@
 // launcher makes its own folder (wherever the copy was unpacked, moved or
 // renamed) the working folder and starts the program there.
 //
-// Before it does, it checks the copy: every file listed in "fetchlet.files"
-// (the program and the parts it loads: libraries, Qt's plugins, qt.conf,
-// fonts) must be there, and the dynamic loader must find every library that
-// the program and its plugins need on this system. What goes wrong is told
+// Before it does, it checks that every file listed in "fetchlet.files" (the
+// program and the parts it loads: libraries, Qt's plugins, qt.conf, fonts)
+// is there. When the program cannot start (the dynamic loader or Qt gives
+// up), it asks the loader which library the program or a plugin lacks on
+// this system. What goes wrong is told
 // to the end user in a small window of its own when an X display can be
 // opened (the message may be that Qt is missing, so the window is drawn
 // with Xlib and FreeType, which every X desktop has), and always on
@@ -17,8 +18,7 @@
 // Wayland desktops), so QT_QPA_PLATFORM is set to xcb; variables that would
 // send the loader or Qt to other libraries and plugins are removed, the
 // copy finding its parts through run paths relative to itself and qt.conf.
-// Exit code: that of the program (the launcher becomes it), 1 when the copy
-// cannot start.
+// Exit code: that of the program, 1 when the copy cannot start.
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <fontconfig/fontconfig.h>
@@ -29,7 +29,9 @@
 #include <fcntl.h>
 #include <link.h>
 #include <sys/auxv.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
+#include <csignal>
 #include <unistd.h>
 
 #include <algorithm>
@@ -393,24 +395,11 @@ bool EndsWith(const std::string& text, const std::string& end)
     return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
 }
 
-} // namespace
 
-int main(int, char** argv)
+// The program and the plugins Qt loads by path: when the loader lacks a
+// library they need on this system, that is told (and the launcher ends).
+void FailOnMissingLibraries(const std::string& folder, const std::vector<std::string>& files)
 {
-    const std::string folder = OwnFolder();
-    if (folder.empty() || ::chdir(folder.c_str()) != 0)
-        Fail({"Fetchlet のフォルダに移動できません: " + folder, std::strerror(errno)});
-
-    const std::vector<std::string> files = ListedFiles();
-    for (const std::string& file : files)
-        if (::access(file.c_str(), R_OK) != 0)
-            Fail({"この Fetchlet には次のファイルがありません: " + file,
-                  "配布元から受け取った書庫をもう一度展開してください。"});
-    if (::access(ProgramName, X_OK) != 0)
-        Fail({"この Fetchlet のプログラムを実行できません: " + folder + "/" + ProgramName, std::strerror(errno)});
-
-    // The program and the plugins Qt loads by path: what they need of the
-    // system.
     const std::string loader = Loader();
     std::vector<std::string> checked = {ProgramName};
     for (const std::string& file : files)
@@ -429,26 +418,91 @@ int main(int, char** argv)
             }
     if (!names.empty())
         Fail({"Fetchlet に必要なライブラリがこのシステムにありません: " + names, "(" + user + " が使います)"});
+}
+
+volatile sig_atomic_t g_child = 0;
+
+void Forward(int signal)
+{
+    if (g_child > 0)
+        ::kill(g_child, signal);
+}
+
+} // namespace
+
+int main(int, char** argv)
+{
+    const std::string folder = OwnFolder();
+    if (folder.empty() || ::chdir(folder.c_str()) != 0)
+        Fail({"Fetchlet のフォルダに移動できません: " + folder, std::strerror(errno)});
+
+    const std::vector<std::string> files = ListedFiles();
+    for (const std::string& file : files)
+        if (::access(file.c_str(), R_OK) != 0)
+            Fail({"この Fetchlet には次のファイルがありません: " + file,
+                  "配布元から受け取った書庫をもう一度展開してください。"});
+    if (::access(ProgramName, X_OK) != 0)
+        Fail({"この Fetchlet のプログラムを実行できません: " + folder + "/" + ProgramName, std::strerror(errno)});
 
     const char* display = std::getenv("DISPLAY");
     if (!display || !*display) {
+        FailOnMissingLibraries(folder, files);
         std::fprintf(stderr, "start-fetchlet: %s\n",
                      std::getenv("WAYLAND_DISPLAY")
                          ? "X の画面がありません (DISPLAY が未設定です)。Wayland では XWayland が必要です。"
                          : "画面がありません (DISPLAY が未設定です)。Fetchlet はデスクトップで起動してください。");
         return 1;
     }
+    // Kept open while the program runs: an X server resets when its last
+    // client leaves, and the program's connection must not meet a reset.
     Display* connection = XOpenDisplay(nullptr);
     if (!connection) {
         std::fprintf(stderr, "start-fetchlet: 画面 %s に接続できません。\n", display);
         return 1;
     }
-    XCloseDisplay(connection);
     for (const char* name : {"LD_LIBRARY_PATH", "QT_PLUGIN_PATH", "QT_QPA_PLATFORM_PLUGIN_PATH", "QT_QPA_PLATFORMTHEME"})
         ::unsetenv(name);
     ::setenv("QT_QPA_PLATFORM", "xcb", 1);
+
+    // The program runs as a child, so that a start the loader or Qt gives up
+    // on (exit code 127, or an abort when a plugin cannot be loaded) can be
+    // looked into afterwards; nothing is checked before, which keeps the
+    // start as quick as the program's own. Signals to the launcher go on to
+    // the program.
     const std::string program = folder + "/" + ProgramName;
     argv[0] = const_cast<char*>(program.c_str());
-    ::execv(program.c_str(), argv);
-    Fail({"Fetchlet を起動できません: " + program, std::strerror(errno)});
+    struct sigaction forward{};
+    forward.sa_handler = Forward;
+    sigemptyset(&forward.sa_mask);
+    for (int signal : {SIGTERM, SIGINT, SIGHUP, SIGQUIT})
+        ::sigaction(signal, &forward, nullptr);
+    const pid_t child = ::fork();
+    if (child < 0)
+        Fail({"Fetchlet を起動できません: " + program, std::strerror(errno)});
+    if (child == 0) {
+        // Ends with the launcher, should that be killed.
+        ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+        if (::getppid() == 1)
+            ::_exit(128 + SIGTERM);
+        ::execv(program.c_str(), argv);
+        std::fprintf(stderr, "start-fetchlet: %s: %s\n", program.c_str(), std::strerror(errno));
+        ::_exit(127);
+    }
+    g_child = child;
+    int status = 0;
+    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+    XCloseDisplay(connection);
+    g_child = 0;
+    forward.sa_handler = SIG_DFL;
+    for (int signal : {SIGTERM, SIGINT, SIGHUP, SIGQUIT})
+        ::sigaction(signal, &forward, nullptr);
+    if (WIFEXITED(status) && WEXITSTATUS(status) != 127)
+        return WEXITSTATUS(status);
+    if (WIFSIGNALED(status) && WTERMSIG(status) != SIGABRT)
+        return 128 + WTERMSIG(status);
+    FailOnMissingLibraries(folder, files);
+    if (WIFEXITED(status))
+        Fail({"Fetchlet を起動できません: " + program, "(終了コード 127)"});
+    return 128 + WTERMSIG(status);
 }
