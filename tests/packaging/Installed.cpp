@@ -41,17 +41,6 @@ std::string& CurrentPrefix()
     return prefix;
 }
 
-bool WaitUntil(std::chrono::seconds limit, const std::function<bool()>& condition)
-{
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
-    return true;
-}
-
 bool Running(pid_t pid)
 {
     if (pid <= 0 || (::kill(pid, 0) != 0 && errno == ESRCH))
@@ -63,6 +52,25 @@ bool Running(pid_t pid)
 }
 
 } // namespace
+
+bool WaitUntil(std::chrono::seconds limit, const std::function<bool()>& condition)
+{
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return true;
+}
+
+std::string LastLine(std::string text)
+{
+    while (!text.empty() && text.back() == '\n')
+        text.pop_back();
+    const size_t n = text.rfind('\n');
+    return n == std::string::npos ? text : text.substr(n + 1);
+}
 
 const std::vector<std::string>& InstalledPrograms()
 {

@@ -33,14 +33,6 @@ struct Chroot {
     std::string skip; // why there is none
 };
 
-std::string LastLine(std::string text)
-{
-    while (!text.empty() && text.back() == '\n')
-        text.pop_back();
-    const size_t n = text.rfind('\n');
-    return n == std::string::npos ? text : text.substr(n + 1);
-}
-
 const Chroot& TheChroot()
 {
     static const Chroot chroot = [] {
@@ -143,17 +135,6 @@ pid_t Start(const std::string& command, const std::string& log)
     return pid;
 }
 
-bool WaitFor(std::chrono::seconds limit, const std::function<bool()>& condition)
-{
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
-    return true;
-}
-
 bool StillRunning(pid_t pid)
 {
     return ::waitpid(pid, nullptr, WNOHANG) == 0;
@@ -227,7 +208,7 @@ TEST(BareDesktop, CopyStartsThroughItsLauncherDownloadsAndExtracts)
     const pid_t program = display.WindowPid(window);
     ASSERT_GT(program, 0);
     ASSERT_TRUE(display.Click(window, 285, 228));
-    const bool told = WaitFor(std::chrono::seconds(60), [&] {
+    const bool told = WaitUntil(std::chrono::seconds(60), [&] {
         const CommandResult windows = RunShell(display.Env() + "xdotool search --onlyvisible --pid " +
                                                std::to_string(program) + " 2>/dev/null | wc -l");
         return std::atoi(windows.out.c_str()) >= 2;

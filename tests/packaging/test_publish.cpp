@@ -17,15 +17,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string LastLine(const std::string& text)
-{
-    std::string t = text;
-    while (!t.empty() && t.back() == '\n')
-        t.pop_back();
-    const size_t n = t.rfind('\n');
-    return n == std::string::npos ? t : t.substr(n + 1);
-}
-
 const std::vector<std::string>& StubFiles()
 {
     static const std::vector<std::string> stubs = {
