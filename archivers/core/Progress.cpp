@@ -9,7 +9,10 @@ namespace {
 using SendMessageFn = intptr_t (*)(uintptr_t, unsigned, uintptr_t, intptr_t);
 using RegisterFn = unsigned (*)(const char*);
 
-std::atomic<ARC_HWND> g_owner{0};
+OwnerSlot g_ownOwner{0};
+thread_local OwnerSlot* t_owner = nullptr;
+
+OwnerSlot& Current() { return t_owner ? *t_owner : g_ownOwner; }
 
 struct Relay {
     SendMessageFn send = nullptr;
@@ -34,25 +37,29 @@ const Relay& TheRelay()
 
 } // namespace
 
+OwnerScope::OwnerScope(OwnerSlot& slot) : previous_(t_owner) { t_owner = &slot; }
+
+OwnerScope::~OwnerScope() { t_owner = previous_; }
+
 int SetOwner(ARC_HWND window)
 {
     if (window == 0)
         return 0;
-    g_owner = window;
+    Current() = window;
     return 1;
 }
 
 int KillOwner(ARC_HWND window)
 {
     ARC_HWND expected = window;
-    return g_owner.compare_exchange_strong(expected, 0) ? 1 : 0;
+    return Current().compare_exchange_strong(expected, 0) ? 1 : 0;
 }
 
-ARC_HWND Owner() { return g_owner; }
+ARC_HWND Owner() { return Current(); }
 
 bool SendProgress(unsigned state, EXTRACTINGINFOEX& info)
 {
-    ARC_HWND owner = g_owner;
+    ARC_HWND owner = Current();
     if (owner == 0)
         return false;
     const Relay& relay = TheRelay();

@@ -114,3 +114,31 @@ TEST(Progress, LogTextFitsTheBuffer)
     EXPECT_EQ(Unzip().Run("l \"" + zip + "\"", &log, 4096), ARCERR_COMMAND);
     EXPECT_NE(log.find("error"), std::string::npos);
 }
+
+// The libraries share one core, but each keeps its own owner window: one
+// library's owner neither reaches another's progress nor is cleared by it.
+TEST(Progress, EachLibraryKeepsItsOwnOwnerWindow)
+{
+    TempDir src, work, first, second, third, fourth;
+    const std::string zip = MakeZip(src, work);
+    ASSERT_EQ(Shell(src.path(), "tar -cf " + Quote(work / "a.tar") + " one.txt"), 0);
+    const auto unzip = [&](const TempDir& out) { return Unzip().Run("-x  \"" + zip + "\" \"" + out.path() + "/\" "); };
+    {
+        OwnerScope owner(Unzip());
+        // Another library does not know this window.
+        EXPECT_EQ(Tar().killOwner(kWindow), 0);
+        ASSERT_EQ(Tar().Run(TarExtractLine(work / "a.tar", first.path())), 0);
+        EXPECT_TRUE(RecordedProgress().empty()) << "the tar library has no owner";
+        ASSERT_EQ(unzip(second), 0);
+        EXPECT_FALSE(RecordedProgress().empty()) << "the ZIP library's owner was lost";
+        // An owner set and killed in another library leaves this one's.
+        ASSERT_NE(Tar().setOwner(kWindow + 1, nullptr), 0);
+        EXPECT_EQ(Tar().killOwner(kWindow + 1), 1);
+        RecordedProgress().clear();
+        ASSERT_EQ(unzip(third), 0);
+        EXPECT_FALSE(RecordedProgress().empty()) << "the ZIP library's owner was lost";
+    }
+    RecordedProgress().clear();
+    ASSERT_EQ(unzip(fourth), 0);
+    EXPECT_TRUE(RecordedProgress().empty()) << "the owner was killed";
+}

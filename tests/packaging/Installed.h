@@ -5,10 +5,17 @@
 #include "Commands.h"
 #include "Servers.h"
 
+#include <chrono>
+#include <functional>
 #include <string>
 #include <vector>
 
 namespace packaging {
+
+// Waits (every 100 ms) until condition holds; false after limit.
+bool WaitUntil(std::chrono::seconds limit, const std::function<bool()>& condition);
+// The last line of a program's output.
+std::string LastLine(std::string text);
 
 // The programs installed in bin/ and the files of the private folder.
 const std::vector<std::string>& InstalledPrograms();

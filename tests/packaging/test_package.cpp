@@ -38,6 +38,8 @@ TEST(Package, FileListDependenciesAndLintian)
     }
     for (const std::string& file : PrivateFiles())
         expected.insert(usr + INSTALL_PRIVATEDIR "/" + file);
+    // The launcher fetchlet-publish puts at the top of a copy.
+    expected.insert(usr + INSTALL_PRIVATEDIR "/start-fetchlet");
     for (int size : {32, 48, 64, 128, 256})
         expected.insert(usr + INSTALL_DATADIR "/icons/hicolor/" + std::to_string(size) + "x" + std::to_string(size) +
                         "/apps/fetchlet.png");

@@ -5,7 +5,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <set>
+#include <sstream>
+#include <unistd.h>
 
 using namespace testsupport;
 using namespace packaging;
@@ -13,13 +17,41 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string LastLine(const std::string& text)
+const std::vector<std::string>& StubFiles()
 {
-    std::string t = text;
-    while (!t.empty() && t.back() == '\n')
-        t.pop_back();
-    const size_t n = t.rfind('\n');
-    return n == std::string::npos ? t : t.substr(n + 1);
+    static const std::vector<std::string> stubs = {
+#include "StubFiles.inc"
+    };
+    return stubs;
+}
+
+// What a publisher's folder holds after test downloads: the header capture,
+// the settings' plain copy, a part file and the download itself, in the
+// folder and in "DSkin" (where the settings window's file list leaves the
+// current directory), and a picture the settings do not name.
+void LeaveLeftovers(const std::string& folder, const std::string& skins)
+{
+    for (const std::string& where : {folder, skins}) {
+        WriteFile(where + "/DL.dat", "HTTP/1.0 200 OK\r\nServer: publisher\r\n");
+        WriteFile(where + "/dl2.ini", "plain settings\r\n");
+        WriteFile(where + "/sample.zip.part", "half");
+        WriteFile(where + "/sample.zip", "the download");
+    }
+    WriteFile(skins + "/unused.bmp", "BM");
+}
+
+std::vector<std::string> FilesBelow(const std::string& folder)
+{
+    std::vector<std::string> files;
+    for (const auto& entry : fs::recursive_directory_iterator(folder))
+        if (entry.is_regular_file())
+            files.push_back(fs::relative(entry.path(), folder).string());
+    return files;
+}
+
+bool IsElf(const std::string& path)
+{
+    return ReadFile(path).compare(0, 4, "\x7f" "ELF") == 0;
 }
 
 TEST(Publish, CopyUnpackedElsewhereRunsWithoutTheInstall)
@@ -37,32 +69,58 @@ TEST(Publish, CopyUnpackedElsewhereRunsWithoutTheInstall)
     ASSERT_NO_FATAL_FAILURE(PrepareFolder(folder, bin, offer, title, true));
     // Names found whatever their case, as the program finds them.
     fs::rename(folder + "/DSkin", folder + "/dskin");
+    LeaveLeftovers(folder, folder + "/dskin");
 
     const std::string out = release / "MyDownload";
     const CommandResult publish = RunShell(ShellQuote(bin + "/fetchlet-publish") + " " + ShellQuote(folder) + " " +
                                            ShellQuote(out));
     ASSERT_EQ(publish.exitCode, 0) << publish.out << publish.err;
     EXPECT_EQ(LastLine(publish.out), out + ".tar.gz");
+    const std::set<std::string> stubs(StubFiles().begin(), StubFiles().end());
+    EXPECT_FALSE(stubs.empty());
     for (const std::string& file : PrivateFiles())
-        EXPECT_TRUE(Exists(out + "/" + file)) << file;
-    for (const char* file : {"fetchlet", "run-fetchlet", "Fetchlet.desktop"})
+        EXPECT_EQ(Exists(out + "/" + file), stubs.count(file) == 0) << file << ": the stubs stay out";
+    for (const char* file : {"fetchlet", "start-fetchlet", "run-fetchlet", "Fetchlet.desktop"})
         EXPECT_EQ(::access((out + "/" + file).c_str(), X_OK), 0) << file;
     EXPECT_EQ(ReadFile(out + "/DL.ini"), ReadFile(folder + "/DL.ini"));
+    // Only what the end user needs: the settings, the pictures they name,
+    // the program and its parts.
+    const std::vector<std::string> files = FilesBelow(out);
+    std::vector<std::string> outside;
+    for (const std::string& file : files)
+        if (file != "DL.ini" && file != "DSkin/skin.jpg" && file != "fetchlet" && file != "start-fetchlet" &&
+            file != "run-fetchlet" && file != "Fetchlet.desktop" && file != "fetchlet.files" && file != "qt.conf" &&
+            std::find(PrivateFiles().begin(), PrivateFiles().end(), file) == PrivateFiles().end() &&
+            file.rfind("lib/", 0) != 0 && file.rfind("plugins/", 0) != 0 && file.rfind("fonts/", 0) != 0)
+            outside.push_back(file);
+    EXPECT_EQ(outside, std::vector<std::string>()) << "files the end user does not need";
     EXPECT_EQ(ReadFile(out + "/DSkin/skin.jpg"), ReadFile(SKIN_JPEG));
-    EXPECT_FALSE(Exists(out + "/マニュアル.html"));
-    EXPECT_FALSE(Exists(out + "/Data"));
-    // The Japanese font and Qt's translations go along for systems without
-    // them.
-    EXPECT_TRUE(Exists(out + "/fonts/ipagp.ttf"));
-    EXPECT_TRUE(Exists(out + "/fonts/copyright"));
-    EXPECT_TRUE(Exists(out + "/translations/qtbase_ja.qm"));
-    // The archiver libraries' own libraries are bundled; Qt and the C
-    // library, which every such system has, are not.
-    EXPECT_TRUE(Exists(out + "/lib/libarchive.so.13"));
-    EXPECT_TRUE(Exists(out + "/lib/liblhasa.so.0"));
-    for (const char* absent : {"libQt6Core.so.6", "libQt6Widgets.so.6", "libc.so.6", "libstdc++.so.6", "libz.so.1"})
+    // Qt with its xcb plugin and the libraries the baseline lacks are
+    // bundled; what every X desktop has is not. One font.
+    for (const char* file : {"lib/libQt6Core.so.6", "lib/libQt6Gui.so.6", "lib/libQt6Widgets.so.6",
+                             "lib/libQt6XcbQpa.so.6", "plugins/platforms/libqxcb.so", "plugins/imageformats/libqico.so",
+                             "lib/libxkbcommon-x11.so.0", "lib/libxcb-icccm.so.4", "lib/libarchive.so.13",
+                             "lib/liblhasa.so.0", "fonts/ipagp.ttf", "fonts/copyright", "translations/qtbase_ja.qm"})
+        EXPECT_TRUE(Exists(out + "/" + file)) << file;
+    for (const char* absent : {"libc.so.6", "libstdc++.so.6", "libz.so.1", "libX11.so.6", "libxcb.so.1",
+                               "libfontconfig.so.1", "libfreetype.so.6", "libglib-2.0.so.0", "libicuuc.so.72",
+                               "libdbus-1.so.3", "libGLX.so.0", "libfetchlet_archcore.so"})
         EXPECT_FALSE(Exists(out + "/lib/" + absent)) << absent;
-    EXPECT_NE(publish.out.find("bundled libarchive.so.13"), std::string::npos) << publish.out;
+    EXPECT_FALSE(Exists(out + "/fonts/ipag.ttf"));
+    EXPECT_NE(publish.out.find("bundled libQt6Core.so.6"), std::string::npos) << publish.out;
+    // Every ELF file stripped, and every part the launcher checks there.
+    int elves = 0;
+    for (const std::string& file : files)
+        if (IsElf(out + "/" + file)) {
+            ++elves;
+            const CommandResult sections = RunShell("readelf -S -W " + ShellQuote(out + "/" + file));
+            EXPECT_EQ(sections.out.find(".symtab"), std::string::npos) << file;
+            EXPECT_EQ(sections.out.find(".debug_"), std::string::npos) << file;
+        }
+    EXPECT_GT(elves, 20);
+    std::istringstream parts(ReadFile(out + "/fetchlet.files"));
+    for (std::string part; std::getline(parts, part);)
+        EXPECT_TRUE(Exists(out + "/" + part)) << part;
     const CommandResult desktop = RunShell("desktop-file-validate " + ShellQuote(out + "/Fetchlet.desktop"));
     EXPECT_EQ(desktop.exitCode, 0) << desktop.out << desktop.err;
 
@@ -73,15 +131,36 @@ TEST(Publish, CopyUnpackedElsewhereRunsWithoutTheInstall)
     prefix = MovePrefix();
     ASSERT_EQ(RunShell("tar -C " + ShellQuote(user.path()) + " -xzf " + ShellQuote(out + ".tar.gz")).exitCode, 0);
     const std::string copy = user / "MyDownload";
-    const CommandResult ldd = RunShell("LD_LIBRARY_PATH=" + ShellQuote(copy + "/lib") + " ldd " +
-                                       ShellQuote(copy + "/UNLHA32.DLL"));
+    // The copy's own libraries win over the environment's.
+    const CommandResult ldd =
+        RunShell("LD_LIBRARY_PATH=/usr/lib/x86_64-linux-gnu:/lib ldd " + ShellQuote(copy + "/fetchlet") + " " +
+                 ShellQuote(copy + "/UNLHA32.DLL") + " " + ShellQuote(copy + "/plugins/platforms/libqxcb.so"));
+    EXPECT_NE(ldd.out.find("libQt6Core.so.6 => " + copy + "/lib/libQt6Core.so.6"), std::string::npos) << ldd.out;
     EXPECT_NE(ldd.out.find("libarchive.so.13 => " + copy + "/lib/libarchive.so.13"), std::string::npos) << ldd.out;
+    EXPECT_NE(ldd.out.find("libfetchlet_archcore.so => " + copy + "/libfetchlet_archcore.so"), std::string::npos)
+        << ldd.out;
+    EXPECT_NE(ldd.out.find("libQt6XcbQpa.so.6 => " + copy + "/plugins/platforms/../../lib/libQt6XcbQpa.so.6"),
+              std::string::npos)
+        << ldd.out;
     EXPECT_EQ(ldd.out.find("not found"), std::string::npos) << ldd.out;
 
     std::string message;
     ASSERT_TRUE(LaunchDesktopEntry(copy + "/Fetchlet.desktop", "/", display.name(), "/usr/bin:/bin", message))
         << message;
     DownloadThroughMainWindow(display, title, copy, offer);
+
+    // A part gone: the launcher names it, on standard error without a
+    // display and in its window with one.
+    fs::remove(copy + "/lib/libQt6Gui.so.6");
+    const std::string launcher = ShellQuote(copy + "/start-fetchlet");
+    const CommandResult headless = RunShell("cd / && env -u DISPLAY " + launcher);
+    EXPECT_EQ(headless.exitCode, 1);
+    EXPECT_NE(headless.err.find("lib/libQt6Gui.so.6"), std::string::npos) << headless.err;
+    const CommandResult windowed =
+        RunShell("cd / && (" + display.Env() + launcher + " & p=$!; " + display.Env() +
+                 "xdotool search --sync --onlyvisible --name '^Fetchlet$' key Return >/dev/null; wait $p)");
+    EXPECT_EQ(windowed.exitCode, 1) << "the window closes with Return";
+    EXPECT_NE(windowed.err.find("lib/libQt6Gui.so.6"), std::string::npos) << windowed.err;
 }
 
 TEST(Publish, KeepsTheLayoutOnlyWhenAskedAndRefusesWhatItMustNot)
@@ -97,11 +176,23 @@ TEST(Publish, KeepsTheLayoutOnlyWhenAskedAndRefusesWhatItMustNot)
     ASSERT_NO_FATAL_FAILURE(PrepareFolder(folder, bin, offer, "Fetchlet", true));
 
     const std::string kept = release / "Kept";
+    LeaveLeftovers(folder, folder + "/DSkin");
+    WriteFile(folder + "/Data/DL.dat", "HTTP/1.0 200 OK\r\n");
     const CommandResult keep = RunShell(tool + " --keep-publisher-layout " + ShellQuote(folder) + " " + ShellQuote(kept));
     ASSERT_EQ(keep.exitCode, 0) << keep.err;
     EXPECT_TRUE(Exists(kept + "/マニュアル.html"));
     EXPECT_TRUE(fs::is_directory(kept + "/Data"));
     EXPECT_TRUE(Exists(kept + ".tar.gz"));
+    // The publisher's copy: every picture to choose from and the stubs, but
+    // still no leftovers.
+    EXPECT_TRUE(Exists(kept + "/DSkin/unused.bmp"));
+    for (const std::string& stub : StubFiles())
+        EXPECT_EQ(::access((kept + "/" + stub).c_str(), X_OK), 0) << stub;
+    for (const std::string& file : FilesBelow(kept)) {
+        const std::string name = fs::path(file).filename().string();
+        EXPECT_TRUE(name != "DL.dat" && name != "dl2.ini" && name != "sample.zip" && name != "sample.zip.part")
+            << file;
+    }
 
     // An existing OUT is never overwritten.
     const CommandResult again = RunShell(tool + " " + ShellQuote(folder) + " " + ShellQuote(kept));

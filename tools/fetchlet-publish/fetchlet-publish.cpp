@@ -2,38 +2,58 @@
 //
 // Turns a publisher's prepared working folder (its "DL.ini" and "DSkin") into
 // the folder OUT and the archive OUT.tar.gz that an end user unpacks and
-// starts:
+// starts on any Debian 12 desktop with nothing installed:
 //
+//   OUT/start-fetchlet      the launcher: makes OUT the working folder and
+//                           starts the program, wherever OUT was unpacked; it
+//                           tells the end user in a window when the copy
+//                           cannot start (a file missing, a library missing)
 //   OUT/fetchlet            the program this tool is installed with
-//   OUT/UNLHA32.DLL ...     its archiver libraries (every file of its private
-//                           folder), beside it as on Windows
-//   OUT/lib/                the shared libraries those need that a Debian 12
-//                           system with the Qt 6 runtime does not have
-//   OUT/DL.ini, OUT/DSkin/  the publisher's settings and skin pictures
-//   OUT/fonts/              the IPA Gothic fonts (with their licence), which
-//                           the program registers, for systems without a
-//                           Japanese font
-//   OUT/translations/      Qt's translations of its standard dialogs
+//   OUT/UNLHA32.DLL ...     its archiver libraries and their shared core
+//                           (every file of its private folder but the
+//                           self-extracting stubs), beside it as on Windows
+//   OUT/lib/                every shared library those need that is not
+//                           part of the desktop baseline (below): Qt 6, the
+//                           xcb utility libraries, xkbcommon, ...
+//   OUT/plugins/, qt.conf   Qt's xcb platform plugin and the image format
+//                           plugin the program reads icons with; qt.conf
+//                           makes Qt look for plugins there
+//   OUT/fonts/              IPA P Gothic (with its licence), the one font
+//                           the windows use, which the program registers
+//   OUT/translations/       Qt's translations of its standard dialogs
 //                           (qtbase_*.qm), which the program loads for the
 //                           user's locale, for systems without them
-//   OUT/run-fetchlet        starts the program with OUT as its working folder
-//                           and OUT/lib on the library path, wherever OUT lies
-//   OUT/Fetchlet.desktop    the same for a double click in a file manager: it
-//                           finds run-fetchlet through its own location (%k)
+//   OUT/fetchlet.files      the parts the launcher checks before it starts
+//   OUT/DL.ini, OUT/DSkin/  the publisher's settings and the skin and icon
+//                           pictures they name
+//   OUT/run-fetchlet        the launcher again, for a terminal
+//   OUT/Fetchlet.desktop    the launcher for a double click in a file manager
+//                           that does not start executables: it finds
+//                           start-fetchlet through its own location (%k)
 //
-// Publisher layout: the folder is in the publisher layout (the settings window
-// opens with F1) only when "マニュアル.html", "Data" and "DSkin" are all there.
-// The copy leaves out "マニュアル.html" and "Data", so the end user's copy is
-// not in that layout; "DSkin" stays, because it holds the skin and icon
+// Every ELF file of the copy is stripped (--strip-unneeded) and finds the
+// libraries of OUT/lib through a run path relative to itself ($ORIGIN, as
+// DT_RPATH, which the dynamic loader searches before LD_LIBRARY_PATH), so
+// neither the install nor the end user's environment is used.
+//
+// The desktop baseline: the packages every Debian system has (priority
+// "required", Essential), those of packaging/desktop-baseline (Xlib and xcb,
+// fontconfig, freetype, GL, GLib, D-Bus, libxml2, ICU: what every X desktop
+// has) and everything those depend on (apt-cache depends --recurse over the
+// installed packages). The dynamic loader's view (ldd) of the program, the
+// launcher, the private files and the plugins decides what is bundled: every
+// library outside the baseline, or of no package.
+//
+// Only what the end user needs goes in: never "DL.dat" (a test download's
+// header capture), "DL2.ini", part files or the downloaded file itself,
+// wherever they lie. Publisher layout: the folder is in the publisher layout
+// (the settings window opens with F1) only when "マニュアル.html", "Data" and
+// "DSkin" are all there. The copy leaves out "マニュアル.html" and "Data", so
+// the end user's copy is not in that layout, and "DSkin" holds only the
 // pictures the settings name. --keep-publisher-layout copies the two others
-// as well (those that exist), so the copy opens the settings window too.
-//
-// Which libraries are bundled: the dynamic loader's view (ldd) of the program
-// and of every private file, less the libraries that belong to a package that
-// every such system has: the packages of priority "required" and the
-// Essential ones, libqt6widgets6 and qt6-qpa-plugins (the Qt 6 runtime), and
-// everything those depend on (apt-cache depends --recurse over the installed
-// packages). A library that belongs to no package is bundled.
+// (those that exist), the whole "DSkin" and the self-extracting stubs as
+// well, so the copy opens the settings window and can make everything the
+// publisher's folder can.
 //
 // OUT must not exist yet; the copy is made in a temporary folder beside it
 // and renamed when complete, and OUT.tar.gz (replaced if it exists) the same
@@ -58,6 +78,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <map>
 #include <set>
@@ -73,14 +94,16 @@ namespace {
 const ToolCli cli("fetchlet-publish", "fetchlet-publish [--keep-publisher-layout] FOLDER OUT",
                   "Makes the copy of Fetchlet that end users get from a publisher's prepared\n"
                   "working folder FOLDER (its \"DL.ini\" and \"DSkin\"): the folder OUT with the\n"
-                  "program, its archiver libraries, the shared libraries a Debian 12 system\n"
-                  "with the Qt 6 runtime lacks, the settings and skins and two launchers\n"
-                  "(run-fetchlet and Fetchlet.desktop) that start the program in OUT wherever\n"
-                  "it was unpacked; and the archive OUT.tar.gz of that folder. The last line\n"
-                  "printed is the path of OUT.tar.gz.\n"
+                  "program, its archiver libraries, Qt and every other shared library a bare\n"
+                  "Debian 12 desktop lacks (all stripped), the settings and the pictures they\n"
+                  "name, and the launcher start-fetchlet (with run-fetchlet and\n"
+                  "Fetchlet.desktop) that starts the program in OUT wherever it was unpacked;\n"
+                  "and the archive OUT.tar.gz of that folder. The last line printed is the\n"
+                  "path of OUT.tar.gz.\n"
                   "\n"
-                  "  --keep-publisher-layout  copies \"マニュアル.html\" and \"Data\" too, so that\n"
-                  "                           the copy opens the settings window (F1)\n");
+                  "  --keep-publisher-layout  copies \"マニュアル.html\", \"Data\", all of \"DSkin\"\n"
+                  "                           and the self-extracting stubs too, so that the\n"
+                  "                           copy opens the settings window (F1)\n");
 
 const char* const ManualName = "マニュアル.html";
 
@@ -174,10 +197,14 @@ std::map<std::string, std::string> SharedLibrariesOf(const std::vector<std::stri
     return libraries;
 }
 
-// The packages every Debian 12 system with the Qt 6 runtime has.
-std::set<std::string> RuntimePackages()
+// The packages of the desktop baseline.
+std::set<std::string> BaselinePackages()
 {
-    QStringList roots = {QStringLiteral("libqt6widgets6"), QStringLiteral("qt6-qpa-plugins")};
+    QStringList roots;
+    for (const char* name : {
+#include "Baseline.inc"
+         })
+        roots << QString::fromLatin1(name);
     const Output installed =
         Run(QStringLiteral("dpkg-query"), {QStringLiteral("-W"), QStringLiteral("-f=${Package} ${Priority} ${Essential}\\n")});
     for (const std::string& line : Lines(installed.out)) {
@@ -255,15 +282,19 @@ struct Bundled {
     std::string package; // empty: no package owns it
 };
 
-std::vector<Bundled> LibrariesToBundle(const std::vector<std::string>& files)
+// The libraries the files need that lie outside the baseline, but for
+// those that are files of the copy already (own).
+std::vector<Bundled> LibrariesToBundle(const std::vector<std::string>& files, const std::vector<std::string>& own)
 {
-    const auto libraries = SharedLibrariesOf(files);
+    auto libraries = SharedLibrariesOf(files);
+    for (const std::string& name : own)
+        libraries.erase(name);
     std::vector<std::string> queries;
     for (const auto& [soname, path] : libraries)
         for (const std::string& v : PathVariants(path))
             queries.push_back(v);
     const auto owners = OwnersOf(queries);
-    const std::set<std::string> everywhere = RuntimePackages();
+    const std::set<std::string> everywhere = BaselinePackages();
     std::vector<Bundled> bundle;
     for (const auto& [soname, path] : libraries) {
         std::set<std::string> packages;
@@ -287,9 +318,24 @@ void CopyFile(const fs::path& from, const fs::path& to, fs::perms mode)
     fs::permissions(to, mode, error);
 }
 
-// Copies a folder with everything in it; links are copied as what they
-// point to, and links that lead nowhere are left out.
-void CopyFolder(const fs::path& from, const fs::path& to)
+// What never goes into a copy, wherever it lies: the header capture of a
+// test download, the settings' temporary plain copy, part files and the
+// downloaded file.
+struct Leftovers {
+    std::string download; // the last path component of the address, or ""
+    bool operator()(const fs::path& file) const
+    {
+        const std::string name = file.filename().string();
+        const QString folded = Q(name).toCaseFolded();
+        return folded == QLatin1String("dl.dat") || folded == QLatin1String("dl2.ini") ||
+               folded.endsWith(QLatin1String(".part")) || folded.contains(QLatin1String(".part-")) ||
+               (!download.empty() && name == download);
+    }
+};
+
+// Copies a folder with everything in it but the leftovers; links are copied
+// as what they point to, and links that lead nowhere are left out.
+void CopyFolder(const fs::path& from, const fs::path& to, const Leftovers& leftover)
 {
     std::error_code error;
     fs::create_directories(to, error);
@@ -298,8 +344,8 @@ void CopyFolder(const fs::path& from, const fs::path& to)
     for (const auto& entry : fs::directory_iterator(from)) {
         const fs::path target = to / entry.path().filename();
         if (entry.is_directory())
-            CopyFolder(entry.path(), target);
-        else if (entry.is_regular_file())
+            CopyFolder(entry.path(), target, leftover);
+        else if (entry.is_regular_file() && !leftover(entry.path()))
             CopyFile(entry.path(), target, fs::perms(0644));
     }
 }
@@ -332,32 +378,32 @@ std::string DesktopValue(const std::string& text)
     return out;
 }
 
+const char* const LauncherName = "start-fetchlet";
+const char* const ManifestName = "fetchlet.files";
+
 const char* const RunScript =
     "#!/bin/sh\n"
     "# Starts Fetchlet with this folder as its working folder, wherever the\n"
-    "# folder lies, with the shared libraries bundled in lib/ on the library path.\n"
+    "# folder lies (the launcher beside this script does the work).\n"
     "here=$(dirname -- \"$(readlink -f -- \"$0\")\") || exit 1\n"
-    "cd -- \"$here\" || exit 1\n"
-    "LD_LIBRARY_PATH=\"$here/lib${LD_LIBRARY_PATH:+:$LD_LIBRARY_PATH}\"\n"
-    "export LD_LIBRARY_PATH\n"
-    "exec \"$here/fetchlet\" \"$@\"\n";
+    "exec \"$here/start-fetchlet\" \"$@\"\n";
 
 std::string DesktopEntry(const std::string& title)
 {
-    // %k is this file's own path; the command starts run-fetchlet beside it.
+    // %k is this file's own path; the command starts the launcher beside it.
     return "[Desktop Entry]\n"
            "Type=Application\n"
            "Version=1.0\n"
            "Name=" + DesktopValue(title.empty() ? std::string("Fetchlet") : title) + "\n"
            "Comment=Downloads the publisher's file with Fetchlet\n"
            "Comment[ja]=Fetchlet でファイルをダウンロードします\n"
-           "Exec=sh -c \"exec \\\\\"\\\\$(dirname -- \\\\\"\\\\$(readlink -f -- \\\\\"\\\\$0\\\\\")\\\\\")/run-fetchlet\\\\\"\" %k\n"
+           "Exec=sh -c \"exec \\\\\"\\\\$(dirname -- \\\\\"\\\\$(readlink -f -- \\\\\"\\\\$0\\\\\")\\\\\")/start-fetchlet\\\\\"\" %k\n"
            "Terminal=false\n"
            "Categories=Network;FileTransfer;\n";
 }
 
-// The window title the publisher set (line 5 of the settings), or "".
-std::string TitleOf(const fs::path& settings)
+// The publisher's settings (the lines of "DL.ini").
+TStringList SettingsOf(const fs::path& settings)
 {
     FILE* f = std::fopen(settings.c_str(), "rb");
     if (!f)
@@ -367,8 +413,12 @@ std::string TitleOf(const fs::path& settings)
     for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, f)) > 0;)
         stored.append(buffer, n);
     std::fclose(f);
-    const TStringList lines = DecodeSettings(stored);
-    return lines.Count() > 4 ? lines[4] : std::string();
+    return DecodeSettings(stored);
+}
+
+std::string Line(const TStringList& lines, int index)
+{
+    return lines.Count() > index ? lines[index] : std::string();
 }
 
 fs::path Absolute(const std::string& path)
@@ -406,6 +456,45 @@ struct RemoveOnFailure {
     }
 };
 
+bool IsElf(const fs::path& file)
+{
+    char magic[4] = {};
+    FILE* f = std::fopen(file.c_str(), "rb");
+    if (!f)
+        return false;
+    const bool elf = std::fread(magic, 1, 4, f) == 4 && std::memcmp(magic, "\x7f" "ELF", 4) == 0;
+    std::fclose(f);
+    return elf;
+}
+
+// Strips an ELF file of the copy and sets its run path (DT_RPATH, searched
+// before LD_LIBRARY_PATH) relative to its own place.
+void Prepare(const fs::path& file, const std::string& runPath)
+{
+    Run(QStringLiteral("strip"), {QStringLiteral("--strip-unneeded"), Q(file.string())});
+    Run(QStringLiteral("patchelf"),
+        {QStringLiteral("--force-rpath"), QStringLiteral("--set-rpath"), Q(runPath), Q(file.string())});
+}
+
+// The name the downloaded file gets: the address's last path component.
+std::string DownloadName(const std::string& url)
+{
+    const size_t slash = url.rfind('/');
+    if (slash == std::string::npos || url.compare(0, 7, "http://") != 0 || slash < 7)
+        return {};
+    return url.substr(slash + 1);
+}
+
+// Qt's plugins the copy carries, as Qt finds them below its plugin folder:
+// the xcb platform (X11, and XWayland on Wayland desktops) and ICO, the one
+// picture format the program reads through a plugin (BMP and PNG are built
+// into Qt, JPEG goes through libjpeg).
+const char* const QtPlugins[] = {"platforms/libqxcb.so", "imageformats/libqico.so"};
+
+const char* const QtConf = "[Paths]\n"
+                           "Prefix=.\n"
+                           "Plugins=plugins\n";
+
 int Publish(const std::string& folderArgument, const std::string& outArgument, bool keepLayout)
 {
     const fs::path folder = Absolute(folderArgument);
@@ -424,8 +513,11 @@ int Publish(const std::string& folderArgument, const std::string& outArgument, b
     std::error_code error;
     if (fs::exists(fs::symlink_status(out, error)))
         throw Failure(outArgument + " exists already");
-    std::vector<std::pair<fs::path, std::string>> copied = {{skins, "DSkin"}};
+    const TStringList lines = SettingsOf(settings);
+    const Leftovers leftover{DownloadName(Line(lines, 6))};
+    std::vector<std::pair<fs::path, std::string>> copied;
     if (keepLayout) {
+        copied.emplace_back(skins, "DSkin");
         for (const char* name : {ManualName, "Data"}) {
             const fs::path found = ResolveName(dir, name);
             if (fs::exists(found, error))
@@ -435,25 +527,58 @@ int Publish(const std::string& folderArgument, const std::string& outArgument, b
                              folderArgument.c_str(), name);
         }
     }
+    if (Inside(out, skins))
+        throw Failure(outArgument + " lies inside " + skins.string());
     for (const auto& [source, name] : copied)
         if (Inside(out, source))
             throw Failure(outArgument + " lies inside " + source.string());
+    // The pictures the settings name: the skin (line 1) and the icon (line 6).
+    std::vector<std::pair<fs::path, std::string>> pictures;
+    if (!keepLayout)
+        for (int index : {0, 5}) {
+            const std::string name = Line(lines, index);
+            if (name.empty() || name.find('/') != std::string::npos || name == "." || name == "..")
+                continue;
+            const fs::path found = ResolveName(skins.string() + "/", name);
+            if (FileExists(found.string()))
+                pictures.emplace_back(found, name);
+            else
+                std::fprintf(stderr, "fetchlet-publish: the settings name DSkin/%s, which %s does not have\n",
+                             name.c_str(), folderArgument.c_str());
+        }
 
-    // What the copy runs: the program this tool came with and its private files.
+    // What the copy runs: the program this tool came with, its private files
+    // but the stubs (unless the publisher's layout is kept), the launcher and
+    // Qt's plugins.
     const fs::path program = ProgramFolder() + "fetchlet";
     if (!FileExists(program.string()))
         throw Failure("the program is missing: " + program.string());
     const std::string privateFolder = PrivateFolder();
-    const std::vector<std::string> privateNames = {
-#include "PrivateFiles.inc"
+    const fs::path launcher = privateFolder + LauncherName;
+    if (!FileExists(launcher.string()))
+        throw Failure("the launcher is missing: " + launcher.string());
+    const std::set<std::string> stubs = {
+#include "StubFiles.inc"
     };
-    std::vector<std::string> runs = {program.string()};
+    std::vector<std::string> privateNames;
+    for (const char* name : {
+#include "PrivateFiles.inc"
+         })
+        if (keepLayout || !stubs.count(name))
+            privateNames.push_back(name);
+    std::vector<std::string> runs = {program.string(), launcher.string()};
     for (const std::string& name : privateNames) {
         if (!FileExists(privateFolder + name))
             throw Failure("the program's file is missing: " + privateFolder + name);
         runs.push_back(privateFolder + name);
     }
-    const std::vector<Bundled> bundle = LibrariesToBundle(runs);
+    const fs::path pluginFolder = QLibraryInfo::path(QLibraryInfo::PluginsPath).toStdString();
+    for (const char* plugin : QtPlugins) {
+        if (!FileExists((pluginFolder / plugin).string()))
+            throw Failure("Qt's plugin is missing: " + (pluginFolder / plugin).string());
+        runs.push_back((pluginFolder / plugin).string());
+    }
+    const std::vector<Bundled> bundle = LibrariesToBundle(runs, privateNames);
 
     const fs::path work = TempName(out);
     RemoveOnFailure cleanup{work};
@@ -461,35 +586,53 @@ int Publish(const std::string& folderArgument, const std::string& outArgument, b
     if (!fs::create_directories(work, error) || error)
         throw Failure("cannot create " + work.string() + ": " + error.message());
     fs::permissions(work, fs::perms(0755), error);
-    CopyFile(program, work / "fetchlet", fs::perms(0755));
+    std::vector<std::string> parts; // for the launcher's check
+    const auto take = [&](const fs::path& from, const std::string& name, fs::perms mode, const char* runPath) {
+        CopyFile(from, work / name, mode);
+        if (runPath && IsElf(work / name))
+            Prepare(work / name, runPath);
+        parts.push_back(name);
+    };
+    take(program, "fetchlet", fs::perms(0755), "$ORIGIN/lib");
+    take(launcher, LauncherName, fs::perms(0755), "$ORIGIN/lib");
     for (const std::string& name : privateNames)
-        CopyFile(privateFolder + name, work / name, fs::perms(0644));
-    if (!bundle.empty()) {
-        fs::create_directory(work / "lib", error);
-        for (const Bundled& library : bundle) {
-            CopyFile(library.from, work / "lib" / library.soname, fs::perms(0644));
-            std::printf("bundled %s (%s)\n", library.soname.c_str(),
-                        library.package.empty() ? library.from.c_str() : library.package.c_str());
-        }
+        take(privateFolder + name, name, stubs.count(name) ? fs::perms(0755) : fs::perms(0644), "$ORIGIN:$ORIGIN/lib");
+    fs::create_directories(work / "lib", error);
+    for (const Bundled& library : bundle) {
+        take(library.from, "lib/" + library.soname, fs::perms(0644), "$ORIGIN");
+        std::printf("bundled %s (%s)\n", library.soname.c_str(),
+                    library.package.empty() ? library.from.c_str() : library.package.c_str());
     }
+    for (const char* plugin : QtPlugins) {
+        fs::create_directories((work / "plugins" / plugin).parent_path(), error);
+        take(pluginFolder / plugin, std::string("plugins/") + plugin, fs::perms(0644), "$ORIGIN/../../lib");
+    }
+    WriteText(work / "qt.conf", QtConf, fs::perms(0644));
+    parts.push_back("qt.conf");
+    // The Japanese font the windows are set in, for machines that have none:
+    // the program registers what it finds in "fonts" beside itself.
+    const fs::path font = "/usr/share/fonts/opentype/ipafont-gothic/ipagp.ttf";
+    if (fs::exists(font)) {
+        fs::create_directory(work / "fonts", error);
+        take(font, "fonts/ipagp.ttf", fs::perms(0644), nullptr);
+        if (fs::exists("/usr/share/doc/fonts-ipafont-gothic/copyright"))
+            CopyFile("/usr/share/doc/fonts-ipafont-gothic/copyright", work / "fonts" / "copyright", fs::perms(0644));
+    }
+    std::string manifest;
+    for (const std::string& part : parts)
+        manifest += part + "\n";
+    WriteText(work / ManifestName, manifest, fs::perms(0644));
+
     CopyFile(settings, work / "DL.ini", fs::perms(0644));
+    fs::create_directory(work / "DSkin", error);
+    for (const auto& [source, name] : pictures)
+        CopyFile(source, work / "DSkin" / name, fs::perms(0644));
     for (const auto& [source, name] : copied) {
         if (fs::is_directory(source))
-            CopyFolder(source, work / name);
+            CopyFolder(source, work / name, leftover);
         else
             CopyFile(source, work / name, fs::perms(0644));
     }
-    // The Japanese font, for machines that have none: the program registers
-    // what it finds in "fonts" beside itself.
-    for (const char* font : {"ipagp.ttf", "ipag.ttf"}) {
-        const fs::path from = fs::path("/usr/share/fonts/opentype/ipafont-gothic") / font;
-        if (fs::exists(from)) {
-            fs::create_directory(work / "fonts", error);
-            CopyFile(from, work / "fonts" / font, fs::perms(0644));
-        }
-    }
-    if (fs::exists("/usr/share/doc/fonts-ipafont-gothic/copyright") && fs::exists(work / "fonts"))
-        CopyFile("/usr/share/doc/fonts-ipafont-gothic/copyright", work / "fonts" / "copyright", fs::perms(0644));
     // Qt's translations of its dialogs: the program looks for them in
     // "translations" beside itself when the system has none.
     const fs::path qtTranslations = QLibraryInfo::path(QLibraryInfo::TranslationsPath).toStdString();
@@ -502,7 +645,7 @@ int Publish(const std::string& folderArgument, const std::string& outArgument, b
             }
         }
     WriteText(work / "run-fetchlet", RunScript, fs::perms(0755));
-    WriteText(work / "Fetchlet.desktop", DesktopEntry(TitleOf(settings)), fs::perms(0755));
+    WriteText(work / "Fetchlet.desktop", DesktopEntry(Line(lines, 4)), fs::perms(0755));
 
     fs::rename(work, out, error);
     if (error)
@@ -512,8 +655,9 @@ int Publish(const std::string& folderArgument, const std::string& outArgument, b
     const fs::path archive = out.string() + ".tar.gz";
     const fs::path partial = TempName(archive);
     RemoveOnFailure archiveCleanup{partial};
-    Run(QStringLiteral("tar"), {QStringLiteral("-C"), Q(out.parent_path().string()), QStringLiteral("-czf"),
-                                Q(partial.string()), QStringLiteral("--owner=0"), QStringLiteral("--group=0"),
+    Run(QStringLiteral("tar"), {QStringLiteral("-C"), Q(out.parent_path().string()), QStringLiteral("-cf"),
+                                Q(partial.string()), QStringLiteral("-I"), QStringLiteral("gzip -9n"),
+                                QStringLiteral("--sort=name"), QStringLiteral("--owner=0"), QStringLiteral("--group=0"),
                                 QStringLiteral("--numeric-owner"), QStringLiteral("--"),
                                 Q(out.filename().string())});
     fs::rename(partial, archive, error);
