@@ -123,6 +123,16 @@ void MakeOffer(Offer& offer)
     offer.url = offer.server.url("/sample.zip");
 }
 
+void MakeSecureOffer(Offer& offer, testsupport::TestCA& ca)
+{
+    ASSERT_NO_FATAL_FAILURE(MakeOffer(offer));
+    ASSERT_TRUE(ca.ok());
+    offer.secure = std::make_unique<testsupport::TlsNginx>(ca.Issue("127.0.0.1", "IP:127.0.0.1"));
+    ASSERT_TRUE(offer.secure->ok()) << offer.secure->log();
+    fs::copy_file(offer.zip, offer.secure->root() + "/sample.zip");
+    offer.url = offer.secure->url("/sample.zip");
+}
+
 void PrepareFolder(const std::string& folder, const std::string& toolFolder, const Offer& offer,
                    const std::string& title, bool publisherLayout)
 {

@@ -4,9 +4,11 @@
 #pragma once
 #include "Commands.h"
 #include "Servers.h"
+#include "TlsPeers.h"
 
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -33,8 +35,11 @@ struct Offer {
     testsupport::TempDir payload; // what the archive holds
     std::string url;
     std::string zip; // its path on the server's side
+    std::unique_ptr<testsupport::TlsNginx> secure; // the same archive over https
 };
 void MakeOffer(Offer& offer);
+// The offer over https from 127.0.0.1, with a certificate of ca.
+void MakeSecureOffer(Offer& offer, testsupport::TestCA& ca);
 
 // Writes DL.ini (title, address, extraction on, the archive's size and CRC)
 // and DSkin/skin.jpg into folder, with the given tool folder's dlini and

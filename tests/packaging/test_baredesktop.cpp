@@ -3,8 +3,9 @@
 // kept), entered in a mount namespace of its own so that its mounts vanish
 // with the run. The copy, unpacked into a folder that is then renamed to a
 // name with blanks and Japanese, finds every library there, starts through
-// its launcher on the host's Xvfb, downloads from nginx on the loopback,
-// checks the CRC and extracts; mounted read-only, the download fails with
+// its launcher on the host's Xvfb, downloads over https from nginx on the
+// loopback (its own TLS library, the system's trust store), checks the CRC
+// and extracts; mounted read-only, the download fails with
 // the program's own message and the program runs on.
 //
 // Skipped (with the reason) where no chroot can be made: not root, no
@@ -90,14 +91,17 @@ std::vector<std::string> SanitizerEnvironment(std::string& reports)
 
 // A command line that runs command (sh, with argument as $0) in the
 // chroot, as a fresh login of the end user would: nothing of the test's environment but the display,
-// the user's folder at /mnt/user (read-only if asked).
+// the user's folder at /mnt/user (read-only if asked); certificates, when
+// given, is a folder that stands for the system's trust store
+// (/etc/ssl/certs) there.
 std::string InChroot(const std::string& root, const std::string& user, const std::string& display, bool readOnly,
-                     const std::string& command, const std::string& argument)
+                     const std::string& command, const std::string& argument, const std::string& certificates = {})
 {
     std::string reports;
     const std::vector<std::string> sanitizers = SanitizerEnvironment(reports);
     const std::string script =
-        "R=$1; U=$2; REP=$3; RO=$4; shift 4\n"
+        "R=$1; U=$2; REP=$3; RO=$4; CERTS=$5; shift 5\n"
+        "if [ -n \"$CERTS\" ]; then mount --bind \"$CERTS\" \"$R/etc/ssl/certs\"; fi\n"
         "mount -t proc proc \"$R/proc\"\n"
         "mount --rbind /dev \"$R/dev\"\n"
         "mount -t tmpfs tmpfs \"$R/tmp\"\n"
@@ -109,7 +113,8 @@ std::string InChroot(const std::string& root, const std::string& user, const std
         "cp " + ShellQuote(LSAN_SUPPRESSIONS) + " \"$R/mnt/lsan.supp\"\n"
         "exec chroot \"$R\" env -i \"$@\"\n";
     std::string line = "unshare -m --propagation private sh -ec " + ShellQuote(script) + " sh " + ShellQuote(root) +
-                       " " + ShellQuote(user) + " " + ShellQuote(reports) + " " + (readOnly ? "1" : "0");
+                       " " + ShellQuote(user) + " " + ShellQuote(reports) + " " + (readOnly ? "1" : "0") + " " +
+                       ShellQuote(certificates);
     for (const std::string& variable :
          std::vector<std::string>{"PATH=/usr/bin:/bin", "HOME=/root", "LANG=C.UTF-8", "DISPLAY=" + display})
         line += " " + ShellQuote(variable);
@@ -150,8 +155,17 @@ TEST(BareDesktop, CopyStartsThroughItsLauncherDownloadsAndExtracts)
     ASSERT_FALSE(prefix.empty());
     XvfbDisplay display;
     ASSERT_TRUE(display.ok());
+    // Over https, with the test's CA as the bare desktop's trust store: the
+    // copy's own TLS library and the system's certificates.
+    TestCA ca;
     Offer offer;
-    ASSERT_NO_FATAL_FAILURE(MakeOffer(offer));
+    ASSERT_NO_FATAL_FAILURE(MakeSecureOffer(offer, ca));
+    TempDir certificates;
+    ASSERT_EQ(RunShell("cp " + ShellQuote(ca.CertFile()) + " " + ShellQuote(certificates / "fetchlet-test.pem") +
+                       " && cd " + ShellQuote(certificates.path()) +
+                       " && ln -s fetchlet-test.pem \"$(openssl x509 -hash -noout -in fetchlet-test.pem).0\"")
+                  .exitCode,
+              0);
     TempDir publisher, release, user;
     const std::string bin = prefix + "/" INSTALL_BINDIR;
     const std::string title = "Fetchlet 素のデスクトップ";
@@ -183,7 +197,8 @@ TEST(BareDesktop, CopyStartsThroughItsLauncherDownloadsAndExtracts)
     // Started from / as a file manager would, through the launcher.
     const std::string launch = "exec \"$0\"", launcher = inside + "/start-fetchlet";
     const std::string log = release / "run.log";
-    const pid_t pid = Start(InChroot(chroot.root, user.path(), display.name(), false, launch, launcher), log);
+    const pid_t pid =
+        Start(InChroot(chroot.root, user.path(), display.name(), false, launch, launcher, certificates.path()), log);
     ASSERT_GT(pid, 0);
     DownloadThroughMainWindow(display, title, copy, offer);
     StopChild(pid, SIGTERM);
@@ -196,7 +211,8 @@ TEST(BareDesktop, CopyStartsThroughItsLauncherDownloadsAndExtracts)
     fs::remove(copy + "/sample.zip");
     fs::remove(copy + "/DL.dat"); // the body request's header capture stays, as on Windows
     const std::string roLog = release / "ro.log";
-    const pid_t ro = Start(InChroot(chroot.root, user.path(), display.name(), true, launch, launcher), roLog);
+    const pid_t ro =
+        Start(InChroot(chroot.root, user.path(), display.name(), true, launch, launcher, certificates.path()), roLog);
     ASSERT_GT(ro, 0);
     struct Stop {
         pid_t pid;

@@ -3,7 +3,8 @@
 // writes what they show to OUTDIR/main.png, settings.png, proxy.png,
 // version.png and version-full.png (after a click on the name), and the
 // standard boxes and dialogs the program shows through the runtime to
-// message.png (the text "error"), password.png, open-file.png and
+// message.png (the text "error"), failure.png (a failed download's
+// message), password.png, open-file.png and
 // color.png, in the user's language. Runs offscreen when there is no
 // display. Under a device pixel ratio other than 1 (QT_SCALE_FACTOR=2, say)
 // the images have the device's resolution. --help and --version as every
@@ -103,6 +104,14 @@ int main(int argc, char** argv)
     version.hide();
     form1.show();
     ok = saveModal([] { ShowMessageBox(QStringLiteral("error")); }, out + QStringLiteral("/message.png")) && ok;
+    // A failed download's message, one of the longest.
+    ok = saveModal(
+             [] {
+                 ShowMessageBox(QStringLiteral("サーバーの身元を確認できませんでした: 証明書を確認できません "
+                                               "(certificate has expired)"));
+             },
+             out + QStringLiteral("/failure.png")) &&
+         ok;
     ok = saveModal([] { PasswordBox(QStringLiteral("PASSWORD"), QStringLiteral("パスワードを入力してください"), QString()); },
                    out + QStringLiteral("/password.png")) &&
          ok;
