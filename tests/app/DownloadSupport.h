@@ -61,5 +61,4 @@ inline void when(std::function<bool()> condition, std::function<void()> action)
     timer->start();
 }
 
-
 } // namespace downloadsupport

@@ -2,6 +2,7 @@
 // that covers the download button, in the program's own windows (offscreen)
 // and in the real program on an X display with real key presses.
 #include "AppFixture.h"
+#include "DownloadSupport.h"
 
 #include "Commands.h"
 #include "Servers.h"
@@ -21,6 +22,8 @@
 using testsupport::NginxServer;
 using testsupport::ScriptedConnection;
 using testsupport::ScriptedServer;
+
+using downloadsupport::when;
 
 namespace {
 
@@ -43,22 +46,6 @@ void sendToFocus(QEvent::Type type, int key, bool autoRepeat = false)
     ASSERT_NE(target, nullptr);
     QKeyEvent event(type, key, Qt::NoModifier, key == Qt::Key_Space ? QStringLiteral(" ") : QString(), autoRepeat);
     QApplication::sendEvent(target, &event);
-}
-
-// Runs `action` once `condition` holds, checked whenever the event loop runs
-// (the download pumps it while it waits).
-void when(std::function<bool()> condition, std::function<void()> action)
-{
-    auto* timer = new QTimer;
-    timer->setInterval(5);
-    QObject::connect(timer, &QTimer::timeout, [timer, condition, action] {
-        if (condition()) {
-            timer->stop();
-            timer->deleteLater();
-            action();
-        }
-    });
-    timer->start();
 }
 
 } // namespace
