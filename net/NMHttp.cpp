@@ -401,6 +401,9 @@ void TNMHTTP::ComposeRequest()
     for (const std::string& line : RequestLines)
         if (line.find_first_of(std::string("\0\r\n", 3)) != std::string::npos)
             throw Exception("Invalid header field");
+    // The tunnel's request carries it too.
+    if (ProxyAuthorization.find_first_of(std::string("\0\r\n", 3)) != std::string::npos)
+        throw Exception("Invalid header field");
 }
 
 void TNMHTTP::OpenTunnel()
@@ -410,9 +413,6 @@ void TNMHTTP::OpenTunnel()
     std::string request = "CONNECT " + authority + " HTTP/1.0\r\nHost: " + authority + "\r\n";
     if (!ProxyAuthorization.empty())
         request += "Proxy-Authorization: " + ProxyAuthorization + "\r\n";
-    if (request.find_first_of(std::string("\0", 1)) != std::string::npos ||
-        ProxyAuthorization.find_first_of("\r\n") != std::string::npos)
-        throw Exception("Invalid header field");
     Write(request + "\r\n");
     const std::string status = ReadLn();
     if (status.empty()) {

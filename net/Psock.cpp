@@ -320,9 +320,12 @@ void TPowersock::TimerOnFor(bool connecting)
     if (TimeOut < 0 || ConnectTimeOut < 0 || IdleTimeOut < 0)
         throw Exception("Range check error");
     const int interval = TimeOut != 0 ? TimeOut : connecting ? ConnectTimeOut : IdleTimeOut;
+    // A running timer of the same interval goes on with its period (the
+    // capture calls this after every chunk); only a new period starts anew.
+    if (!timer_->Enabled() || timer_->Interval() != static_cast<unsigned>(interval))
+        idleStart_ = std::chrono::steady_clock::now();
     timer_->SetInterval(static_cast<unsigned>(interval));
     timer_->SetEnabled(true);
-    idleStart_ = std::chrono::steady_clock::now();
 }
 
 void TPowersock::Progressed()
@@ -526,8 +529,6 @@ void TPowersock::SendAll(const char* data, std::size_t length, bool countSent)
         if (n < 0) {
             CheckSocketError(WSAEWOULDBLOCK);
             WaitForMessages(); // the socket's buffer is full: wait until it drains
-            if (timedOut_)
-                break;
             continue;
         }
         sent += static_cast<std::size_t>(n);

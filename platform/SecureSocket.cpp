@@ -157,7 +157,7 @@ TSecureSocket::~TSecureSocket()
         SSL_CTX_free(context_);
 }
 
-TSecureSocket::Step TSecureSocket::Fail(int result, const char* what)
+TSecureSocket::Step TSecureSocket::Fail(int result, bool handshake)
 {
     const int error = SSL_get_error(ssl_, result);
     if (error == SSL_ERROR_WANT_READ || error == SSL_ERROR_WANT_WRITE) {
@@ -170,7 +170,7 @@ TSecureSocket::Step TSecureSocket::Fail(int result, const char* what)
     }
     const unsigned long queued = ERR_get_error();
     ERR_clear_error();
-    if (std::strcmp(what, "handshake") == 0) {
+    if (handshake) {
         const long verify = SSL_get_verify_result(ssl_);
         if (verify != X509_V_OK)
             error_ = std::string("Certificate verify failed: ") + X509_verify_cert_error_string(verify);
@@ -194,7 +194,7 @@ TSecureSocket::Step TSecureSocket::Handshake()
         return Failed;
     ERR_clear_error();
     const int result = SSL_connect(ssl_);
-    return result == 1 ? Done : Fail(result, "handshake");
+    return result == 1 ? Done : Fail(result, true);
 }
 
 TSecureSocket::Step TSecureSocket::Read(char* data, int length, bool peek, int* got)
@@ -207,7 +207,7 @@ TSecureSocket::Step TSecureSocket::Read(char* data, int length, bool peek, int* 
     const int result = peek ? SSL_peek_ex(ssl_, data, static_cast<std::size_t>(length), &n)
                             : SSL_read_ex(ssl_, data, static_cast<std::size_t>(length), &n);
     if (result != 1)
-        return Fail(result, "read");
+        return Fail(result, false);
     // A record holds at most 16 KiB: the records already decrypted or
     // waiting fill the rest of the caller's buffer.
     while (!peek && n < static_cast<std::size_t>(length)) {
@@ -234,7 +234,7 @@ TSecureSocket::Step TSecureSocket::Write(const char* data, int length, int* sent
         *sent = static_cast<int>(n);
         return Done;
     }
-    return Fail(result, "write");
+    return Fail(result, false);
 }
 
 int TSecureSocket::Pending() const { return ssl_ ? SSL_pending(ssl_) : 0; }

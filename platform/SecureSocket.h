@@ -67,7 +67,7 @@ public:
     std::string Protocol() const;
 
 private:
-    Step Fail(int result, const char* what);
+    Step Fail(int result, bool handshake);
     SOCKET socket_;
     ssl_ctx_st* context_ = nullptr;
     ssl_st* ssl_ = nullptr;

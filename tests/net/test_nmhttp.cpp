@@ -12,6 +12,7 @@
 
 #include <atomic>
 #include <sstream>
+#include <thread>
 
 using testsupport::NginxServer;
 using testsupport::ReadFile;
@@ -343,6 +344,34 @@ TEST(NMHttp, TheBodyEndsWhereTheReplySaysAndACutBodyIsAnError)
         EXPECT_EQ(get(ScriptedServer::Reply("HTTP/1.0 200 OK\r\nContent-Length: " + length + "\r\n\r\nbody!")),
                   "Invalid Content-Length")
             << length;
+}
+
+TEST(NMHttp, AnIdleLimitEndsAStallButNotASlowMovingBody)
+{
+    TempDir dir;
+    // A byte every 100 ms for 2 s: longer than the limit, never idle for it.
+    ScriptedServer trickle([](ScriptedConnection& c) {
+        c.ReadRequest();
+        c.Send("HTTP/1.0 200 OK\r\nContent-Length: 20\r\n\r\n");
+        for (int i = 0; i < 20; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            if (!c.Send("x"))
+                return;
+        }
+    });
+    Client c(dir);
+    c.http.IdleTimeOut = 600;
+    EXPECT_EQ(messageOf<ESockError>([&] { c.http.Get(trickle.url("/x")); }), "(nothing raised)");
+    EXPECT_EQ(ReadFile(dir.file("body")), std::string(20, 'x'));
+    EXPECT_FALSE(c.http.TimedOut());
+
+    ScriptedServer stall([](ScriptedConnection& c) {
+        c.ReadRequest();
+        c.Send("HTTP/1.0 200 OK\r\nContent-Length: 20\r\n\r\nxx");
+        c.WaitForPeerClose();
+    });
+    EXPECT_EQ(messageOf<EAbortError>([&] { c.http.Get(stall.url("/x")); }), "Socket capture aborted");
+    EXPECT_TRUE(c.http.TimedOut());
 }
 
 TEST(NMHttp, RangesAreAskedForAndTheirRepliesChecked)
