@@ -1,11 +1,13 @@
 #include "app/Download.h"
 
 #include "archive/ARCHIVES.h"
+#include "platform/FileNames.h"
 #include "runtime/Exceptions.h"
 #include "runtime/SysUtils.h"
 
 #include <cerrno>
 #include <cstdio>
+#include <fcntl.h>
 #include <fstream>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -35,6 +37,8 @@ std::int64_t fileSize(const std::string& path)
 
 TDownload::TDownload(TNMHTTP& http, std::string target) : http_(http), target_(std::move(target)) {}
 
+TDownload::~TDownload() = default;
+
 bool TDownload::LoadInfo(Info& info) const
 {
     std::ifstream in(InfoFile(), std::ios::binary);
@@ -62,14 +66,15 @@ void TDownload::SaveInfo(const std::string& url) const
     if (http_.ReplyNumber == 200)
         total = http_.ContentLength;
     const std::string temporary = InfoFile() + ".new";
-    {
-        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-        out << url << '\n' << validator << '\n' << total << '\n';
-        if (!out.flush()) {
-            out.close();
-            ::unlink(temporary.c_str());
-            return;
-        }
+    ::unlink(temporary.c_str()); // a leftover, or a link planted there
+    const std::string text = url + '\n' + validator + '\n' + std::to_string(total) + '\n';
+    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
+    if (fd < 0)
+        return;
+    const bool written = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+    if (::close(fd) != 0 || !written) {
+        ::unlink(temporary.c_str());
+        return;
     }
     if (std::rename(temporary.c_str(), InfoFile().c_str()) != 0)
         ::unlink(temporary.c_str());
@@ -104,6 +109,76 @@ std::int64_t TDownload::Prepare(const std::string& url)
     return resumed_;
 }
 
+void TDownload::FetchSignature(const std::string& url)
+{
+    // The component as the file's GET leaves it; its failure event is
+    // quiet for this reply (a missing signature is said as such).
+    struct Restore {
+        TNMHTTP& http;
+        TResultEvent onFailure = http.OnFailure;
+        bool inputFileMode = http.InputFileMode;
+        std::string body = http.Body;
+        ~Restore()
+        {
+            http.OnFailure = onFailure;
+            http.InputFileMode = inputFileMode;
+            http.Body = body;
+            http.BodyLimit = -1;
+            http.KeepErrorBodies = true;
+        }
+    } restore{http_};
+    http_.OnFailure = nullptr;
+    http_.InputFileMode = false;
+    http_.KeepErrorBodies = false;
+    http_.BodyLimit = TVerification::SignatureLimit;
+    http_.RangeFrom = -1;
+    http_.RangeValidator.clear();
+    http_.ReplyNumber = 0;
+    http_.StatusLine.clear();
+    try {
+        http_.Get(TVerification::SignatureAddress(url));
+    } catch (const EAbortError&) {
+        throw;
+    } catch (const ESockError& e) {
+        if (e.Message() != "Reply body too long")
+            throw;
+        verification_->SignatureMissing(0, "64 KiB を超えています");
+        throw EVerifyError(verification_->Error());
+    }
+    const int reply = http_.ReplyNumber;
+    if (http_.StatusLine.empty())
+        verification_->SignatureMissing(0, "サーバーから応答がありません");
+    else if (reply < 200 || reply > 299)
+        verification_->SignatureMissing(reply, {});
+    else if (verification_->SetSignature(http_.Body))
+        return;
+    throw EVerifyError(verification_->Error());
+}
+
+void TDownload::StartDigest()
+{
+    const unsigned kinds = verification_ ? verification_->DigestKinds() : 0;
+    if (kinds == 0) {
+        digest_.reset();
+        return;
+    }
+    if (!digest_ || digest_->Kinds() != kinds)
+        digest_ = std::make_unique<TStreamDigest>(kinds);
+    // The kept bytes of an earlier attempt are hashed while the request
+    // goes out; a reply that starts over begins anew with its first byte.
+    digest_->Restart(PartFile(), resumed_);
+    bodyStarted_ = false;
+    http_.OnCaptured = [this](const char* data, std::size_t length) {
+        if (!bodyStarted_) {
+            bodyStarted_ = true;
+            const bool appended = resumed_ > 0 && http_.ReplyNumber == 206 && http_.RangeFrom == resumed_;
+            if (!appended)
+                digest_->Restart({}, 0);
+        }
+        digest_->Feed(data, length);
+    };
+}
+
 bool TDownload::Fetch(const std::string& url)
 {
     struct Restore {
@@ -113,8 +188,11 @@ bool TDownload::Fetch(const std::string& url)
             http.RangeFrom = -1;
             http.RangeValidator.clear();
             http.KeepErrorBodies = true;
+            http.OnCaptured = nullptr;
         }
     } restore{http_};
+    if (verification_ && verification_->Signed())
+        FetchSignature(url);
     for (int attempt = 0;; ++attempt) {
         http_.InputFileMode = true;
         http_.Body = PartFile();
@@ -124,6 +202,7 @@ bool TDownload::Fetch(const std::string& url)
         // What the HEAD said must not be taken for this reply's.
         http_.ReplyNumber = 0;
         http_.StatusLine.clear();
+        StartDigest();
         try {
             http_.Get(url);
         } catch (const ESockError& e) {
@@ -147,11 +226,35 @@ bool TDownload::Fetch(const std::string& url)
             SaveInfo(url);
         if (reply != 206)
             resumed_ = 0;
-        return Finish();
+        return Finish(url);
     }
 }
 
-bool TDownload::Finish()
+void TDownload::Check(const std::string& url)
+{
+    std::string failure;
+    if (verification_) {
+        TStreamDigest::TResult digests;
+        if (digest_) {
+            // Every byte of the part went through the digest, unless the
+            // reply had no body to capture (then it is read here, once).
+            const std::int64_t size = fileSize(PartFile());
+            if (digest_->Length() != size)
+                digest_->Restart(PartFile(), size);
+            digests = digest_->Finish();
+        }
+        if (!verification_->Check(digests, PartFile(), url))
+            failure = verification_->Error();
+    }
+    if (failure.empty() && !ExpectedCrc.empty() && CrcOf && CrcOf(PartFile()) != ExpectedCrc)
+        failure = "CRCが一致しません,ファイルが壊れてる可能性があります";
+    if (failure.empty())
+        return;
+    RemovePart(); // not the publisher's bytes: nothing to resume
+    throw EVerifyError(failure);
+}
+
+bool TDownload::Finish(const std::string& url)
 {
     const std::int64_t size = fileSize(PartFile());
     const std::int64_t total = http_.ReplyNumber == 206 ? http_.ReplyRangeTotal : -1;
@@ -159,9 +262,12 @@ bool TDownload::Finish()
         RemovePart();
         throw ESockError("Partial reply does not match the request");
     }
+    Check(url);
     if (std::rename(PartFile().c_str(), target_.c_str()) != 0)
         throw EFCreateError::CannotCreate(target_);
     ::unlink(InfoFile().c_str());
+    if (verification_)
+        verification_->Accepted(url);
     return true;
 }
 
@@ -224,6 +330,8 @@ std::string TDownload::FailureText(std::exception_ptr error, TNMHTTP& http)
         if (http.LastErrorNo() >= 10000)
             return "接続が切れました (" + text + ")";
         return "ダウンロードできませんでした (" + text + ")";
+    } catch (const EVerifyError& e) {
+        return e.Message();
     } catch (const EStreamError& e) {
         return "ファイルを保存できません: " + e.Message();
     } catch (const Exception& e) {

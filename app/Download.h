@@ -1,13 +1,14 @@
 // TDownload: the program's GET of the configured file, with the part file,
-// the resume and the words for a failure. The main window runs the rest of
-// the download (HEAD, the size, the progress display, the CRC check, the
-// extraction); this class holds what must never go wrong there, so that
-// tests drive it without the window.
+// the resume, the checks the file must pass before it replaces the last
+// good one, and the words for a failure. The main window runs the rest of
+// the download (HEAD, the size, the progress display, the extraction);
+// this class holds what must never go wrong there, so that tests drive it
+// without the window.
 //
 // The part file. The body goes to "NAME.part" beside NAME and is renamed
-// over NAME only once it is complete, so a failed or cancelled attempt
-// leaves NAME as it was (the last good file stays usable) and NAME.part
-// holds what arrived. The HTTP component is told to keep no error bodies: a
+// over NAME only once it is complete and has passed every check, so a
+// failed, cancelled or refused attempt leaves NAME as it was (the last good
+// file stays usable). The HTTP component is told to keep no error bodies: a
 // 404, a 500 or a redirect's page never lands in NAME.part, so an earlier
 // attempt's part stays for the next resume.
 //
@@ -23,38 +24,72 @@
 // spliced. A 206 whose total disagrees with the part's is refused and the
 // part removed.
 //
-// Safety: a NAME.part that is a symbolic link is removed (the link, never
-// what it points to) and the download starts afresh; one that is a folder
-// or another non-file fails with the runtime's creation error.
+// The checks (SetVerification, ExpectedCrc): the pin and the publisher's
+// signature (TVerification) and the CRC the settings name, all on the
+// complete NAME.part. The signature is fetched first, before the file
+// (".minisig" added to the address's path, the same component, so the same
+// TLS, proxy and redirect rules; at most 64 KiB; no "error" box for its
+// reply), so a missing one costs no transfer and the digest it needs is
+// known. The SHA-256 and BLAKE2b-512 are computed as the bytes arrive
+// (TStreamDigest, on a thread of its own, fed by the component's
+// OnCaptured), the resumed part's bytes included, never in a second pass
+// over the file. A failed check removes the part and its info (their bytes
+// are not the publisher's, so they cannot be resumed), leaves NAME as it
+// was and raises EVerifyError with the user's text.
+//
+// Safety: every file the download makes beside NAME (the part, the info and
+// its temporary) is opened without following a link at its name. A
+// NAME.part that is a symbolic link is removed (the link, never what it
+// points to) and the download starts afresh; one that is a folder or
+// another non-file fails with the runtime's creation error.
 //
 // The failure texts (FailureText) are this port's own, in Japanese, each
 // saying what happened: refused, host unknown, unreachable, no answer, cut
 // short, the server's identity not confirmed, the folder not writable;
 // the not-connected text of the system where it fits.
 #pragma once
+#include "app/Verification.h"
+#include "integrity/StreamDigest.h"
 #include "net/NMHttp.h"
+#include "runtime/Exceptions.h"
 
 #include <cstdint>
 #include <exception>
+#include <functional>
+#include <memory>
 #include <string>
+
+// A complete file that failed a check; the message is the user's.
+class EVerifyError : public Exception {
+public:
+    using Exception::Exception;
+};
 
 class TDownload {
 public:
     TDownload(TNMHTTP& http, std::string target);
+    ~TDownload();
 
     const std::string& Target() const { return target_; }
     std::string PartFile() const { return target_ + ".part"; }
     std::string InfoFile() const { return target_ + ".part.info"; }
+
+    // The checks a complete part must pass (null: none but the CRC).
+    void SetVerification(TVerification* verification) { verification_ = verification; }
+    // The CRC text the file must have (empty: none), and how to compute it.
+    std::string ExpectedCrc;
+    std::function<std::string(const std::string& path)> CrcOf;
 
     // Looks at the part file for a GET of url: the bytes the next Fetch
     // keeps (0 when it starts afresh). Removes a part that is a link.
     std::int64_t Prepare(const std::string& url);
     // The bytes kept from an earlier attempt by the running or last Fetch.
     std::int64_t Resumed() const { return resumed_; }
-    // The GET into the part file, as Prepare decided. True when NAME is now
-    // the complete file; false when the reply was not a success (the reply
-    // number tells which) and nothing was written. Raises what the HTTP
-    // component raises, and the runtime's file errors.
+    // The signature (when the checks need one), then the GET into the part
+    // file, as Prepare decided, then the checks. True when NAME is now the
+    // complete, checked file; false when the reply was not a success (the
+    // reply number tells which) and nothing was written. Raises what the
+    // HTTP component raises, the runtime's file errors and EVerifyError.
     bool Fetch(const std::string& url);
 
     // The free bytes for files in folder (statvfs), -1 when unknown.
@@ -74,11 +109,18 @@ private:
     bool LoadInfo(Info& info) const;
     void SaveInfo(const std::string& url) const;
     void RemovePart() const;
-    bool Finish();
+    void FetchSignature(const std::string& url);
+    // Hashing follows what the component writes to the part.
+    void StartDigest();
+    void Check(const std::string& url);
+    bool Finish(const std::string& url);
 
     TNMHTTP& http_;
     std::string target_;
     std::int64_t resumed_ = 0;
     std::string validator_;
     std::int64_t total_ = -1;
+    TVerification* verification_ = nullptr;
+    std::unique_ptr<TStreamDigest> digest_;
+    bool bodyStarted_ = false;
 };

@@ -1,6 +1,9 @@
 #include "app/Unit1.h"
 
 #include "app/Download.h"
+#include "app/FolderLock.h"
+#include "app/Staging.h"
+#include "app/Verification.h"
 #include "app/Unit2.h"
 #include "app/Unit3.h"
 #include "app/V_Unit.h"
@@ -355,6 +358,16 @@ void TForm1::Download()
     }
     Pass_OK = true;
 
+    // One download at a time in a folder: a second copy pressed here stops
+    // before it writes anything.
+    TFolderLock lock(Work_Dir);
+    if (lock.Acquire() == TFolderLock::flBusy) {
+        Beep();
+        ShowMessageBox(QStringLiteral("このフォルダーでは別のダウンロードが実行中です。終わってからもう一度押してください (") +
+                       QString::fromStdString(Work_Dir) + QStringLiteral(")"));
+        return;
+    }
+
     // 4, 5. Receiving.
     DL_URL = address.toStdString();
     Label1->SetCaption(QStringLiteral("受信中"));
@@ -396,9 +409,26 @@ void TForm1::Download()
     NMHTTP1->ProxyPort = proxy.UseProxy ? proxy.Port : 0;
     NMHTTP1->ProxyAuthorization = TProxyConfig::ProxyAuthorization(proxy);
 
+    // The pin and the publisher's key, read before any request.
+    TVerification verification(Work_Dir);
+    if (!verification.Load(LocalFileName(DL_URL))) {
+        stopped(verification.Error());
+        return;
+    }
+
     // 6, 7. The transfer: HEAD for the header (the body file is not
-    // touched), then the GET into the part file.
+    // touched), then the GET into the part file, checked there (pin,
+    // signature, CRC) before it replaces the file.
     TDownload download(*NMHTTP1, target);
+    download.SetVerification(&verification);
+    download.ExpectedCrc = Check_CRC;
+    download.CrcOf = [](const std::string& path) {
+        TCRCList& crc = *Form2->CRCList1;
+        crc.Files.Clear();
+        crc.Files.Add(path);
+        crc.Execute();
+        return crc.CRCText;
+    };
     bool complete = false;
     const std::string proxyWantsCredentials = "プロキシサーバーが認証を求めています (" + proxy.Describe() + ")";
     try {
@@ -467,7 +497,8 @@ void TForm1::Download()
             Timer1->stop();
             return;
         }
-        if (dynamic_cast<const ESockError*>(&error) || dynamic_cast<const EStreamError*>(&error)) {
+        if (dynamic_cast<const ESockError*>(&error) || dynamic_cast<const EStreamError*>(&error) ||
+            dynamic_cast<const EVerifyError*>(&error)) {
             stopped(TDownload::FailureText(std::current_exception(), *NMHTTP1));
         } else {
             // Anything else is shown as the runtime shows it, then stops.
@@ -497,32 +528,21 @@ void TForm1::Download()
         return;
     }
 
-    // 8. The CRC.
+    // 8. The CRC has been checked on the part, before it replaced the file.
     DL_OK = true;
-    if (!Check_CRC.empty()) {
-        TCRCList& crc = *Form2->CRCList1;
-        crc.Files.Clear();
-        crc.Files.Add(target);
-        crc.Execute();
-        if (Check_CRC != crc.CRCText) {
-            Beep();
-            ShowMessageBox(QStringLiteral("CRCが一致しません,ファイルが壊れてる可能性があります"));
-            DL_OK = false;
-        }
-    }
     // 9. Extraction and the finished display.
     if (DL_OK) {
         if (Form2->LZH_CheckBox->isChecked()) {
-            int result = 0;
+            std::string failure;
             try {
-                result = ExtractArchive(target);
+                failure = ExtractArchive(target);
             } catch (const std::exception&) {
                 Application().HandleException(std::current_exception());
                 stopped({});
                 return;
             }
-            if (result != 0) {
-                stopped(TDownload::ExtractionText(result));
+            if (!failure.empty()) {
+                stopped(failure);
                 return;
             }
         }
@@ -538,7 +558,7 @@ void TForm1::Download()
     Timer1->stop();
 }
 
-int TForm1::ExtractArchive(const std::string& path)
+std::string TForm1::ExtractArchive(const std::string& path)
 {
     if (!ArchiveFile1)
         ArchiveFile1 = std::make_unique<TArchiveFile>(nullptr);
@@ -546,9 +566,20 @@ int TForm1::ExtractArchive(const std::string& path)
         std::unique_ptr<TArchiveFile>& component;
         ~Release() { component.reset(); }
     } release{ArchiveFile1};
+    // All or nothing: the members go to a staging folder and into the
+    // working folder only once the whole archive has extracted.
+    TStaging staging(Work_Dir);
+    const std::string stage = staging.Begin();
+    if (stage.empty())
+        return "解凍できませんでした: 作業用のフォルダーを作れません (" + staging.Error() + ")";
     ArchiveFile1->SetFileName(path);
     ArchiveFile1->Options().x = 1;
-    return ArchiveFile1->Extract(Handle(), nullptr, Work_Dir, {nullptr});
+    const int result = ArchiveFile1->Extract(Handle(), nullptr, stage, {nullptr});
+    if (result != 0)
+        return TDownload::ExtractionText(result);
+    if (!staging.Commit())
+        return "解凍できませんでした: " + staging.Error();
+    return {};
 }
 
 void TForm1::CuteButton2Click(TObject*)

@@ -131,8 +131,9 @@ public:
     // The text of the address after its last "/" (the scan for "/" stops at
     // the first blank), at most 10000 characters.
     static std::string LocalFileName(const std::string& address);
-    // Extracts an archive into the working folder; the library's result.
-    int ExtractArchive(const std::string& path);
+    // Extracts an archive into the working folder, all members or none;
+    // the user's text for a failure, empty on success.
+    std::string ExtractArchive(const std::string& path);
     // The progress text for b bytes received of a size in Kbyte.
     static QString ProgressText(std::int64_t bytesReceived, std::int32_t sizeKB, int* percent = nullptr);
     // The window handle the archiver libraries get as owner.

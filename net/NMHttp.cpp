@@ -2,6 +2,7 @@
 
 #include "net/NMURL.h"
 #include "net/NMUUE.h"
+#include "platform/FileNames.h"
 #include "runtime/SysUtils.h"
 
 #include <cstdint>
@@ -271,7 +272,7 @@ void TNMHTTP::CaptureBody()
     }
     if (noBody || (!KeepErrorBodies && !success)) {
         if (InputFileMode && (KeepErrorBodies || success)) {
-            std::FILE* file = std::fopen(Body.c_str(), "wb");
+            std::FILE* file = OpenForWriting(Body, false);
             if (!file)
                 throw EFCreateError::CannotCreate(Body);
             std::fclose(file);
@@ -281,10 +282,19 @@ void TNMHTTP::CaptureBody()
         return;
     }
     const bool append = ReplyNumber == 206;
-    if (InputFileMode)
+    if (InputFileMode) {
         CaptureFile(Body, ContentLength, append);
-    else
-        CaptureString(Body, -1, ContentLength);
+    } else {
+        const auto tooLong = [this] {
+            ClearLastErrorNo();
+            throw ESockError("Reply body too long");
+        };
+        if (BodyLimit >= 0 && ContentLength > BodyLimit)
+            tooLong();
+        CaptureString(Body, BodyLimit >= 0 ? BodyLimit + 1 : -1, ContentLength);
+        if (BodyLimit >= 0 && static_cast<std::int64_t>(Body.size()) > BodyLimit)
+            tooLong();
+    }
     BodyAppended = append;
 }
 
@@ -503,7 +513,7 @@ void TNMHTTP::ReadReplyHeader()
     ReplyRangeStart = ReplyRangeEnd = ReplyRangeTotal = -1;
     std::FILE* file = nullptr;
     if (OutputFileMode) {
-        file = std::fopen(Header.c_str(), "wb");
+        file = OpenForWriting(Header, false);
         if (!file)
             throw EFCreateError::CannotCreate(Header);
     } else {

@@ -74,6 +74,10 @@
 //  - KeepErrorBodies false: the body of a reply outside 200..299 is not
 //    read, so an error page or a redirect's page never overwrites the body
 //    file (the caller's partial download stays as it was).
+//  - BodyLimit (>= 0) bounds a body captured into Body as a string: a
+//    Content-Length above it, or more bytes than it, fail with ESockError
+//    "Reply body too long" (a small file the caller reads whole, such as a
+//    signature, cannot fill the memory).
 //  - StatusLine keeps the last status line as received; it is empty when
 //    the server closed without any reply.
 //  - An IPv6 literal in brackets is a host: "http://[::1]:8080/f" is host
@@ -174,6 +178,9 @@ public:
     std::int64_t ReplyRangeTotal = -1; // -1: none, or "*"
     bool BodyAppended = false;
     std::string ProxyAuthorization;
+    // The most body bytes a reply captured into a string may have; -1:
+    // no limit.
+    std::int64_t BodyLimit = -1;
 
     void Abort() override;
 

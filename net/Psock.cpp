@@ -1,5 +1,7 @@
 #include "net/Psock.h"
 
+#include "platform/FileNames.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -781,7 +783,7 @@ void TPowersock::CaptureFile(const std::string& fileName, std::int64_t expected,
     TimerOn();
     {
         Finally off{[this] { TimerOff(); }};
-        std::FILE* file = std::fopen(fileName.c_str(), append ? "ab" : "wb");
+        std::FILE* file = OpenForWriting(fileName, append);
         if (!file)
             throw EFCreateError::CannotCreate(fileName);
         std::setvbuf(file, nullptr, _IONBF, 0); // chunks are large: one write each
@@ -796,6 +798,8 @@ void TPowersock::CaptureFile(const std::string& fileName, std::int64_t expected,
             [&](const char* data, int n) {
                 if (std::fwrite(data, 1, static_cast<std::size_t>(n), file) != static_cast<std::size_t>(n))
                     writeError();
+                if (OnCaptured)
+                    OnCaptured(data, static_cast<std::size_t>(n));
             },
             -1, [] { return std::int64_t(0); }, expected);
         const bool flushed = std::fclose(file) == 0;

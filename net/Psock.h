@@ -79,6 +79,9 @@
 //    close_notify from a cut connection), and closing sends close_notify.
 //    StartSecure() runs the handshake on a connection that already stands
 //    (a proxy's tunnel).
+//  - OnCaptured sees every chunk that CaptureFile writes to its file, once
+//    written, so a caller can hash a download as it arrives instead of
+//    reading the file again.
 #pragma once
 #include "platform/MessageWindow.h"
 #include "platform/SecureSocket.h"
@@ -179,6 +182,10 @@ public:
     // The address of the last connection attempt ("127.0.0.1:80",
     // "[::1]:8080"), empty before the first.
     std::string RemoteAddress() const { return remote_.ss_family ? AddressText(remote_) : std::string(); }
+
+    // Every chunk CaptureFile writes, as it is written (a caller that
+    // hashes the file as it arrives).
+    std::function<void(const char* data, std::size_t length)> OnCaptured;
 
     TNotifyEvent OnRead;
     TNotifyEvent OnAccept;

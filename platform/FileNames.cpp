@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -150,4 +151,18 @@ unsigned long SearchPathA(const char* path, const char* fileName, const char* ex
     if (filePart)
         *filePart = buffer + (found.rfind('/') + 1);
     return static_cast<unsigned long>(found.size());
+}
+
+std::FILE* OpenForWriting(const std::string& path, bool append)
+{
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW | (append ? O_APPEND : O_TRUNC), 0666);
+    if (fd < 0)
+        return nullptr;
+    std::FILE* file = ::fdopen(fd, append ? "ab" : "wb");
+    if (!file) {
+        const int error = errno;
+        ::close(fd);
+        errno = error;
+    }
+    return file;
 }

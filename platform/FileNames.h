@@ -6,6 +6,7 @@
 // spelling. The path delimiter is "/".
 #pragma once
 #include <cstdint>
+#include <cstdio>
 #include <string>
 
 // dir may be empty (current directory) or end in "/" or not.
@@ -22,6 +23,10 @@ bool DirectoryExists(const std::string& path); // a folder (or link to one)
 bool DeleteFile(const std::string& path);
 // Size in bytes, -1 when the file does not exist.
 std::int64_t FileSizeOf(const std::string& path);
+// Opens a file for writing ("wb", or "ab" when append) without following a
+// link at its own name: a link planted there fails (errno ELOOP) instead of
+// leading the write elsewhere. Null on failure, with errno set.
+std::FILE* OpenForWriting(const std::string& path, bool append);
 // The process's current directory, without a trailing "/" (except for "/").
 std::string GetCurrentDir();
 bool SetCurrentDir(const std::string& path);

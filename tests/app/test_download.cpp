@@ -276,30 +276,6 @@ TEST_F(AppFixture, ServerErrorToTheGetStopsTheDownload)
     EXPECT_FALSE(Application().Terminated());
 }
 
-TEST_F(AppFixture, CrcMismatchLeavesTheFileUnextracted)
-{
-    NginxServer nginx;
-    ASSERT_TRUE(nginx.ok()) << nginx.log();
-    const std::string zip = makeZip(nginx.root());
-    WriteSettings(settings(nginx.url("/pack.zip"), "0000", 1));
-    Start();
-    form1->CuteButton1->Click();
-    EXPECT_EQ(Kinds(), (std::vector<std::string>{"beep", "message"}));
-    EXPECT_EQ(shown[1].text, QStringLiteral("CRCが一致しません,ファイルが壊れてる可能性があります"));
-    EXPECT_EQ(form1->Label1->Caption(), QStringLiteral("受信中"));
-    EXPECT_TRUE(form1->CuteButton2->isVisible());
-    EXPECT_EQ(form1->CuteButton2->Caption(), QStringLiteral("Cansel"));
-    EXPECT_FALSE(form1->Timer1->isActive());
-    EXPECT_TRUE(FileExists(Dir() + "pack.zip"));
-    EXPECT_FALSE(FileExists(Dir() + "readme.txt"));
-
-    // The Close/Cancel button leads to the cancelled display.
-    shown.clear();
-    form1->CuteButton2->Click();
-    EXPECT_EQ(form1->Label1->Caption(), QStringLiteral("中断しました"));
-    EXPECT_TRUE(shown.empty());
-}
-
 TEST_F(AppFixture, RefusedConnectionSaysSo)
 {
     int port;
