@@ -3,6 +3,8 @@
 #include "app/SettingsFile.h"
 #include "app/Unit1.h"
 #include "integrity/CrcListComp.h"
+#include "integrity/Sha256Pin.h"
+#include "integrity/StreamDigest.h"
 #include "platform/Cp932.h"
 #include "platform/FileNames.h"
 #include "runtime/Application.h"
@@ -21,6 +23,12 @@
 #include <QWindow>
 
 #include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstring>
+#include <cstdio>
+#include <fcntl.h>
+#include <unistd.h>
 
 TForm2* Form2 = nullptr;
 
@@ -142,6 +150,15 @@ TForm2::TForm2(QWidget* parent) : QDialog(parent)
     Label5 = makeLabel(GroupBox2, QStringLiteral("ダウンロードするファイルを選択してください"), 8, 16);
     CRC_label = makeLabel(GroupBox2, QStringLiteral("CRC"), 16, 40);
     youryou_label = makeLabel(GroupBox2, QStringLiteral("容量"), 16, 56);
+    // Beside the group: its own column, clear of every control of the form.
+    SHA256_label = makeLabel(this, QStringLiteral("SHA-256"), 336, 344);
+    {
+        QFont mono = FormFont(12);
+        mono.setFamily(QStringLiteral("DejaVu Sans Mono"));
+        mono.setStyleHint(QFont::Monospace);
+        mono.setPixelSize(11);
+        SHA256_label->SetFont(mono);
+    }
     Button2 = new QPushButton(QStringLiteral("ファイルのチェック"), GroupBox2);
     Button2->setGeometry(142, 40, 171, 25);
     Button2->setAutoDefault(false);
@@ -200,6 +217,15 @@ TForm2::~TForm2()
 void TForm2::FormCreate()
 {
     TForm1& main = *Form1;
+    // The pin of the working folder, when there is one.
+    {
+        QFile pinFile(QString::fromStdString(ResolveName(main.Work_Dir, "DL.sha256")));
+        if (pinFile.open(QIODevice::ReadOnly) && pinFile.size() < 65536) {
+            const QByteArray text = pinFile.readAll();
+            if (const auto pin = TSha256Pin::Parse(std::string_view(text.constData(), static_cast<std::size_t>(text.size()))))
+                SHA256_label->SetCaption(Sha256Text(TSha256Pin::Hex(pin->Digest.data(), pin->Digest.size())));
+        }
+    }
     const std::string iniPath = ResolveName(main.Work_Dir, "DL.ini");
     if (!FileExists(iniPath))
         return;
@@ -397,6 +423,55 @@ void TForm2::Button2Click()
     Form1->Size_KB = kbytes;
     youryou_label->SetCaption(QStringLiteral("容量  ") + QString::number(kbytes) + QStringLiteral("Kbyte"));
     Form1->Label2->SetCaption(QStringLiteral("ファイル容量は") + QString::number(kbytes) + QStringLiteral("Kbyteです"));
+    // The SHA-256, for the pin the save writes.
+    measuredSha256_.clear();
+    measuredName_ = path.substr(path.rfind('/') + 1);
+    if (!CRCList1->CRCText.empty() && size >= 0) {
+        TStreamDigest digest(TStreamDigest::dkSha256);
+        digest.Restart(path, size);
+        const TStreamDigest::TResult result = digest.Finish();
+        if (result.Ok)
+            measuredSha256_ = TSha256Pin::Hex(result.Sha256.data(), result.Sha256.size());
+    }
+    SHA256_label->SetCaption(Sha256Text(measuredSha256_));
+}
+
+QString TForm2::Sha256Text(const std::string& hex)
+{
+    QString text = QStringLiteral("SHA-256");
+    for (std::size_t at = 0; at < hex.size(); at += 8)
+        text += QLatin1Char('\n') + QString::fromStdString(hex.substr(at, 8));
+    return text;
+}
+
+void TForm2::SavePin()
+{
+    const std::string path = ResolveName(Form1->Work_Dir, "DL.sha256");
+    if (Form1->Check_CRC.empty()) {
+        if (::unlink(path.c_str()) != 0 && errno != ENOENT)
+            throw Exception("ファイル " + path + " を削除できません (" + std::strerror(errno) + ")");
+        return;
+    }
+    if (measuredSha256_.empty())
+        return; // no new check: the pin there is stays
+    // The name the download gives the file; the checked file's own name
+    // where the address gives none.
+    std::string name = TForm1::LocalFileName(s(URL_Edit->text()));
+    if (name.empty())
+        name = measuredName_;
+    std::array<unsigned char, 32> digest{};
+    for (std::size_t i = 0; i < 32; ++i)
+        digest[i] = static_cast<unsigned char>(std::stoi(measuredSha256_.substr(2 * i, 2), nullptr, 16));
+    const std::string line = TSha256Pin::Line(digest, name);
+    const std::string temporary = path + ".new";
+    ::unlink(temporary.c_str());
+    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644);
+    const bool written = fd >= 0 && ::write(fd, line.data(), line.size()) == static_cast<ssize_t>(line.size());
+    if (fd < 0 || ::close(fd) != 0 || !written || std::rename(temporary.c_str(), path.c_str()) != 0) {
+        const int error = errno;
+        ::unlink(temporary.c_str());
+        throw Exception("ファイル " + path + " を保存できません (" + std::strerror(error) + ")");
+    }
 }
 
 void TForm2::CuteButton1Click(TObject*)
@@ -420,6 +495,7 @@ void TForm2::CuteButton1Click(TObject*)
     lines.Add(IntToStr(Gauge_Color->Color()));
     lines.Add(s(Gauge_ComboBox->currentText()));
     SaveSettingsFile(ResolveName(main.Work_Dir, "DL.ini"), EncodeSettings(lines));
+    SavePin();
     accept();
 }
 

@@ -7,6 +7,12 @@
 // working folder and applies it to the main window; its close button saves
 // the settings there; its reset button deletes them and ends the program.
 //
+// The file check measures the file's SHA-256 too, shown beside the group
+// of size and CRC (SHA256_label, eight digits a line) without moving the
+// form's controls. Saving writes it as the pin "DL.sha256" (sha256sum's
+// line, naming the file the address gives); saving with the CRC left empty
+// removes the pin, and saving without a new check keeps the pin there is.
+//
 // Text in "DL.ini" is code page 932; a character that has none is stored
 // as "?" (what a Windows edit field would have kept).
 #pragma once
@@ -66,6 +72,8 @@ public:
     TCuteButton* CuteButton2;
     TCuteButton* CuteButton1;
     std::unique_ptr<TCRCList> CRCList1;
+    // The SHA-256 of the file check, or of the pin in the working folder.
+    TLabel* SHA256_label;
 
     // Handlers.
     void FormCreate();  // the settings load
@@ -86,10 +94,19 @@ public:
     // The colour dialog opens with the colour chosen last in it.
     TColor LastDialogColor = clBlack;
 
+    // The SHA-256 the label shows ("" before any), as sha256sum writes it.
+    static QString Sha256Text(const std::string& hex);
+
 protected:
     void showEvent(QShowEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+
+private:
+    // Writes or removes "DL.sha256" as the settings are saved.
+    void SavePin();
+    std::string measuredSha256_;   // hex, from this run's file check
+    std::string measuredName_;     // that file's own name
 };
 
 extern TForm2* Form2;

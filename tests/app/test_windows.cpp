@@ -1,6 +1,7 @@
 // The main window's keys and publisher layout, the settings window's
 // handlers, the proxy and version windows.
 #include "AppFixture.h"
+#include "Commands.h"
 
 #include "app/V_Unit.h"
 #include "platform/FileNames.h"
@@ -258,14 +259,28 @@ TEST_F(AppFixture, FileCheckTakesSizeAndCrcOfTheChosenFile)
     EXPECT_EQ(form1->Check_CRC.size(), 4u);
     EXPECT_EQ(form2->CRC_label->Caption(), QStringLiteral("CRC  ") + QString::fromStdString(form1->Check_CRC));
     EXPECT_FALSE(form1->Size_Unknown);
+    // Its SHA-256 beside them, and saved as the pin of the file the
+    // address names, which sha256sum checks.
+    const std::string line =
+        testsupport::RunShell("cd " + testsupport::ShellQuote(Dir()) + " && sha256sum digits.bin").out;
+    const std::string hex = line.substr(0, 64);
+    EXPECT_EQ(form2->SHA256_label->Caption(), TForm2::Sha256Text(hex));
+    EXPECT_TRUE(form2->SHA256_label->geometry().intersected(form2->GroupBox2->geometry()).isEmpty());
+    form2->URL_Edit->setText(QStringLiteral("https://example.org/dl/app.zip?v=2"));
+    form2->CuteButton1->Click();
+    EXPECT_EQ(ReadFile("DL.sha256"), hex + "  app.zip\n");
 
-    // A file that cannot be read switches the check off.
+    // A file that cannot be read switches the check off, and the save
+    // removes the pin.
     pick.text = QString::fromStdString(Dir() + "missing.bin");
     answers.push_back(pick);
     form2->Button2->click();
     EXPECT_TRUE(form1->Check_CRC.empty());
     EXPECT_EQ(form2->CRC_label->Caption(), QStringLiteral("CRC  "));
     EXPECT_EQ(form1->Size_KB, 0);
+    EXPECT_EQ(form2->SHA256_label->Caption(), QStringLiteral("SHA-256"));
+    form2->CuteButton1->Click();
+    EXPECT_FALSE(FileExists(Dir() + "DL.sha256"));
 }
 
 TEST_F(AppFixture, ProxyWindowEnablesItsFieldsWithTheBox)

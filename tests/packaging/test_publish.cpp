@@ -2,6 +2,7 @@
 // user needs and nothing of the publisher's layout, runs unpacked elsewhere
 // with the install gone, and refuses what it must not do.
 #include "Installed.h"
+#include "MinisignTool.h"
 
 #include <gtest/gtest.h>
 
@@ -35,7 +36,11 @@ void LeaveLeftovers(const std::string& folder, const std::string& skins)
         WriteFile(where + "/DL.dat", "HTTP/1.0 200 OK\r\nServer: publisher\r\n");
         WriteFile(where + "/dl2.ini", "plain settings\r\n");
         WriteFile(where + "/sample.zip.part", "half");
+        WriteFile(where + "/sample.zip.part.info", "http://127.0.0.1/sample.zip\n\"v\"\n100\n");
         WriteFile(where + "/sample.zip", "the download");
+        WriteFile(where + "/DL.lock", "");
+        fs::create_directories(where + "/.fetchlet-staging-a1b2c3");
+        WriteFile(where + "/.fetchlet-staging-a1b2c3/member.txt", "half extracted");
     }
     WriteFile(skins + "/unused.bmp", "BM");
 }
@@ -191,9 +196,34 @@ TEST(Publish, KeepsTheLayoutOnlyWhenAskedAndRefusesWhatItMustNot)
         EXPECT_EQ(::access((kept + "/" + stub).c_str(), X_OK), 0) << stub;
     for (const std::string& file : FilesBelow(kept)) {
         const std::string name = fs::path(file).filename().string();
-        EXPECT_TRUE(name != "DL.dat" && name != "dl2.ini" && name != "sample.zip" && name != "sample.zip.part")
+        EXPECT_TRUE(name != "DL.dat" && name != "dl2.ini" && name != "sample.zip" && name != "sample.zip.part" &&
+                    name != "sample.zip.part.info" && name != "DL.lock" && name != "member.txt")
             << file;
     }
+    // Over plain http with neither a key nor a pin, it says what that means.
+    EXPECT_NE(keep.err.find("anyone on the path can hand the end user another file"), std::string::npos) << keep.err;
+
+    // The publisher's key and pin go with the copy, checked as the program
+    // reads them; then there is nothing to warn of.
+    const MinisignKey key = MinisignKey::Make(publisher.path(), "publisher");
+    ASSERT_TRUE(key.ok);
+    WriteFile(folder + "/DL.pub", "untrusted comment: minisign public key\nRWQbroken\n");
+    const std::string signedCopy = release / "Signed";
+    CommandResult publish = RunShell(tool + " " + ShellQuote(folder) + " " + ShellQuote(signedCopy));
+    EXPECT_EQ(publish.exitCode, 1);
+    EXPECT_NE(publish.err.find("is not a minisign public key"), std::string::npos) << publish.err;
+    EXPECT_FALSE(Exists(signedCopy));
+    fs::copy_file(key.pub, folder + "/DL.pub", fs::copy_options::overwrite_existing);
+    WriteFile(folder + "/DL.sha256", std::string(64, 'a') + "  other.zip\n");
+    publish = RunShell(tool + " " + ShellQuote(folder) + " " + ShellQuote(signedCopy));
+    EXPECT_EQ(publish.exitCode, 1);
+    EXPECT_NE(publish.err.find("DL.sha256"), std::string::npos) << publish.err;
+    WriteFile(folder + "/DL.sha256", std::string(64, 'a') + "  " + fs::path(offer.url).filename().string() + "\n");
+    publish = RunShell(tool + " " + ShellQuote(folder) + " " + ShellQuote(signedCopy));
+    ASSERT_EQ(publish.exitCode, 0) << publish.err;
+    EXPECT_EQ(publish.err.find("warning"), std::string::npos) << publish.err;
+    EXPECT_EQ(ReadFile(signedCopy + "/DL.pub"), ReadFile(key.pub));
+    EXPECT_EQ(ReadFile(signedCopy + "/DL.sha256"), ReadFile(folder + "/DL.sha256"));
 
     // An existing OUT is never overwritten.
     const CommandResult again = RunShell(tool + " " + ShellQuote(folder) + " " + ShellQuote(kept));

@@ -26,6 +26,13 @@
 //   OUT/fetchlet.files      the parts the launcher checks before it starts
 //   OUT/DL.ini, OUT/DSkin/  the publisher's settings and the skin and icon
 //                           pictures they name
+//   OUT/DL.pub, DL.sha256   the publisher's signature key and SHA-256 pin,
+//                           when the folder has them; a key that is no
+//                           minisign public key, or a pin the program would
+//                           refuse, stops the copy (exit 1). A copy with
+//                           neither, for a plain http address, is made with a
+//                           warning: anyone on the path could hand the end
+//                           user another file
 //   OUT/run-fetchlet        the launcher again, for a terminal
 //   OUT/Fetchlet.desktop    the launcher for a double click in a file manager
 //                           that does not start executables: it finds
@@ -64,6 +71,10 @@
 // OUT.tar.gz. Exit code 0 when done, 1 when it cannot be done (the reason on
 // standard error), 2 for bad usage.
 #include "app/SettingsFile.h"
+#include "app/Staging.h"
+#include "app/Unit1.h"
+#include "app/Verification.h"
+#include "integrity/Minisign.h"
 #include "platform/FileNames.h"
 #include "platform/Library.h"
 #include "tools/common/ToolCli.h"
@@ -319,8 +330,9 @@ void CopyFile(const fs::path& from, const fs::path& to, fs::perms mode)
 }
 
 // What never goes into a copy, wherever it lies: the header capture of a
-// test download, the settings' temporary plain copy, part files and the
-// downloaded file.
+// test download, the settings' temporary plain copy, the download's lock,
+// part files and their resume information, extraction's staging folders and
+// the downloaded file.
 struct Leftovers {
     std::string download; // the last path component of the address, or ""
     bool operator()(const fs::path& file) const
@@ -328,8 +340,9 @@ struct Leftovers {
         const std::string name = file.filename().string();
         const QString folded = Q(name).toCaseFolded();
         return folded == QLatin1String("dl.dat") || folded == QLatin1String("dl2.ini") ||
-               folded.endsWith(QLatin1String(".part")) || folded.contains(QLatin1String(".part-")) ||
-               (!download.empty() && name == download);
+               folded == QLatin1String("dl.lock") || folded.endsWith(QLatin1String(".part")) ||
+               folded.contains(QLatin1String(".part-")) || folded.contains(QLatin1String(".part.info")) ||
+               folded.startsWith(QLatin1String(TStaging::Prefix)) || (!download.empty() && name == download);
     }
 };
 
@@ -343,8 +356,10 @@ void CopyFolder(const fs::path& from, const fs::path& to, const Leftovers& lefto
         throw Failure("cannot create " + to.string() + ": " + error.message());
     for (const auto& entry : fs::directory_iterator(from)) {
         const fs::path target = to / entry.path().filename();
-        if (entry.is_directory())
-            CopyFolder(entry.path(), target, leftover);
+        if (entry.is_directory()) {
+            if (!leftover(entry.path()))
+                CopyFolder(entry.path(), target, leftover);
+        }
         else if (entry.is_regular_file() && !leftover(entry.path()))
             CopyFile(entry.path(), target, fs::perms(0644));
     }
@@ -477,12 +492,44 @@ void Prepare(const fs::path& file, const std::string& runPath)
 }
 
 // The name the downloaded file gets: the address's last path component.
+// The name the program gives the downloaded file.
 std::string DownloadName(const std::string& url)
 {
-    const size_t slash = url.rfind('/');
-    if (slash == std::string::npos || url.compare(0, 7, "http://") != 0 || slash < 7)
+    if (url.find('/') == std::string::npos)
         return {};
-    return url.substr(slash + 1);
+    return TForm1::LocalFileName(url);
+}
+
+// The publisher's pin and key, when the folder has them: checked as the
+// program reads them (a broken one would fail every end user's download).
+// Warns when the copy would take any file a plain http server hands it.
+std::vector<std::pair<fs::path, std::string>> Checks(const std::string& dir, const std::string& folderArgument,
+                                                     const std::string& url)
+{
+    std::vector<std::pair<fs::path, std::string>> found;
+    const std::string name = DownloadName(url);
+    const fs::path key = ResolveName(dir, TVerification::KeyFile);
+    const fs::path pin = ResolveName(dir, TVerification::PinFile);
+    if (FileExists(key.string()))
+        found.emplace_back(key, TVerification::KeyFile);
+    if (FileExists(pin.string()))
+        found.emplace_back(pin, TVerification::PinFile);
+    if (!found.empty()) {
+        TVerification verification(dir);
+        if (!verification.Load(name)) {
+            const std::string why = verification.Error().substr(verification.Error().find('\n') + 1);
+            if (FileExists(key.string()) && !TMinisign::ParseKey(ReadWholeFile(key.string())))
+                throw Failure(key.string() + " is not a minisign public key as `minisign -G` writes it");
+            throw Failure(folderArgument + ": " + why);
+        }
+    }
+    const bool plain = QString::fromStdString(url).startsWith(QLatin1String("http://"), Qt::CaseInsensitive);
+    if (found.empty() && plain)
+        std::fprintf(stderr,
+                     "fetchlet-publish: warning: %s is fetched over plain http with neither a signature key (DL.pub)"
+                     " nor a SHA-256 pin (DL.sha256): anyone on the path can hand the end user another file\n",
+                     url.c_str());
+    return found;
 }
 
 // Qt's plugins the copy carries, as Qt finds them below its plugin folder:
@@ -515,6 +562,7 @@ int Publish(const std::string& folderArgument, const std::string& outArgument, b
         throw Failure(outArgument + " exists already");
     const TStringList lines = SettingsOf(settings);
     const Leftovers leftover{DownloadName(Line(lines, 6))};
+    const auto checks = Checks(dir, folderArgument, Line(lines, 6));
     std::vector<std::pair<fs::path, std::string>> copied;
     if (keepLayout) {
         copied.emplace_back(skins, "DSkin");
@@ -624,6 +672,8 @@ int Publish(const std::string& folderArgument, const std::string& outArgument, b
     WriteText(work / ManifestName, manifest, fs::perms(0644));
 
     CopyFile(settings, work / "DL.ini", fs::perms(0644));
+    for (const auto& [source, name] : checks)
+        CopyFile(source, work / name, fs::perms(0644));
     fs::create_directory(work / "DSkin", error);
     for (const auto& [source, name] : pictures)
         CopyFile(source, work / "DSkin" / name, fs::perms(0644));
