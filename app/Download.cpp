@@ -1,6 +1,5 @@
 #include "app/Download.h"
 
-#include "archive/ARCHIVES.h"
 #include "platform/FileNames.h"
 #include "runtime/Exceptions.h"
 #include "runtime/SysUtils.h"
@@ -86,6 +85,13 @@ void TDownload::RemovePart() const
     ::unlink(InfoFile().c_str());
 }
 
+void TDownload::DropUnresumable() const
+{
+    struct stat st {};
+    if (::lstat(InfoFile().c_str(), &st) != 0 && errno == ENOENT)
+        ::unlink(PartFile().c_str());
+}
+
 std::int64_t TDownload::Prepare(const std::string& url)
 {
     resumed_ = 0;
@@ -99,7 +105,7 @@ std::int64_t TDownload::Prepare(const std::string& url)
         return 0;
     }
     if (!S_ISREG(st.st_mode))
-        throw EFCreateError::CannotCreate(PartFile());
+        throw EFCreateError::CannotCreate(PartFile(), S_ISDIR(st.st_mode) ? EISDIR : EEXIST);
     Info info;
     if (st.st_size > 0 && LoadInfo(info) && info.url == url) {
         resumed_ = static_cast<std::int64_t>(st.st_size);
@@ -212,6 +218,10 @@ bool TDownload::Fetch(const std::string& url)
             } else if (http_.ReplyNumber == 200 || http_.ReplyNumber == 206) {
                 SaveInfo(url); // what arrived is of this reply's version
             }
+            DropUnresumable();
+            throw;
+        } catch (const EStreamError&) {
+            DropUnresumable(); // a full disk is not left fuller
             throw;
         }
         const int reply = http_.ReplyNumber;
@@ -220,8 +230,10 @@ bool TDownload::Fetch(const std::string& url)
             resumed_ = 0;
             continue;
         }
-        if (reply < 200 || reply > 299 || http_.StatusLine.empty())
+        if (reply < 200 || reply > 299 || http_.StatusLine.empty()) {
+            DropUnresumable();
             return false;
+        }
         if (reply == 200 || reply == 206)
             SaveInfo(url);
         if (reply != 206)
@@ -277,87 +289,4 @@ std::int64_t TDownload::FreeSpace(const std::string& folder)
     if (::statvfs(folder.c_str(), &fs) != 0)
         return -1;
     return static_cast<std::int64_t>(fs.f_bavail) * static_cast<std::int64_t>(fs.f_frsize);
-}
-
-std::string TDownload::FailureText(std::exception_ptr error, TNMHTTP& http)
-{
-    try {
-        std::rethrow_exception(error);
-    } catch (const EAbortError& e) {
-        if (http.TimedOut())
-            return "サーバーからの応答が途絶えました (" + e.Message() + ")";
-        return "ダウンロードを中断しました";
-    } catch (const ESockError& e) {
-        const std::string& text = e.Message();
-        if (startsWith(text, "Certificate verify failed: "))
-            return "サーバーの身元を確認できませんでした: 証明書を確認できません (" + text.substr(27) + ")";
-        if (startsWith(text, "TLS handshake failed: "))
-            return "サーバーの身元を確認できませんでした: 安全な接続を始められません (" + text.substr(22) + ")";
-        if (startsWith(text, "Redirect from https to http refused"))
-            return "安全な接続から安全でない接続への転送は行いません (" + text + ")";
-        // The peer of the connection: the server, or the proxy on the way.
-        const std::string peer = http.Proxy.empty() ? "サーバー " + http.Host : "プロキシサーバー " + http.Proxy;
-        if (startsWith(text, "Proxy refused the tunnel: ")) {
-            if (text.find(" 407") != std::string::npos)
-                return "プロキシサーバーが認証を求めています (" + text.substr(26) + ")";
-            return "プロキシサーバーが接続を中継しません (" + text.substr(26) + ")";
-        }
-        if (text == "Proxy closed the connection before the tunnel opened")
-            return "プロキシサーバーが接続を閉じました (" + http.Proxy + ")";
-        if (text == "Null Remote Address" || text == "Host Lookup Failed")
-            return peer + " が見つかりません";
-        if (text == "Host Lookup Timed Out")
-            return peer + " を調べられませんでした (時間切れ)";
-        if (text == "Connection Failed") {
-            const int number = http.ConnectErrorNo();
-            const std::string why = http.ErrorMessage(static_cast<std::uint16_t>(number));
-            if (number == WSAECONNREFUSED)
-                return peer + " に接続を拒否されました (" + why + ")";
-            if (number == WSAEHOSTUNREACH || number == WSAENETUNREACH || number == WSAENETDOWN)
-                return "インターネットに接続されていません";
-            if (number == WSAETIMEDOUT)
-                return peer + " が応答しません";
-            return peer + " に接続できません (" + why + ")";
-        }
-        if (text == "Connection Timed out" || text == "TLS handshake timed out")
-            return peer + " が応答しません";
-        if (startsWith(text, "Transfer closed with outstanding read data remaining") ||
-            text == "TLS connection ended without close_notify")
-            return "ダウンロードが途中で切れました (" + text + ")";
-        if (text == "Invalid Content-Length" || text == "Partial reply does not match the request" ||
-            text == "Header too long" || text == "Line too long")
-            return "サーバーの応答が正しくありません (" + text + ")";
-        if (http.LastErrorNo() >= 10000)
-            return "接続が切れました (" + text + ")";
-        return "ダウンロードできませんでした (" + text + ")";
-    } catch (const EVerifyError& e) {
-        return e.Message();
-    } catch (const EStreamError& e) {
-        return "ファイルを保存できません: " + e.Message();
-    } catch (const Exception& e) {
-        return "ダウンロードできませんでした (" + e.Message() + ")";
-    } catch (const std::exception& e) {
-        return std::string("ダウンロードできませんでした (") + e.what() + ")";
-    } catch (...) {
-        return "ダウンロードできませんでした";
-    }
-}
-
-std::string TDownload::ExtractionText(int result)
-{
-    std::string why;
-    switch (result) {
-    case ARCERR_OPEN: why = "書庫を開けません"; break;
-    case ARCERR_NOT_ARCHIVE: why = "この形式の書庫ではありません"; break;
-    case ARCERR_DAMAGED: why = "書庫が壊れています"; break;
-    case ARCERR_CRC: why = "書庫の中のファイルが壊れています (CRC エラー)"; break;
-    case ARCERR_METHOD: why = "対応していない圧縮方法か、暗号化されたファイルがあります"; break;
-    case ARCERR_UNSAFE: why = "危険な名前のファイルがあったので展開しませんでした"; break;
-    case ARCERR_WRITE: why = "ファイルを書き込めません"; break;
-    case ARCERR_ABORTED: why = "展開を中止しました"; break;
-    case ARCERR_NO_FILES: why = "展開するファイルがありません"; break;
-    case ARCERR_NAME: why = "扱えない名前か大きさのファイルがあります"; break;
-    default: why = "エラー番号 " + std::to_string(result); break;
-    }
-    return "解凍できませんでした: " + why;
 }

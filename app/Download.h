@@ -43,10 +43,8 @@
 // points to) and the download starts afresh; one that is a folder or
 // another non-file fails with the runtime's creation error.
 //
-// The failure texts (FailureText) are this port's own, in Japanese, each
-// saying what happened: refused, host unknown, unreachable, no answer, cut
-// short, the server's identity not confirmed, the folder not writable;
-// the not-connected text of the system where it fits.
+// A part that can never be resumed (its reply named no validator) is
+// removed when the download fails, rather than left to fill the disk.
 #pragma once
 #include "app/Verification.h"
 #include "integrity/StreamDigest.h"
@@ -94,12 +92,6 @@ public:
 
     // The free bytes for files in folder (statvfs), -1 when unknown.
     static std::int64_t FreeSpace(const std::string& folder);
-    // The user's message for a failed download. http: the component that
-    // failed (its time-out and connection state tell more).
-    static std::string FailureText(std::exception_ptr error, TNMHTTP& http);
-    // The user's message for an archiver library's result.
-    static std::string ExtractionText(int result);
-
 private:
     struct Info {
         std::string url;
@@ -109,6 +101,8 @@ private:
     bool LoadInfo(Info& info) const;
     void SaveInfo(const std::string& url) const;
     void RemovePart() const;
+    // Removes a part that has no resume information.
+    void DropUnresumable() const;
     void FetchSignature(const std::string& url);
     // Hashing follows what the component writes to the part.
     void StartDigest();

@@ -1,5 +1,7 @@
 #include "app/Staging.h"
 
+#include "app/Messages.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -55,7 +57,7 @@ std::string TStaging::Begin()
                 removeTree(folder_ + name);
     std::string pattern = folder_ + Prefix + "XXXXXX";
     if (!::mkdtemp(pattern.data())) {
-        error_ = std::strerror(errno);
+        error_ = "展開する場所を作れません (" + TMessages::FileReason(errno) + ")";
         return {};
     }
     staging_ = pattern + "/";
@@ -66,7 +68,7 @@ bool TStaging::MoveTree(const std::string& stagedDir, const std::string& targetD
 {
     std::vector<std::string> names;
     if (!entriesOf(stagedDir, names)) {
-        error_ = "展開したファイルを読めません (" + std::string(std::strerror(errno)) + ")";
+        error_ = "展開したファイルを読めません (" + TMessages::FileReason(errno) + ")";
         return false;
     }
     for (const std::string& name : names) {
@@ -75,7 +77,7 @@ bool TStaging::MoveTree(const std::string& stagedDir, const std::string& targetD
         const std::string shown = target.substr(folder_.size());
         struct stat from {}, to {};
         if (::lstat(staged.c_str(), &from) != 0) {
-            error_ = "展開したファイル " + shown + " を読めません (" + std::strerror(errno) + ")";
+            error_ = "展開したファイル " + shown + " を読めません (" + TMessages::FileReason(errno) + ")";
             return false;
         }
         const bool exists = ::lstat(target.c_str(), &to) == 0;
@@ -83,7 +85,7 @@ bool TStaging::MoveTree(const std::string& stagedDir, const std::string& targetD
             if (!exists) {
                 // Writable while it fills; its own mode once it is full.
                 if (::mkdir(target.c_str(), 0700) != 0) {
-                    error_ = "フォルダー " + shown + " を作れません (" + std::strerror(errno) + ")";
+                    error_ = "フォルダー " + shown + " を作れません (" + TMessages::FileReason(errno) + ")";
                     return false;
                 }
                 done_.push_back({Step::MadeFolder, target, staged, {}});
@@ -108,7 +110,7 @@ bool TStaging::MoveTree(const std::string& stagedDir, const std::string& targetD
             continue;
         }
         if (!noSuchCall(errno)) {
-            error_ = "ファイル " + shown + " を置けません (" + std::strerror(errno) + ")";
+            error_ = "ファイル " + shown + " を置けません (" + TMessages::FileReason(errno) + ")";
             return false;
         }
         // A file system without the exchange: the old file waits beside
@@ -116,7 +118,7 @@ bool TStaging::MoveTree(const std::string& stagedDir, const std::string& targetD
         if (!exists) {
             result = std::rename(staged.c_str(), target.c_str());
             if (result != 0) {
-                error_ = "ファイル " + shown + " を置けません (" + std::strerror(errno) + ")";
+                error_ = "ファイル " + shown + " を置けません (" + TMessages::FileReason(errno) + ")";
                 return false;
             }
             done_.push_back({Step::Moved, target, staged, {}});
@@ -124,13 +126,13 @@ bool TStaging::MoveTree(const std::string& stagedDir, const std::string& targetD
         }
         const std::string backup = staged + ".old-version";
         if (std::rename(target.c_str(), backup.c_str()) != 0) {
-            error_ = "ファイル " + shown + " を置き換えられません (" + std::strerror(errno) + ")";
+            error_ = "ファイル " + shown + " を置き換えられません (" + TMessages::FileReason(errno) + ")";
             return false;
         }
         if (std::rename(staged.c_str(), target.c_str()) != 0) {
             const int error = errno;
             std::rename(backup.c_str(), target.c_str());
-            error_ = "ファイル " + shown + " を置き換えられません (" + std::strerror(error) + ")";
+            error_ = "ファイル " + shown + " を置き換えられません (" + TMessages::FileReason(error) + ")";
             return false;
         }
         done_.push_back({Step::Renamed, target, staged, backup});

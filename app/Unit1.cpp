@@ -2,6 +2,7 @@
 
 #include "app/Download.h"
 #include "app/FolderLock.h"
+#include "app/Messages.h"
 #include "app/Staging.h"
 #include "app/Verification.h"
 #include "app/Unit2.h"
@@ -18,8 +19,10 @@
 
 #include <QCloseEvent>
 #include <QFile>
+#include <QFontMetrics>
 #include <QKeyEvent>
 
+#include <cstring>
 #include <limits>
 
 TForm1* Form1 = nullptr;
@@ -77,6 +80,7 @@ TForm1::TForm1() : QWidget(nullptr)
     Label2->move(52, 232);
     Label2->SetFont(FormFont(13, true));
     Label2->SetFontColor(clWhite);
+    Label2->installEventFilter(this);
 
     Gauge1 = new TGauge(this);
     Gauge1->SetFont(FormFont(12));
@@ -238,8 +242,31 @@ bool TForm1::FilterButtonKey(QObject* button, QKeyEvent* event)
     return true;
 }
 
+void TForm1::FitLabel2()
+{
+    // The form's place while the text fits left of the buttons; a longer
+    // one moves left, and one longer still is set smaller, so that it
+    // never runs under the Close/Cancel button.
+    const int right = CuteButton1->x() - 4;
+    QFont font = FormFont(13, true);
+    int width = QFontMetrics(font).horizontalAdvance(Label2->Caption());
+    while (width > right - 4 && font.pixelSize() > 8) {
+        font.setPixelSize(font.pixelSize() - 1);
+        width = QFontMetrics(font).horizontalAdvance(Label2->Caption());
+    }
+    if (Label2->font() != font)
+        Label2->SetFont(font);
+    const QPoint place(std::max(4, std::min(52, right - width)), 232 + (13 - font.pixelSize()) / 2);
+    if (Label2->pos() != place)
+        Label2->move(place);
+}
+
 bool TForm1::eventFilter(QObject* watched, QEvent* event)
 {
+    if (watched == Label2 && event->type() == QEvent::Resize) {
+        Guarded([this] { FitLabel2(); });
+        return false;
+    }
     if (watched != CuteButton1 && watched != CuteButton2)
         return QWidget::eventFilter(watched, event);
     bool swallow = false;
@@ -388,8 +415,10 @@ void TForm1::Download()
         Timer1->stop();
         Application().Terminate();
     };
-    // The Stopped display, after a beep and the message that says why.
+    // The Stopped display, after a beep and the message that says why;
+    // the status label says that it failed.
     auto stopped = [this](const std::string& message) {
+        Label1->SetCaption(QString::fromUtf8(TMessages::FailedStatus));
         if (!message.empty()) {
             Beep();
             ShowMessageBox(QString::fromStdString(message));
@@ -397,6 +426,7 @@ void TForm1::Download()
         CuteButton2->hide();
         Timer1->stop();
     };
+    const TMessages::TContext context{target, NMHTTP1->ConnectTimeOut, NMHTTP1->IdleTimeOut};
 
     // The proxy: the proxy window's when ticked, else the environment's
     // (as curl reads it), else none.
@@ -497,9 +527,8 @@ void TForm1::Download()
             Timer1->stop();
             return;
         }
-        if (dynamic_cast<const ESockError*>(&error) || dynamic_cast<const EStreamError*>(&error) ||
-            dynamic_cast<const EVerifyError*>(&error)) {
-            stopped(TDownload::FailureText(std::current_exception(), *NMHTTP1));
+        if (dynamic_cast<const Exception*>(&error)) {
+            stopped(TMessages::FailureText(std::current_exception(), *NMHTTP1, context));
         } else {
             // Anything else is shown as the runtime shows it, then stops.
             Application().HandleException(std::current_exception());
@@ -522,9 +551,8 @@ void TForm1::Download()
         return;
     }
     if (!complete) {
-        stopped(NMHTTP1->StatusLine.empty()
-                    ? "サーバーから応答がありません (" + NMHTTP1->Host + ")"
-                    : "サーバーの応答が正しくありません (" + NMHTTP1->StatusLine.substr(0, NMHTTP1->StatusLine.find_first_of("\r\n")) + ")");
+        stopped(NMHTTP1->StatusLine.empty() ? "サーバーから応答がありません (" + NMHTTP1->Host + ")"
+                                            : "サーバーの応答が正しくありません\n" + TMessages::ReplyLine(NMHTTP1->ReplyNumber));
         return;
     }
 
@@ -571,12 +599,17 @@ std::string TForm1::ExtractArchive(const std::string& path)
     TStaging staging(Work_Dir);
     const std::string stage = staging.Begin();
     if (stage.empty())
-        return "解凍できませんでした: 作業用のフォルダーを作れません (" + staging.Error() + ")";
+        return "解凍できませんでした: " + staging.Error();
     ArchiveFile1->SetFileName(path);
     ArchiveFile1->Options().x = 1;
+    // The library's report, for the reason of a failure.
+    ArchiveFile1->SetOutputSize(64 * 1024);
     const int result = ArchiveFile1->Extract(Handle(), nullptr, stage, {nullptr});
-    if (result != 0)
-        return TDownload::ExtractionText(result);
+    if (result != 0) {
+        const auto& output = ArchiveFile1->Output();
+        const std::string report(output.data(), ::strnlen(output.data(), output.size()));
+        return TMessages::ExtractionText(result, stage, report);
+    }
     if (!staging.Commit())
         return "解凍できませんでした: " + staging.Error();
     return {};
@@ -631,7 +664,7 @@ void TForm1::NMHTTP1Failure(TObject*, CmdType Cmd)
 {
     // A 404 ends the program and a proxy's 407 has its own message.
     if (Cmd == cmdGet && NMHTTP1->ReplyNumber != 404 && !(NMHTTP1->ReplyNumber == 407 && !NMHTTP1->Proxy.empty())) {
-        ShowMessageBox(QStringLiteral("error"));
+        ShowMessageBox(QStringLiteral("error\n") + QString::fromStdString(TMessages::ReplyLine(NMHTTP1->ReplyNumber)));
         getFailed_ = true;
     }
 }

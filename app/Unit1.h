@@ -53,6 +53,12 @@
 //  - The download's waits are bounded by an inactivity limit (IdleLimit,
 //    60 s without a byte) and a connection limit (ConnectLimit, 30 s), not
 //    by a limit on the whole transfer.
+//  - The progress text (Label2) keeps the form's place while it fits left
+//    of the buttons; a longer one (files of a gigabyte and more) moves
+//    left and, longer still, is set smaller, down to 8 pixels, so that it
+//    stays readable and never runs under the Close/Cancel button.
+//  - After any failure the status label says "失敗しました" (a cancel says
+//    "中断しました" as before), never "受信中"; the message box says why.
 //  - Whenever the Close/Cancel button is shown over the download button, the
 //    keyboard focus moves to it (Return and Space then do what its caption
 //    says, and it is raised as a focused button is); the covered download
@@ -155,6 +161,8 @@ protected:
 
 private:
     void Download();
+    // Keeps the progress text readable and clear of the buttons.
+    void FitLabel2();
     // The Close/Cancel button is shown (not hidden) and lies over the
     // download button.
     bool DownloadButtonCovered() const;

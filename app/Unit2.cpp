@@ -2,6 +2,7 @@
 
 #include "app/SettingsFile.h"
 #include "app/Unit1.h"
+#include "archive/ARCHIVES.h"
 #include "integrity/CrcListComp.h"
 #include "integrity/Sha256Pin.h"
 #include "integrity/StreamDigest.h"
@@ -477,6 +478,16 @@ void TForm2::SavePin()
 void TForm2::CuteButton1Click(TObject*)
 {
     TForm1& main = *Form1;
+    // Extraction of a file that is no archive would end every end user's
+    // good download in a failure: the publisher decides.
+    const std::string name = TForm1::LocalFileName(s(URL_Edit->text()));
+    if (LZH_CheckBox->isChecked() && !name.empty() && !IsArchiveName(name) &&
+        ConfirmYesNo(QStringLiteral("確認"),
+                     QStringLiteral("「") + q(name) +
+                         QStringLiteral("」は解凍できる書庫の名前ではありません"
+                                        " (lzh, zip, cab, arj, tar, gz, tgz, bz2, rar, gza, bza, exe)。\n"
+                                        "ダウンロード終了後に自動で解凍する設定を外しますか？")))
+        LZH_CheckBox->setChecked(false);
     TStringList& lines = main.Settei_ListBox;
     lines.Clear();
     lines.Add(s(Skin_Label->Caption()));

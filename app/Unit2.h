@@ -13,6 +13,10 @@
 // line, naming the file the address gives); saving with the CRC left empty
 // removes the pin, and saving without a new check keeps the pin there is.
 //
+// Saving with "自動で解凍する" ticked for an address whose file is no
+// archive kind the program knows asks the publisher, naming the file,
+// whether to untick it (Yes) or keep it (No), before anything is written.
+//
 // Text in "DL.ini" is code page 932; a character that has none is stored
 // as "?" (what a Windows edit field would have kept).
 #pragma once

@@ -581,6 +581,12 @@ TArchiverType DetectArchiverType(const std::string& fileName)
     return result;
 }
 
+bool IsArchiveName(const std::string& fileName)
+{
+    const std::string ext = ExtractFileExt(fileName);
+    return AnsiCompareText(ext, ".exe") == 0 || DetectArchiverType(fileName) != atNone;
+}
+
 namespace {
 
 constexpr int detectMode = 0x800002;

@@ -4,13 +4,15 @@
 set(FETCHLET_FUZZ_TARGETS
   http url settings cmdline
   archiver_lha archiver_zip archiver_cab archiver_arj archiver_tar archiver_rar archiver_bga
-  arj_decoder bga_decoder picture cp932)
+  arj_decoder bga_decoder picture cp932 minisign sha256pin)
 
 set(fetchlet_fuzz_libs_http fetchlet_net fetchlet_fuzz_qt)
 set(fetchlet_fuzz_libs_url fetchlet_net fetchlet_fuzz_qt)
 set(fetchlet_fuzz_libs_settings fetchlet_app fetchlet_fuzz_qt)
 set(fetchlet_fuzz_libs_picture fetchlet_runtime fetchlet_fuzz_qt)
 set(fetchlet_fuzz_libs_cp932 fetchlet_platform fetchlet_archcore)
+set(fetchlet_fuzz_libs_minisign fetchlet_integrity)
+set(fetchlet_fuzz_libs_sha256pin fetchlet_integrity)
 foreach(name cmdline archiver_lha archiver_zip archiver_cab archiver_arj archiver_tar archiver_rar archiver_bga
              arj_decoder bga_decoder)
   set(fetchlet_fuzz_libs_${name} fetchlet_archcore)

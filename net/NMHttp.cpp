@@ -530,7 +530,7 @@ void TNMHTTP::ReadReplyHeader()
     auto append = [&](const std::string& line) {
         if (file) {
             if (std::fwrite(line.data(), 1, line.size(), file) != line.size())
-                throw EStreamError("ファイル " + Header + " に書き込めません");
+                throw EStreamError("ファイル " + Header + " に書き込めません", errno);
         } else {
             Header += line;
         }
@@ -585,6 +585,6 @@ void TNMHTTP::ReadReplyHeader()
         const bool flushed = std::fclose(file) == 0;
         file = nullptr;
         if (!flushed)
-            throw EStreamError("ファイル " + Header + " に書き込めません");
+            throw EStreamError("ファイル " + Header + " に書き込めません", errno);
     }
 }

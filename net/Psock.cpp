@@ -792,7 +792,8 @@ void TPowersock::CaptureFile(const std::string& fileName, std::int64_t expected,
                 std::fclose(file);
         }};
         auto writeError = [&fileName] {
-            throw EStreamError("ファイル " + fileName + " に書き込めません (" + std::strerror(errno) + ")");
+            const int error = errno;
+            throw EStreamError("ファイル " + fileName + " に書き込めません (" + std::strerror(error) + ")", error);
         };
         Capture(
             [&](const char* data, int n) {

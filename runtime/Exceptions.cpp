@@ -10,14 +10,14 @@ EStringListError EStringListError::IndexOutOfBounds(std::int64_t index)
     return EStringListError("リストのインデックスが範囲を超えています (" + std::to_string(index) + ")");
 }
 
-EFOpenError EFOpenError::CannotOpen(const std::string& path)
+EFOpenError EFOpenError::CannotOpen(const std::string& path, int error)
 {
-    return EFOpenError("ファイル " + path + " は開けません");
+    return EFOpenError("ファイル " + path + " は開けません", error);
 }
 
-EFCreateError EFCreateError::CannotCreate(const std::string& path)
+EFCreateError EFCreateError::CannotCreate(const std::string& path, int error)
 {
-    return EFCreateError("ファイル " + path + " を作成できません");
+    return EFCreateError("ファイル " + path + " を作成できません", error);
 }
 
 std::string ExceptionMessage(std::exception_ptr error)

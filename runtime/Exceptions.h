@@ -4,6 +4,7 @@
 // The others add nothing but their place in the hierarchy and the text
 // their helpers build.
 #pragma once
+#include <cerrno>
 #include <cstdint>
 #include <exception>
 #include <string>
@@ -32,23 +33,33 @@ public:
     static EStringListError IndexOutOfBounds(std::int64_t index);
 };
 
+// A file that could not be read or written; ErrorCode() is the system's
+// reason (errno) when one is known, else 0.
 class EStreamError : public Exception {
 public:
-    using Exception::Exception;
+    explicit EStreamError(std::string message, int errorCode = 0)
+        : Exception(std::move(message)), errorCode_(errorCode)
+    {
+    }
+    int ErrorCode() const { return errorCode_; }
+
+private:
+    int errorCode_;
 };
 
 // "ファイル %s は開けません"
 class EFOpenError : public EStreamError {
 public:
     using EStreamError::EStreamError;
-    static EFOpenError CannotOpen(const std::string& path);
+    // error: the reason, errno by default (call right after the failure).
+    static EFOpenError CannotOpen(const std::string& path, int error = errno);
 };
 
 // "ファイル %s を作成できません"
 class EFCreateError : public EStreamError {
 public:
     using EStreamError::EStreamError;
-    static EFCreateError CannotCreate(const std::string& path);
+    static EFCreateError CannotCreate(const std::string& path, int error = errno);
 };
 
 class EInvalidOperation : public Exception {

@@ -119,8 +119,8 @@ TEST_F(AppFixture, HeaderNamesAreTakenAsTheyStand)
     shown.clear();
     Guarded([&] { form1->CuteButton1Click(form1->CuteButton1); });
     ASSERT_EQ(Kinds(), (std::vector<std::string>{"beep", "message"}));
-    EXPECT_EQ(shown[1].text, QStringLiteral("サーバーの応答が正しくありません (Invalid Content-Length)"));
-    EXPECT_EQ(form1->Label1->Caption(), QStringLiteral("受信中"));
+    EXPECT_EQ(shown[1].text, QStringLiteral("サーバーの応答が正しくありません (ファイルの長さの示し方が正しくありません)"));
+    EXPECT_EQ(form1->Label1->Caption(), QStringLiteral("失敗しました"));
     EXPECT_FALSE(form1->CuteButton2->isVisible());
     EXPECT_FALSE(form1->Timer1->isActive());
     EXPECT_FALSE(testsupport::Exists(Dir() + "h.bin"));
@@ -265,8 +265,8 @@ TEST_F(AppFixture, ServerErrorToTheGetStopsTheDownload)
     Start();
     form1->CuteButton1->Click();
     EXPECT_EQ(Kinds(), std::vector<std::string>{"message"});
-    EXPECT_EQ(shown[0].text, QStringLiteral("error"));
-    EXPECT_EQ(form1->Label1->Caption(), QStringLiteral("受信中"));
+    EXPECT_EQ(shown[0].text, QStringLiteral("error\nサーバーの応答: 500 サーバー内部のエラーです"));
+    EXPECT_EQ(form1->Label1->Caption(), QStringLiteral("失敗しました"));
     EXPECT_FALSE(form1->CuteButton2->isVisible());
     EXPECT_FALSE(form1->Timer1->isActive());
     EXPECT_FALSE(form1->DL_OK);
@@ -289,10 +289,10 @@ TEST_F(AppFixture, RefusedConnectionSaysSo)
     // Said from the failure itself, not from the "would block" that the
     // connect left as the last error.
     ASSERT_EQ(Kinds(), (std::vector<std::string>{"beep", "message"}));
-    EXPECT_EQ(shown[1].text, QStringLiteral("サーバー 127.0.0.1 に接続を拒否されました (10061:Connection refused)"));
+    EXPECT_EQ(shown[1].text, QString::fromStdString("サーバー 127.0.0.1 に接続を拒否されました (ポート " + std::to_string(port) + " で受け付けていません)"));
     EXPECT_FALSE(form1->CuteButton2->isVisible());
     EXPECT_FALSE(form1->Timer1->isActive());
-    EXPECT_EQ(form1->Label1->Caption(), QStringLiteral("受信中"));
+    EXPECT_EQ(form1->Label1->Caption(), QStringLiteral("失敗しました"));
 }
 
 TEST_F(AppFixture, EndlessHeaderStopsTheDownload)
@@ -318,8 +318,8 @@ TEST_F(AppFixture, EndlessHeaderStopsTheDownload)
     form1->CuteButton1->Click();
     EXPECT_EQ(Kinds(), (std::vector<std::string>{"beep", "message"}));
     ASSERT_EQ(shown.size(), 2u);
-    EXPECT_EQ(shown[1].text, QStringLiteral("サーバーの応答が正しくありません (Header too long)"));
-    EXPECT_EQ(form1->Label1->Caption(), QStringLiteral("受信中"));
+    EXPECT_EQ(shown[1].text, QStringLiteral("サーバーの応答が正しくありません (応答のヘッダーが長すぎます)"));
+    EXPECT_EQ(form1->Label1->Caption(), QStringLiteral("失敗しました"));
     EXPECT_FALSE(form1->CuteButton2->isVisible());
     EXPECT_TRUE(form1->CuteButton1->isVisible());
     EXPECT_EQ(form1->CuteButton1->Caption(), QStringLiteral("DownLoad"));
