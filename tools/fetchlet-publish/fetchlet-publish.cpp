@@ -14,7 +14,8 @@
 //                           self-extracting stubs), beside it as on Windows
 //   OUT/lib/                every shared library those need that is not
 //                           part of the desktop baseline (below): Qt 6, the
-//                           xcb utility libraries, xkbcommon, ...
+//                           xcb extension and utility libraries,
+//                           xkbcommon-x11, libOpenGL, ...
 //   OUT/plugins/, qt.conf   Qt's xcb platform plugin and the image format
 //                           plugin the program reads icons with; qt.conf
 //                           makes Qt look for plugins there
@@ -37,12 +38,18 @@
 // neither the install nor the end user's environment is used.
 //
 // The desktop baseline: the packages every Debian system has (priority
-// "required", Essential), those of packaging/desktop-baseline (Xlib and xcb,
-// fontconfig, freetype, GL, GLib, D-Bus, libxml2, ICU: what every X desktop
-// has) and everything those depend on (apt-cache depends --recurse over the
-// installed packages). The dynamic loader's view (ldd) of the program, the
-// launcher, the private files and the plugins decides what is bundled: every
-// library outside the baseline, or of no package.
+// "required", Essential) with everything they depend on (apt-cache depends
+// --recurse over the installed packages), those of packaging/desktop-baseline
+// (Xlib, xcb and its render extension, xkbcommon, fontconfig, freetype, GL,
+// GLib, D-Bus, libxml2, ICU, the trust store with openssl: what every X
+// desktop has), and the packages of what their files are linked against
+// (ldd). Only that: what the listed packages merely depend on is not sure
+// (GL depends on Mesa's drivers, which a desktop may have in another form,
+// and with them on xcb's extension libraries). The dynamic loader's view
+// (ldd) of the program, the launcher, the private files and the plugins
+// decides what is bundled: every library outside the baseline, or of no
+// package.
+
 //
 // Only what the end user needs goes in: never "DL.dat" (a test download's
 // header capture), "DL2.ini", part files or the downloaded file itself,
@@ -171,6 +178,22 @@ std::string PackageName(std::string name)
     return name;
 }
 
+// One line of ldd's listing: "soname => /path (address)". False for the
+// vDSO, the loader itself and a library not found (where is then "not
+// found").
+bool LddEntry(const std::string& raw, std::string& soname, std::string& where)
+{
+    const std::string line = Trim(raw);
+    const size_t arrow = line.find(" => ");
+    if (arrow == std::string::npos)
+        return false;
+    soname = line.substr(0, arrow);
+    where = line.substr(arrow + 4);
+    if (const size_t paren = where.find(" ("); paren != std::string::npos)
+        where.erase(paren);
+    return !where.empty() && where[0] == '/';
+}
+
 // soname -> path, for everything the loader would bring in for these files.
 std::map<std::string, std::string> SharedLibrariesOf(const std::vector<std::string>& files)
 {
@@ -179,57 +202,55 @@ std::map<std::string, std::string> SharedLibrariesOf(const std::vector<std::stri
         const Output ldd = Run(QStringLiteral("ldd"), {Q(file)}, false);
         if (ldd.exitCode != 0)
             throw Failure("ldd cannot read " + file + ": " + Trim(ldd.err + ldd.out));
-        for (const std::string& raw : Lines(ldd.out)) {
-            const std::string line = Trim(raw);
-            const size_t arrow = line.find(" => ");
-            if (arrow == std::string::npos)
-                continue; // the vDSO and the loader itself
-            const std::string soname = line.substr(0, arrow);
-            std::string where = line.substr(arrow + 4);
-            if (where.rfind("not found", 0) == 0)
-                throw Failure(file + " needs " + soname + ", which this system does not have");
-            if (const size_t paren = where.find(" ("); paren != std::string::npos)
-                where.erase(paren);
-            if (!where.empty() && where[0] == '/')
+        for (const std::string& line : Lines(ldd.out)) {
+            std::string soname, where;
+            if (LddEntry(line, soname, where))
                 libraries.emplace(soname, where);
+            else if (where.rfind("not found", 0) == 0)
+                throw Failure(file + " needs " + soname + ", which this system does not have");
         }
     }
     return libraries;
 }
 
-// The packages of the desktop baseline.
-std::set<std::string> BaselinePackages()
+bool IsElf(const fs::path& file)
 {
-    QStringList roots;
-    for (const char* name : {
-#include "Baseline.inc"
-         })
-        roots << QString::fromLatin1(name);
-    const Output installed =
-        Run(QStringLiteral("dpkg-query"), {QStringLiteral("-W"), QStringLiteral("-f=${Package} ${Priority} ${Essential}\\n")});
-    for (const std::string& line : Lines(installed.out)) {
-        std::istringstream in(line);
-        std::string name, priority, essential;
-        in >> name >> priority >> essential;
-        if (priority == "required" || essential == "yes")
-            roots << Q(name);
+    char magic[4] = {};
+    FILE* f = std::fopen(file.c_str(), "rb");
+    if (!f)
+        return false;
+    const bool elf = std::fread(magic, 1, 4, f) == 4 && std::memcmp(magic, "\x7f" "ELF", 4) == 0;
+    std::fclose(f);
+    return elf;
+}
+
+// The paths of every library the ELF files of these installed packages are
+// linked against (the loader's view, so also what those need in turn).
+std::vector<std::string> LinkedByPackages(const QStringList& packages)
+{
+    QStringList arguments = {QStringLiteral("-L")};
+    arguments << packages;
+    const Output listing = Run(QStringLiteral("dpkg"), arguments, false); // 1 when one is not installed
+    QStringList elves;
+    for (const std::string& path : Lines(listing.out)) {
+        std::error_code error;
+        if (path.empty() || path[0] != '/' || !fs::is_regular_file(fs::symlink_status(path, error)) || !IsElf(path))
+            continue;
+        elves << Q(path);
     }
-    QStringList arguments = {QStringLiteral("depends"),        QStringLiteral("--recurse"),
-                             QStringLiteral("--installed"),    QStringLiteral("--no-recommends"),
-                             QStringLiteral("--no-suggests"),  QStringLiteral("--no-conflicts"),
-                             QStringLiteral("--no-breaks"),    QStringLiteral("--no-replaces"),
-                             QStringLiteral("--no-enhances")};
-    arguments << roots;
-    const Output depends = Run(QStringLiteral("apt-cache"), arguments);
-    std::set<std::string> packages;
-    for (const QString& root : roots)
-        packages.insert(PackageName(root.toStdString()));
-    for (const std::string& line : Lines(depends.out)) {
-        if (line.empty() || line[0] == ' ' || line[0] == '<')
-            continue; // a dependency line, or a virtual package
-        packages.insert(PackageName(line));
+    std::set<std::string> linked;
+    // ldd lists each file under its name; a file it cannot read (not
+    // dynamic) leaves the others' listings as they are.
+    constexpr int Batch = 64;
+    for (int i = 0; i < elves.size(); i += Batch) {
+        const Output ldd = Run(QStringLiteral("ldd"), elves.mid(i, Batch), false);
+        for (const std::string& line : Lines(ldd.out)) {
+            std::string soname, where;
+            if (LddEntry(line, soname, where))
+                linked.insert(where);
+        }
     }
-    return packages;
+    return {linked.begin(), linked.end()};
 }
 
 // The names under which dpkg may know a library: as given, resolved, and
@@ -274,6 +295,53 @@ std::map<std::string, std::set<std::string>> OwnersOf(const std::vector<std::str
             owners[path].insert(PackageName(name));
     }
     return owners;
+}
+
+// The packages of the desktop baseline: those every Debian system has
+// (priority "required", Essential) and everything they depend on; those of
+// packaging/desktop-baseline; and the packages of what the files of these
+// are linked against. What a baseline package merely depends on is not
+// counted: libgl1 and libegl1 depend on Mesa's drivers, and the libraries
+// those use come with the driver a desktop has, not with every desktop.
+std::set<std::string> BaselinePackages()
+{
+    QStringList listed;
+    for (const char* name : {
+#include "Baseline.inc"
+         })
+        listed << QString::fromLatin1(name);
+    QStringList required;
+    const Output installed =
+        Run(QStringLiteral("dpkg-query"), {QStringLiteral("-W"), QStringLiteral("-f=${Package} ${Priority} ${Essential}\\n")});
+    for (const std::string& line : Lines(installed.out)) {
+        std::istringstream in(line);
+        std::string name, priority, essential;
+        in >> name >> priority >> essential;
+        if (priority == "required" || essential == "yes")
+            required << Q(name);
+    }
+    QStringList arguments = {QStringLiteral("depends"),        QStringLiteral("--recurse"),
+                             QStringLiteral("--installed"),    QStringLiteral("--no-recommends"),
+                             QStringLiteral("--no-suggests"),  QStringLiteral("--no-conflicts"),
+                             QStringLiteral("--no-breaks"),    QStringLiteral("--no-replaces"),
+                             QStringLiteral("--no-enhances")};
+    arguments << required;
+    const Output depends = Run(QStringLiteral("apt-cache"), arguments);
+    std::set<std::string> packages;
+    for (const QString& name : required + listed)
+        packages.insert(PackageName(name.toStdString()));
+    for (const std::string& line : Lines(depends.out)) {
+        if (line.empty() || line[0] == ' ' || line[0] == '<')
+            continue; // a dependency line, or a virtual package
+        packages.insert(PackageName(line));
+    }
+    std::vector<std::string> queries;
+    for (const std::string& path : LinkedByPackages(listed))
+        for (const std::string& v : PathVariants(path))
+            queries.push_back(v);
+    for (const auto& [path, owners] : OwnersOf(queries))
+        packages.insert(owners.begin(), owners.end());
+    return packages;
 }
 
 struct Bundled {
@@ -455,17 +523,6 @@ struct RemoveOnFailure {
         }
     }
 };
-
-bool IsElf(const fs::path& file)
-{
-    char magic[4] = {};
-    FILE* f = std::fopen(file.c_str(), "rb");
-    if (!f)
-        return false;
-    const bool elf = std::fread(magic, 1, 4, f) == 4 && std::memcmp(magic, "\x7f" "ELF", 4) == 0;
-    std::fclose(f);
-    return elf;
-}
 
 // Strips an ELF file of the copy and sets its run path (DT_RPATH, searched
 // before LD_LIBRARY_PATH) relative to its own place.
