@@ -49,6 +49,42 @@ std::vector<std::string> FilesBelow(const std::string& folder)
     return files;
 }
 
+// Sets the address (line 7) and the extraction switch (line 10) of the
+// folder's DL.ini.
+void SetAddress(const std::string& folder, const std::string& bin, const std::string& url, bool extract)
+{
+    const CommandResult decoded = RunShell(ShellQuote(bin + "/dlini") + " decode " + ShellQuote(folder + "/DL.ini"));
+    ASSERT_EQ(decoded.exitCode, 0) << decoded.err;
+    std::istringstream in(decoded.out);
+    std::string plain;
+    int index = 0;
+    for (std::string line; std::getline(in, line); ++index)
+        plain += (index == 6 ? url : index == 9 ? (extract ? "true" : "false") : line) + "\n";
+    WriteFile(folder + "/plain.txt", plain);
+    const CommandResult encoded = RunShell("cd " + ShellQuote(folder) + " && " + ShellQuote(bin + "/dlini") +
+                                           " encode DL.ini < plain.txt && rm plain.txt");
+    ASSERT_EQ(encoded.exitCode, 0) << encoded.err;
+}
+
+// The install's tool and a publisher's folder prepared for it ("Fetchlet"
+// as the title), offering a ZIP archive.
+struct Prepared {
+    Offer offer;
+    TempDir publisher, release;
+    std::string bin, tool, folder;
+};
+
+void Prepare(Prepared& prepared, bool publisherLayout)
+{
+    const std::string prefix = Prefix();
+    ASSERT_FALSE(prefix.empty());
+    ASSERT_NO_FATAL_FAILURE(MakeOffer(prepared.offer));
+    prepared.bin = prefix + "/" INSTALL_BINDIR;
+    prepared.tool = ShellQuote(prepared.bin + "/fetchlet-publish");
+    prepared.folder = prepared.publisher / "work";
+    ASSERT_NO_FATAL_FAILURE(PrepareFolder(prepared.folder, prepared.bin, prepared.offer, "Fetchlet", publisherLayout));
+}
+
 bool IsElf(const std::string& path)
 {
     return ReadFile(path).compare(0, 4, "\x7f" "ELF") == 0;
@@ -76,6 +112,7 @@ TEST(Publish, CopyUnpackedElsewhereRunsWithoutTheInstall)
                                            ShellQuote(out));
     ASSERT_EQ(publish.exitCode, 0) << publish.out << publish.err;
     EXPECT_EQ(LastLine(publish.out), out + ".tar.gz");
+    EXPECT_EQ(publish.err.find("extraction is on"), std::string::npos) << "an archive to extract: " << publish.err;
     const std::set<std::string> stubs(StubFiles().begin(), StubFiles().end());
     EXPECT_FALSE(stubs.empty());
     for (const std::string& file : PrivateFiles())
@@ -222,6 +259,43 @@ TEST(Publish, KeepsTheLayoutOnlyWhenAskedAndRefusesWhatItMustNot)
     // Nothing half made is left beside the outputs.
     for (const auto& entry : fs::directory_iterator(release.path()))
         EXPECT_EQ(entry.path().filename().string().find(".part-"), std::string::npos) << entry.path();
+}
+
+TEST(Publish, WarnsWhenExtractionIsOnForANameOfNoArchiveKind)
+{
+    Prepared prepared;
+    ASSERT_NO_FATAL_FAILURE(Prepare(prepared, false));
+    const std::string &bin = prepared.bin, &tool = prepared.tool, &folder = prepared.folder;
+
+    // The warning names the file; the copy is made all the same.
+    ASSERT_NO_FATAL_FAILURE(SetAddress(folder, bin, "https://127.0.0.1/files/manual.pdf", true));
+    const std::string out = prepared.release / "Copy";
+    const CommandResult made = RunShell(tool + " " + ShellQuote(folder) + " " + ShellQuote(out));
+    ASSERT_EQ(made.exitCode, 0) << made.err;
+    EXPECT_NE(made.err.find("warning: extraction is on in DL.ini, but \"manual.pdf\" is not named as an archive"),
+              std::string::npos)
+        << made.err;
+    EXPECT_TRUE(Exists(out + "/fetchlet") && Exists(out + ".tar.gz"));
+
+    // What the settings are warned for is said before OUT's place is
+    // checked: a refused OUT (inside DSkin) shows it at little cost. Only while extraction is
+    // on, the kind as the archive component tells it by name; an ".exe" is
+    // extracted when it turns out a self-extracting archive.
+    const auto said = [&](const std::string& url, bool extract) {
+        SetAddress(folder, bin, url, extract);
+        const CommandResult refused =
+            RunShell(tool + " " + ShellQuote(folder) + " " + ShellQuote(folder + "/DSkin/copy"));
+        EXPECT_EQ(refused.exitCode, 1) << url;
+        return refused.err;
+    };
+    EXPECT_EQ(said("http://127.0.0.1/files/manual.pdf", false).find("extraction is on"), std::string::npos);
+    EXPECT_EQ(said("http://127.0.0.1/files/SETUP.LZH", true).find("extraction is on"), std::string::npos);
+    EXPECT_EQ(said("http://127.0.0.1/files/a.tar.bz2", true).find("extraction is on"), std::string::npos);
+    EXPECT_NE(said("http://127.0.0.1/files/setup.exe", true)
+                  .find("\"setup.exe\" is extracted only when it is a self-extracting archive"),
+              std::string::npos);
+    EXPECT_NE(said("http://127.0.0.1/files/", true).find("the file of http://127.0.0.1/files/ is not named"),
+              std::string::npos);
 }
 
 } // namespace

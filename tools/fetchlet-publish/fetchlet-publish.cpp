@@ -49,7 +49,11 @@
 // (ldd) of the program, the launcher, the private files and the plugins
 // decides what is bundled: every library outside the baseline, or of no
 // package.
-
+//
+// Extraction ticked in "DL.ini" for an address whose name is of no archive
+// kind the archive component knows (or an ".exe", which is extracted only
+// when it is a self-extracting archive) is warned about on standard error;
+// the copy is made all the same.
 //
 // Only what the end user needs goes in: never "DL.dat" (a test download's
 // header capture), "DL2.ini", part files or the downloaded file itself,
@@ -71,6 +75,8 @@
 // OUT.tar.gz. Exit code 0 when done, 1 when it cannot be done (the reason on
 // standard error), 2 for bad usage.
 #include "app/SettingsFile.h"
+#include "app/Unit1.h"
+#include "archive/ARCHIVES.h"
 #include "platform/FileNames.h"
 #include "platform/Library.h"
 #include "tools/common/ToolCli.h"
@@ -508,6 +514,30 @@ bool Inside(const fs::path& inner, const fs::path& outer)
     return true;
 }
 
+// Extraction ticked for a file whose name is of no archive kind ends the end
+// user's whole download in the archive component's "書庫の形式を判別できま
+// せん。"; the publisher is told (the copy is made all the same).
+void WarnOnExtraction(const TStringList& lines)
+{
+    if (Line(lines, 9) != "true")
+        return;
+    const std::string download = TForm1::LocalFileName(Line(lines, 6));
+    const std::string file = download.empty() ? "the file of " + Line(lines, 6) : "\"" + download + "\"";
+    const TArchiverType kind = ArchiverTypeByName(download);
+    if (kind == atNone)
+        std::fprintf(stderr,
+                     "fetchlet-publish: warning: extraction is on in DL.ini, but %s is not named as an archive "
+                     "Fetchlet extracts: the end user's download would end in \"書庫の形式を判別できません。\"; "
+                     "untick \"ダウンロード終了後に自動で解凍する\" in the settings window (F1) unless it is one\n",
+                     file.c_str());
+    else if (kind == atAutoDetect)
+        std::fprintf(stderr,
+                     "fetchlet-publish: warning: extraction is on in DL.ini, and %s is extracted only when it is a "
+                     "self-extracting archive; untick \"ダウンロード終了後に自動で解凍する\" in the settings "
+                     "window (F1) unless it is one\n",
+                     file.c_str());
+}
+
 std::string TempName(const fs::path& beside)
 {
     return beside.string() + ".part-" + std::to_string(::getpid());
@@ -584,6 +614,7 @@ int Publish(const std::string& folderArgument, const std::string& outArgument, b
                              folderArgument.c_str(), name);
         }
     }
+    WarnOnExtraction(lines);
     if (Inside(out, skins))
         throw Failure(outArgument + " lies inside " + skins.string());
     for (const auto& [source, name] : copied)
