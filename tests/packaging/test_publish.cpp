@@ -188,10 +188,23 @@ TEST(Publish, CopyUnpackedElsewhereRunsWithoutTheInstall)
         << ldd.out;
     EXPECT_EQ(ldd.out.find("not found"), std::string::npos) << ldd.out;
 
+    // Its desktop entry, double-clicked in a file manager: GLib tells the
+    // entry its own place (%k), and the program starts in the copy's folder
+    // whatever the file manager's.
+    const std::string entry = copy + "/Fetchlet.desktop";
     std::string message;
-    ASSERT_TRUE(LaunchDesktopEntry(copy + "/Fetchlet.desktop", "/", display.name(), "/usr/bin:/bin", message))
-        << message;
+    ASSERT_TRUE(LaunchDesktopEntry(entry, "/", display.name(), "/usr/bin:/bin", message)) << message;
+    ASSERT_NO_FATAL_FAILURE(StartedIn(display, title, copy));
+    // `gio launch` in the copy's folder tells it nothing: the copy is that
+    // folder's.
+    const std::string log = release / "gio.log";
+    EXPECT_EQ(GioLaunch(entry, copy, display.name(), "/usr/bin:/bin", log).exitCode, 0) << ReadFile(log);
     DownloadThroughMainWindow(display, title, copy, offer);
+    // Anywhere else nothing tells it where the copy is, which it says.
+    EXPECT_EQ(GioLaunch(entry, "/", display.name(), "/usr/bin:/bin", log).exitCode, 0) << ReadFile(log);
+    EXPECT_TRUE(WaitUntil(std::chrono::seconds(30), [&] {
+        return ReadFile(log).find("Fetchlet のフォルダが分かりません") != std::string::npos;
+    })) << ReadFile(log);
 
     // A part gone: the launcher names it, on standard error without a
     // display and in its window with one.

@@ -462,16 +462,42 @@ const char* const RunScript =
     "here=$(dirname -- \"$(readlink -f -- \"$0\")\") || exit 1\n"
     "exec \"$here/start-fetchlet\" \"$@\"\n";
 
+// One argument of a desktop entry's Exec line: in double quotes, with the
+// four characters that are special there escaped.
+std::string ExecArgument(const std::string& text)
+{
+    std::string out = "\"";
+    for (char c : text) {
+        if (c == '"' || c == '`' || c == '$' || c == '\\')
+            out += '\\';
+        out += c;
+    }
+    return out + "\"";
+}
+
+// The command of Fetchlet.desktop. It starts the launcher beside the entry:
+// the entry's own path is %k, which file managers give (GLib's launch of
+// an entry file, Thunar, KIO). A launcher that reads the entry as bare text
+// (`gio launch`, exo-open) gives none; the copy is then the current
+// directory's, as a launcher that starts it in the entry's folder leaves
+// it. Failing both, it says so on standard error.
+const char* const DesktopCommand =
+    "k=$1; d=; "
+    "if [ -n \"$k\" ]; then d=$(dirname -- \"$(readlink -f -- \"${k#file://}\")\"); fi; "
+    "if [ -z \"$d\" ] || [ ! -x \"$d/start-fetchlet\" ]; then d=$(pwd); fi; "
+    "if [ -x \"$d/start-fetchlet\" ]; then exec \"$d/start-fetchlet\"; fi; "
+    "echo \"Fetchlet.desktop: Fetchlet のフォルダが分かりません。フォルダを開いてから起動してください。\" >&2; "
+    "exit 1";
+
 std::string DesktopEntry(const std::string& title)
 {
-    // %k is this file's own path; the command starts the launcher beside it.
     return "[Desktop Entry]\n"
            "Type=Application\n"
            "Version=1.0\n"
            "Name=" + DesktopValue(title.empty() ? std::string("Fetchlet") : title) + "\n"
            "Comment=Downloads the publisher's file with Fetchlet\n"
            "Comment[ja]=Fetchlet でファイルをダウンロードします\n"
-           "Exec=sh -c \"exec \\\\\"\\\\$(dirname -- \\\\\"\\\\$(readlink -f -- \\\\\"\\\\$0\\\\\")\\\\\")/start-fetchlet\\\\\"\" %k\n"
+           "Exec=" + DesktopValue("sh -c " + ExecArgument(DesktopCommand) + " sh %k") + "\n"
            "Terminal=false\n"
            "Categories=Network;FileTransfer;\n";
 }
