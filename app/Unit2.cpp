@@ -481,7 +481,7 @@ void TForm2::CuteButton1Click(TObject*)
     // Extraction of a file that is no archive would end every end user's
     // good download in a failure: the publisher decides.
     const std::string name = TForm1::LocalFileName(s(URL_Edit->text()));
-    if (LZH_CheckBox->isChecked() && !name.empty() && !IsArchiveName(name) &&
+    if (LZH_CheckBox->isChecked() && !name.empty() && ArchiverTypeByName(name) == atNone &&
         ConfirmYesNo(QStringLiteral("確認"),
                      QStringLiteral("「") + q(name) +
                          QStringLiteral("」は解凍できる書庫の名前ではありません"

@@ -41,6 +41,18 @@ int portNumber(const QString& text)
     return ok && digits && port >= 1 && port <= 65535 ? port : 0;
 }
 
+// The file may hold a password ("user:password@host" as the host): it is
+// kept readable and writable by its owner only.
+constexpr QFileDevice::Permissions OwnerOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
+
+bool ownerOnly(const QString& path)
+{
+    const QFileDevice::Permissions all = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner |
+                                         QFileDevice::ReadGroup | QFileDevice::WriteGroup | QFileDevice::ExeGroup |
+                                         QFileDevice::ReadOther | QFileDevice::WriteOther | QFileDevice::ExeOther;
+    return (QFile::permissions(path) & all) == OwnerOnly || QFile::setPermissions(path, OwnerOnly);
+}
+
 } // namespace
 
 TForm3::TForm3(QWidget* parent) : QDialog(parent)
@@ -146,6 +158,9 @@ QString TForm3::SettingsPath()
 
 void TForm3::LoadSettings()
 {
+    // A file written before it was kept private is made so now.
+    if (QFileInfo::exists(SettingsPath()))
+        ownerOnly(SettingsPath());
     QSettings file(SettingsPath(), QSettings::IniFormat);
     Fields loaded;
     loaded.enabled = file.value(QStringLiteral("Proxy/Enabled"), false).toBool();
@@ -159,12 +174,22 @@ void TForm3::SaveSettings()
 {
     const QString path = SettingsPath();
     QDir().mkpath(QFileInfo(path).absolutePath());
-    QSettings file(path, QSettings::IniFormat);
-    file.setValue(QStringLiteral("Proxy/Enabled"), saved_.enabled);
-    file.setValue(QStringLiteral("Proxy/Host"), saved_.host);
-    file.setValue(QStringLiteral("Proxy/Port"), saved_.port);
-    file.sync();
-    if (file.status() != QSettings::NoError)
+    // Private before anything is written to it: QSettings replaces the file
+    // by a new one with the old one's permissions.
+    if (!QFileInfo::exists(path)) {
+        QFile created(path);
+        created.open(QIODevice::WriteOnly | QIODevice::NewOnly, OwnerOnly);
+    }
+    bool saved = QFileInfo::exists(path) && ownerOnly(path);
+    if (saved) {
+        QSettings file(path, QSettings::IniFormat);
+        file.setValue(QStringLiteral("Proxy/Enabled"), saved_.enabled);
+        file.setValue(QStringLiteral("Proxy/Host"), saved_.host);
+        file.setValue(QStringLiteral("Proxy/Port"), saved_.port);
+        file.sync();
+        saved = file.status() == QSettings::NoError && ownerOnly(path);
+    }
+    if (!saved)
         throw Exception((QStringLiteral("プロキシの設定を ") + path + QStringLiteral(" に保存できません")).toStdString());
 }
 

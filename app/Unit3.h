@@ -11,7 +11,10 @@
 //     Port=8080
 // loaded when the window is created (a missing or unreadable file leaves
 // the window as it starts: unticked, empty, "80") and written when "Ok" is
-// pressed. "Ok" with the box ticked first checks the port (a number
+// pressed. The host may carry credentials ("user:password@host", percent-
+// encoded as in a proxy URL), so the file is readable and writable by its
+// owner only (0600): created so, and an existing one made so when it is
+// loaded; a file that cannot be kept private is not written. "Ok" with the box ticked first checks the port (a number
 // 1..65535) and the host (TProxyConfig's rules); a fault is shown in a box
 // and the window stays open. Closing the window by its caption bar drops
 // the edits: the fields go back to the saved setting.

@@ -564,7 +564,7 @@ int TArchiver::ExtractMemWith(void* entry, HWND owner, const std::string& comman
 // ---------------------------------------------------------------------------
 // Detection
 
-TArchiverType DetectArchiverType(const std::string& fileName)
+TArchiverType ArchiverTypeByName(const std::string& fileName)
 {
     static const std::pair<const char*, TArchiverType> extensions[] = {
         {".z", atTgz},   {".gz", atTgz},  {".tgz", atTgz}, {".taz", atTgz}, {".tar", atTar},
@@ -577,14 +577,14 @@ TArchiverType DetectArchiverType(const std::string& fileName)
         if (!ext.empty() && AnsiCompareText(ext, text) == 0)
             result = type;
     if (AnsiCompareText(ext, ".exe") == 0)
-        result = DetectArchiverTypeByContent(fileName);
+        result = atAutoDetect;
     return result;
 }
 
-bool IsArchiveName(const std::string& fileName)
+TArchiverType DetectArchiverType(const std::string& fileName)
 {
-    const std::string ext = ExtractFileExt(fileName);
-    return AnsiCompareText(ext, ".exe") == 0 || DetectArchiverType(fileName) != atNone;
+    const TArchiverType byName = ArchiverTypeByName(fileName);
+    return byName == atAutoDetect ? DetectArchiverTypeByContent(fileName) : byName;
 }
 
 namespace {

@@ -350,9 +350,10 @@ using TArchiverProgressEvent =
 
 // Kind of an archive by its file name (by content for ".exe").
 TArchiverType DetectArchiverType(const std::string& fileName);
-// A name of a kind the component extracts: one of the extensions above, or
-// ".exe" (a self-extracting file, told by content once it is there).
-bool IsArchiveName(const std::string& fileName);
+// The name's part of that: the kind its extension gives, atAutoDetect for
+// ".exe" (a self-extracting archive is told by its content), atNone for a
+// name of no archive kind. Reads no file and loads no library.
+TArchiverType ArchiverTypeByName(const std::string& fileName);
 // The seven tests by content; never raises.
 TArchiverType DetectArchiverTypeByContent(const std::string& fileName);
 // A new back-end of the kind (loads its library; may raise), nullptr for a

@@ -330,9 +330,14 @@ TProxyChoice TProxyConfig::FromSetting(const TProxySetting& setting)
     } else if (host.empty()) {
         choice.Error = "プロキシサーバーが指定されていません";
     } else {
-        // An IPv6 address may be typed with or without its brackets.
-        const bool bareIPv6 = host[0] != '[' && host.find(':') != host.rfind(':');
-        choice = ParseProxyUrl((bareIPv6 ? "[" + host + "]" : host) + ":" + std::to_string(setting.Port));
+        // "user:password@" may come first; an IPv6 address after it may be
+        // typed with or without its brackets.
+        const size_t at = host.rfind('@');
+        const std::string credentials = at == std::string::npos ? std::string() : host.substr(0, at + 1);
+        const std::string address = at == std::string::npos ? host : host.substr(at + 1);
+        const bool bareIPv6 = !address.empty() && address[0] != '[' && address.find(':') != address.rfind(':');
+        choice = ParseProxyUrl(credentials + (bareIPv6 ? "[" + address + "]" : address) + ":" +
+                               std::to_string(setting.Port));
     }
     choice.Source = psWindow;
     return choice;

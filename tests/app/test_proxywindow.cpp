@@ -11,6 +11,7 @@
 #include <QTest>
 
 #include <algorithm>
+#include <sys/stat.h>
 
 namespace {
 
@@ -104,6 +105,42 @@ TEST_F(AppFixture, ProxyFileLiesUnderTheConfigHomeOrHome)
         EXPECT_EQ(TForm3::SettingsPath(), dir_->path() + QStringLiteral("/.config/fetchlet/proxy.ini")) << unusable;
     }
     qputenv("HOME", home);
+}
+
+TEST_F(AppFixture, ProxyFileIsKeptPrivateForItsPassword)
+{
+    // Whatever the umask lets through.
+    struct Umask {
+        mode_t before = ::umask(0);
+        ~Umask() { ::umask(before); }
+    } open;
+    const auto mode = [&] {
+        struct stat st{};
+        return ::stat(QFile::encodeName(iniPath(ConfigHome())).constData(), &st) == 0 ? st.st_mode & 07777 : 0;
+    };
+    // A file of an earlier version, readable by all: private from start-up.
+    writeIni(ConfigHome(), "[Proxy]\nEnabled=true\nHost=alice:s3cret@proxy.example\nPort=3128\n");
+    ASSERT_EQ(::chmod(QFile::encodeName(iniPath(ConfigHome())).constData(), 0666), 0);
+    Start();
+    EXPECT_EQ(mode(), 0600u);
+    EXPECT_EQ(form3->ProxySetting().Host, "alice:s3cret@proxy.example");
+
+    // Saved again, and made anew.
+    for (bool fresh : {false, true}) {
+        if (fresh) {
+            ASSERT_TRUE(QFile::remove(iniPath(ConfigHome())));
+        }
+        form3->show();
+        fill(*form3, true, QStringLiteral("bob:pa%40ss@127.0.0.1"), QStringLiteral("8080"));
+        QTest::mouseClick(form3->CuteButton1, Qt::LeftButton);
+        EXPECT_FALSE(form3->isVisible()) << fresh;
+        EXPECT_TRUE(shown.empty()) << (shown.empty() ? "" : shown[0].text.toStdString());
+        EXPECT_EQ(mode(), 0600u) << fresh;
+        EXPECT_TRUE(readIni(ConfigHome()).contains("bob:pa%40ss@127.0.0.1")) << readIni(ConfigHome()).toStdString();
+    }
+    EXPECT_EQ(QDir(ConfigHome() + QStringLiteral("/fetchlet")).entryList(QDir::Files),
+              QStringList{QStringLiteral("proxy.ini")})
+        << "nothing left beside it";
 }
 
 TEST_F(AppFixture, OkWithABadPortOrHostSaysSoAndStaysOpen)
@@ -230,6 +267,17 @@ TEST_F(AppFixture, DownloadsGoThroughTheWindowsProxyOrTheEnvironments)
     EXPECT_EQ(shown[1].text.toStdString(),
               "プロキシサーバーが認証を求めています (127.0.0.1:" + std::to_string(environmentProxy.port()) + " (http_proxy))");
     EXPECT_FALSE(testsupport::Exists(Dir() + "f.txt"));
+
+    // The window's proxy with the credentials before its host.
+    form3->show();
+    fill(*form3, true, QStringLiteral("alice:s3cret@127.0.0.1"), QString::number(environmentProxy.port()));
+    QTest::mouseClick(form3->CuteButton1, Qt::LeftButton);
+    ::setenv("http_proxy", "http://127.0.0.1:1/", 1);
+    EXPECT_TRUE(download()) << (shown.empty() ? "" : shown.back().text.toStdString());
+    form3->show();
+    fill(*form3, false, QString(), QStringLiteral("80"));
+    QTest::mouseClick(form3->CuteButton1, Qt::LeftButton);
+    ::setenv("http_proxy", bare.c_str(), 1);
 
     // no_proxy sends it directly; a proxy that does not parse is said.
     ::setenv("no_proxy", "127.0.0.1", 1);

@@ -150,8 +150,14 @@ TEST(Builder, DetectionByExtension)
         {"a.Z", atTgz},        {"a.tar.bz2", atBZ2}, {"a.bz2", atBZ2},  {"a.rar", atRar},   {"a.gza", atBga},
         {"a.BZA", atBga},      {"noext", atNone},   {"a.txt", atNone},  {"dir.zip/a", atNone},
     };
-    for (const auto& [name, type] : cases)
+    for (const auto& [name, type] : cases) {
         EXPECT_EQ(DetectArchiverType(name), type) << name;
+        EXPECT_EQ(ArchiverTypeByName(name), type) << name;
+    }
+    // A self-extracting archive is told by its content, which the name
+    // alone leaves open.
+    EXPECT_EQ(ArchiverTypeByName("setup.EXE"), atAutoDetect);
+    EXPECT_EQ(ArchiverTypeByName("setup.exe.txt"), atNone);
 }
 
 TEST(Builder, ComponentTypeSelectionWithoutLibraries)

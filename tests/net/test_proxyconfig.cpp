@@ -228,6 +228,14 @@ TEST(ProxyChoice, WindowFirstThenEnvironmentThenDirect)
     // The window's IPv6 address with or without brackets; its faults.
     EXPECT_EQ(TProxyConfig::FromSetting({true, "::1", 3128}).Describe(), "[::1]:3128");
     EXPECT_EQ(TProxyConfig::FromSetting({true, " [::1] ", 3128}).Host, "::1");
+    // Credentials before the host, as in a proxy URL; a password may hold
+    // ":" and "@".
+    for (const char* address : {"::1", "[::1]"}) {
+        const auto withUser = TProxyConfig::FromSetting({true, std::string("alice:p:w@d@") + address, 3128});
+        EXPECT_EQ(withUser.Describe(), "[::1]:3128") << address;
+        EXPECT_EQ(withUser.User, "alice");
+        EXPECT_EQ(withUser.Password, "p:w@d");
+    }
     for (const TProxySetting& bad : {TProxySetting{true, "", 80}, TProxySetting{true, "p", 0},
                                      TProxySetting{true, "p", 70000}, TProxySetting{true, "p:81", 80}}) {
         const auto choice = TProxyConfig::Choose(bad, "http://host/f", env);

@@ -51,6 +51,17 @@ bool Running(pid_t pid)
     return paren == std::string::npos || paren + 2 >= stat.size() || stat[paren + 2] != 'Z';
 }
 
+// The sanitizer settings of a program started through a desktop entry.
+// Under X, Qt's accessibility bridge keeps a D-Bus connection to the end of
+// the process, allocated through Qt code without frame pointers: the
+// program records whole allocation stacks, so that the suppressions
+// (tests/lsan.supp) can tell Qt's leaks from the program's.
+std::string LaunchedAsanOptions()
+{
+    const char* asan = std::getenv("ASAN_OPTIONS");
+    return asan ? std::string(asan) + ":fast_unwind_on_malloc=0" : std::string();
+}
+
 } // namespace
 
 bool WaitUntil(std::chrono::seconds limit, const std::function<bool()>& condition)
@@ -176,12 +187,8 @@ bool LaunchDesktopEntry(const std::string& entry, const std::string& startFolder
     g_app_launch_context_setenv(context, "PATH", path.c_str());
     g_app_launch_context_unsetenv(context, "QT_QPA_PLATFORM");
     g_app_launch_context_unsetenv(context, "QT_SCALE_FACTOR");
-    // Under X, Qt's accessibility bridge keeps a D-Bus connection to the end
-    // of the process, allocated through Qt code without frame pointers: the
-    // program records whole allocation stacks, so that the suppressions
-    // (tests/lsan.supp) can tell Qt's leaks from the program's.
-    if (const char* asan = std::getenv("ASAN_OPTIONS"))
-        g_app_launch_context_setenv(context, "ASAN_OPTIONS", (std::string(asan) + ":fast_unwind_on_malloc=0").c_str());
+    if (const std::string asan = LaunchedAsanOptions(); !asan.empty())
+        g_app_launch_context_setenv(context, "ASAN_OPTIONS", asan.c_str());
     char* oldFolder = ::getcwd(nullptr, 0);
     bool ok = ::chdir(startFolder.c_str()) == 0;
     GError* error = nullptr;
@@ -202,26 +209,65 @@ bool LaunchDesktopEntry(const std::string& entry, const std::string& startFolder
     return ok;
 }
 
-void DownloadThroughMainWindow(const XvfbDisplay& display, const std::string& title, const std::string& workFolder,
-                               const Offer& offer)
+CommandResult GioLaunch(const std::string& entry, const std::string& startFolder, const std::string& display,
+                        const std::string& path, const std::string& log)
 {
-    const std::string window = display.WaitForWindow(title);
+    std::string environment = "env -u QT_QPA_PLATFORM -u QT_SCALE_FACTOR " + ShellQuote("DISPLAY=" + display) + " " +
+                              ShellQuote("PATH=" + path);
+    if (const std::string asan = LaunchedAsanOptions(); !asan.empty())
+        environment += " " + ShellQuote("ASAN_OPTIONS=" + asan);
+    return RunShell("cd " + ShellQuote(startFolder) + " && " + environment + " /usr/bin/gio launch " +
+                    ShellQuote(entry) + " >" + ShellQuote(log) + " 2>&1");
+}
+
+namespace {
+
+// The main window titled title and its process; whether that works in
+// workFolder (the same folder, also seen from another root, a chroot) is
+// checked.
+void MainWindowIn(const XvfbDisplay& display, const std::string& title, const std::string& workFolder,
+                  std::string& window, pid_t& pid)
+{
+    window = display.WaitForWindow(title);
     ASSERT_FALSE(window.empty()) << "no window \"" << title << "\"";
-    const pid_t pid = display.WindowPid(window);
+    pid = display.WindowPid(window);
     ASSERT_GT(pid, 0);
-    struct Stop {
-        pid_t pid;
-        ~Stop()
-        {
-            if (Running(pid))
-                ::kill(pid, SIGKILL);
-        }
-    } stop{pid};
-    // The same folder, also seen from another root (a chroot).
     struct stat cwd{}, work{};
     EXPECT_TRUE(::stat(("/proc/" + std::to_string(pid) + "/cwd").c_str(), &cwd) == 0 &&
                 ::stat(workFolder.c_str(), &work) == 0 && cwd.st_dev == work.st_dev && cwd.st_ino == work.st_ino)
         << "the working folder";
+}
+
+struct KillOnExit {
+    pid_t pid;
+    ~KillOnExit()
+    {
+        if (Running(pid))
+            ::kill(pid, SIGKILL);
+    }
+};
+
+} // namespace
+
+void StartedIn(const XvfbDisplay& display, const std::string& title, const std::string& workFolder)
+{
+    std::string window;
+    pid_t pid = -1;
+    MainWindowIn(display, title, workFolder, window, pid);
+    if (pid <= 0)
+        return;
+    KillOnExit stop{pid};
+    ::kill(pid, SIGTERM);
+    EXPECT_TRUE(WaitUntil(std::chrono::seconds(30), [&] { return !Running(pid); })) << "the program did not end";
+}
+
+void DownloadThroughMainWindow(const XvfbDisplay& display, const std::string& title, const std::string& workFolder,
+                               const Offer& offer)
+{
+    std::string window;
+    pid_t pid = -1;
+    ASSERT_NO_FATAL_FAILURE(MainWindowIn(display, title, workFolder, window, pid));
+    KillOnExit stop{pid};
 
     // The download button: client position 232, 216, 107 x 25.
     ASSERT_TRUE(display.Click(window, 285, 228));

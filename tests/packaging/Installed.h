@@ -14,6 +14,8 @@
 
 namespace packaging {
 
+using testsupport::CommandResult;
+
 // Waits (every 100 ms) until condition holds; false after limit.
 bool WaitUntil(std::chrono::seconds limit, const std::function<bool()>& condition);
 // The last line of a program's output.
@@ -52,6 +54,19 @@ void PrepareFolder(const std::string& folder, const std::string& toolFolder, con
 // not passed on. Returns false with a message when it could not launch.
 bool LaunchDesktopEntry(const std::string& entry, const std::string& startFolder, const std::string& display,
                         const std::string& path, std::string& message);
+
+// Starts a desktop entry with `gio launch`, from startFolder, with the
+// display and PATH given: GLib reads the entry as bare text, so the entry
+// learns nothing of its own place (%k is empty). Qt's offscreen settings of
+// the tests are not passed on; what the started program prints goes to log.
+// The result of gio itself.
+CommandResult GioLaunch(const std::string& entry, const std::string& startFolder, const std::string& display,
+                        const std::string& path, const std::string& log);
+
+// On the display: waits for the main window titled title, checks that its
+// process works in workFolder and ends it. Adds failures to the running
+// test.
+void StartedIn(const testsupport::XvfbDisplay& display, const std::string& title, const std::string& workFolder);
 
 // On the display: waits for the main window titled title, checks that its
 // process works in workFolder, presses the download button, waits until

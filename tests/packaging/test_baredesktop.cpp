@@ -1,6 +1,6 @@
 // The end user's copy on a bare Debian 12 desktop: a minbase chroot with
 // only the desktop baseline (scripts/bare-desktop, made on the first run and
-// kept), entered in a mount namespace of its own so that its mounts vanish
+// kept; GL there is without libOpenGL), entered in a mount namespace of its own so that its mounts vanish
 // with the run. The copy, unpacked into a folder that is then renamed to a
 // name with blanks and Japanese, finds every library there, starts through
 // its launcher on the host's Xvfb, downloads over https from nginx on the
@@ -151,6 +151,11 @@ TEST(BareDesktop, CopyStartsThroughItsLauncherDownloadsAndExtracts)
     if (!chroot.skip.empty())
         GTEST_SKIP() << "no bare desktop: " << chroot.skip;
     ASSERT_FALSE(chroot.root.empty());
+    // The desktop a copy once failed on: GL without libOpenGL, nor the xcb
+    // extension libraries Mesa does not bring.
+    for (const char* absent : {"libOpenGL.so.0", "libxcb-shape.so.0", "libxcb-xkb.so.1", "libxkbcommon-x11.so.0"})
+        ASSERT_FALSE(Exists(chroot.root + "/usr/lib/x86_64-linux-gnu/" + absent)) << absent;
+    ASSERT_TRUE(Exists(chroot.root + "/usr/lib/x86_64-linux-gnu/libGL.so.1"));
     const std::string prefix = Prefix();
     ASSERT_FALSE(prefix.empty());
     XvfbDisplay display;
@@ -251,20 +256,20 @@ TEST(BareDesktop, LauncherNamesALibraryTheSystemLacks)
     const CommandResult publish = RunShell(ShellQuote(bin + "/fetchlet-publish") + " " +
                                            ShellQuote(publisher / "work") + " " + ShellQuote(user / "copy"));
     ASSERT_EQ(publish.exitCode, 0) << publish.out << publish.err;
-    // A library neither the copy nor this system has: xkbcommon, taken out
+    // A library neither the copy nor this system has: libOpenGL, taken out
     // of the copy and of its list of parts.
     const std::string copy = user / "copy";
-    fs::remove(copy + "/lib/libxkbcommon.so.0");
+    fs::remove(copy + "/lib/libOpenGL.so.0");
     std::string parts = ReadFile(copy + "/fetchlet.files");
-    const size_t line = parts.find("lib/libxkbcommon.so.0\n");
+    const size_t line = parts.find("lib/libOpenGL.so.0\n");
     ASSERT_NE(line, std::string::npos) << parts;
-    parts.erase(line, std::string("lib/libxkbcommon.so.0\n").size());
+    parts.erase(line, std::string("lib/libOpenGL.so.0\n").size());
     WriteFile(copy + "/fetchlet.files", parts);
     // No display: the message goes to standard error.
     const CommandResult run =
         RunShell(InChroot(chroot.root, user.path(), "", false, "\"$0\"; echo \"exit $?\"", "/mnt/user/copy/start-fetchlet"));
     EXPECT_NE(run.out.find("exit 1"), std::string::npos) << run.out << run.err;
-    EXPECT_NE(run.err.find("libxkbcommon.so.0"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("libOpenGL.so.0"), std::string::npos) << run.err;
 }
 
 } // namespace

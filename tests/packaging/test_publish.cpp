@@ -54,6 +54,42 @@ std::vector<std::string> FilesBelow(const std::string& folder)
     return files;
 }
 
+// Sets the address (line 7) and the extraction switch (line 10) of the
+// folder's DL.ini.
+void SetAddress(const std::string& folder, const std::string& bin, const std::string& url, bool extract)
+{
+    const CommandResult decoded = RunShell(ShellQuote(bin + "/dlini") + " decode " + ShellQuote(folder + "/DL.ini"));
+    ASSERT_EQ(decoded.exitCode, 0) << decoded.err;
+    std::istringstream in(decoded.out);
+    std::string plain;
+    int index = 0;
+    for (std::string line; std::getline(in, line); ++index)
+        plain += (index == 6 ? url : index == 9 ? (extract ? "true" : "false") : line) + "\n";
+    WriteFile(folder + "/plain.txt", plain);
+    const CommandResult encoded = RunShell("cd " + ShellQuote(folder) + " && " + ShellQuote(bin + "/dlini") +
+                                           " encode DL.ini < plain.txt && rm plain.txt");
+    ASSERT_EQ(encoded.exitCode, 0) << encoded.err;
+}
+
+// The install's tool and a publisher's folder prepared for it ("Fetchlet"
+// as the title), offering a ZIP archive.
+struct Prepared {
+    Offer offer;
+    TempDir publisher, release;
+    std::string bin, tool, folder;
+};
+
+void Prepare(Prepared& prepared, bool publisherLayout)
+{
+    const std::string prefix = Prefix();
+    ASSERT_FALSE(prefix.empty());
+    ASSERT_NO_FATAL_FAILURE(MakeOffer(prepared.offer));
+    prepared.bin = prefix + "/" INSTALL_BINDIR;
+    prepared.tool = ShellQuote(prepared.bin + "/fetchlet-publish");
+    prepared.folder = prepared.publisher / "work";
+    ASSERT_NO_FATAL_FAILURE(PrepareFolder(prepared.folder, prepared.bin, prepared.offer, "Fetchlet", publisherLayout));
+}
+
 bool IsElf(const std::string& path)
 {
     return ReadFile(path).compare(0, 4, "\x7f" "ELF") == 0;
@@ -81,6 +117,7 @@ TEST(Publish, CopyUnpackedElsewhereRunsWithoutTheInstall)
                                            ShellQuote(out));
     ASSERT_EQ(publish.exitCode, 0) << publish.out << publish.err;
     EXPECT_EQ(LastLine(publish.out), out + ".tar.gz");
+    EXPECT_EQ(publish.err.find("extraction is on"), std::string::npos) << "an archive to extract: " << publish.err;
     const std::set<std::string> stubs(StubFiles().begin(), StubFiles().end());
     EXPECT_FALSE(stubs.empty());
     for (const std::string& file : PrivateFiles())
@@ -103,14 +140,20 @@ TEST(Publish, CopyUnpackedElsewhereRunsWithoutTheInstall)
     EXPECT_EQ(ReadFile(out + "/DSkin/skin.jpg"), ReadFile(SKIN_JPEG));
     // Qt with its xcb plugin and the libraries the baseline lacks are
     // bundled; what every X desktop has is not. One font.
-    for (const char* file : {"lib/libQt6Core.so.6", "lib/libQt6Gui.so.6", "lib/libQt6Widgets.so.6",
-                             "lib/libQt6XcbQpa.so.6", "plugins/platforms/libqxcb.so", "plugins/imageformats/libqico.so",
-                             "lib/libxkbcommon-x11.so.0", "lib/libxcb-icccm.so.4", "lib/libarchive.so.13",
-                             "lib/liblhasa.so.0", "fonts/ipagp.ttf", "fonts/copyright", "translations/qtbase_ja.qm"})
+    // libOpenGL and the xcb extension libraries are not on every desktop
+    // (GL's packages bring some of the latter only through Mesa's drivers).
+    for (const char* file :
+         {"lib/libQt6Core.so.6", "lib/libQt6Gui.so.6", "lib/libQt6Widgets.so.6", "lib/libQt6XcbQpa.so.6",
+          "plugins/platforms/libqxcb.so", "plugins/imageformats/libqico.so", "lib/libxkbcommon-x11.so.0",
+          "lib/libxcb-icccm.so.4", "lib/libOpenGL.so.0", "lib/libxcb-shape.so.0", "lib/libxcb-xkb.so.1",
+          "lib/libxcb-randr.so.0", "lib/libxcb-xfixes.so.0", "lib/libxcb-sync.so.1", "lib/libxcb-shm.so.0",
+          "lib/libarchive.so.13", "lib/liblhasa.so.0", "fonts/ipagp.ttf", "fonts/copyright",
+          "translations/qtbase_ja.qm"})
         EXPECT_TRUE(Exists(out + "/" + file)) << file;
-    for (const char* absent : {"libc.so.6", "libstdc++.so.6", "libz.so.1", "libX11.so.6", "libxcb.so.1",
-                               "libfontconfig.so.1", "libfreetype.so.6", "libglib-2.0.so.0", "libicuuc.so.72",
-                               "libdbus-1.so.3", "libGLX.so.0", "libfetchlet_archcore.so"})
+    for (const char* absent : {"libc.so.6", "libstdc++.so.6", "libz.so.1", "libX11.so.6", "libX11-xcb.so.1",
+                               "libxcb.so.1", "libxcb-render.so.0", "libxkbcommon.so.0", "libfontconfig.so.1",
+                               "libfreetype.so.6", "libglib-2.0.so.0", "libicuuc.so.72", "libdbus-1.so.3",
+                               "libGLX.so.0", "libssl.so.3", "libfetchlet_archcore.so"})
         EXPECT_FALSE(Exists(out + "/lib/" + absent)) << absent;
     EXPECT_FALSE(Exists(out + "/fonts/ipag.ttf"));
     EXPECT_NE(publish.out.find("bundled libQt6Core.so.6"), std::string::npos) << publish.out;
@@ -150,10 +193,23 @@ TEST(Publish, CopyUnpackedElsewhereRunsWithoutTheInstall)
         << ldd.out;
     EXPECT_EQ(ldd.out.find("not found"), std::string::npos) << ldd.out;
 
+    // Its desktop entry, double-clicked in a file manager: GLib tells the
+    // entry its own place (%k), and the program starts in the copy's folder
+    // whatever the file manager's.
+    const std::string entry = copy + "/Fetchlet.desktop";
     std::string message;
-    ASSERT_TRUE(LaunchDesktopEntry(copy + "/Fetchlet.desktop", "/", display.name(), "/usr/bin:/bin", message))
-        << message;
+    ASSERT_TRUE(LaunchDesktopEntry(entry, "/", display.name(), "/usr/bin:/bin", message)) << message;
+    ASSERT_NO_FATAL_FAILURE(StartedIn(display, title, copy));
+    // `gio launch` in the copy's folder tells it nothing: the copy is that
+    // folder's.
+    const std::string log = release / "gio.log";
+    EXPECT_EQ(GioLaunch(entry, copy, display.name(), "/usr/bin:/bin", log).exitCode, 0) << ReadFile(log);
     DownloadThroughMainWindow(display, title, copy, offer);
+    // Anywhere else nothing tells it where the copy is, which it says.
+    EXPECT_EQ(GioLaunch(entry, "/", display.name(), "/usr/bin:/bin", log).exitCode, 0) << ReadFile(log);
+    EXPECT_TRUE(WaitUntil(std::chrono::seconds(30), [&] {
+        return ReadFile(log).find("Fetchlet のフォルダが分かりません") != std::string::npos;
+    })) << ReadFile(log);
 
     // A part gone: the launcher names it, on standard error without a
     // display and in its window with one.
@@ -246,6 +302,43 @@ TEST(Publish, KeepsTheLayoutOnlyWhenAskedAndRefusesWhatItMustNot)
     // Nothing half made is left beside the outputs.
     for (const auto& entry : fs::directory_iterator(release.path()))
         EXPECT_EQ(entry.path().filename().string().find(".part-"), std::string::npos) << entry.path();
+}
+
+TEST(Publish, WarnsWhenExtractionIsOnForANameOfNoArchiveKind)
+{
+    Prepared prepared;
+    ASSERT_NO_FATAL_FAILURE(Prepare(prepared, false));
+    const std::string &bin = prepared.bin, &tool = prepared.tool, &folder = prepared.folder;
+
+    // The warning names the file; the copy is made all the same.
+    ASSERT_NO_FATAL_FAILURE(SetAddress(folder, bin, "https://127.0.0.1/files/manual.pdf", true));
+    const std::string out = prepared.release / "Copy";
+    const CommandResult made = RunShell(tool + " " + ShellQuote(folder) + " " + ShellQuote(out));
+    ASSERT_EQ(made.exitCode, 0) << made.err;
+    EXPECT_NE(made.err.find("warning: extraction is on in DL.ini, but \"manual.pdf\" is not named as an archive"),
+              std::string::npos)
+        << made.err;
+    EXPECT_TRUE(Exists(out + "/fetchlet") && Exists(out + ".tar.gz"));
+
+    // What the settings are warned for is said before OUT's place is
+    // checked: a refused OUT (inside DSkin) shows it at little cost. Only while extraction is
+    // on, the kind as the archive component tells it by name; an ".exe" is
+    // extracted when it turns out a self-extracting archive.
+    const auto said = [&](const std::string& url, bool extract) {
+        SetAddress(folder, bin, url, extract);
+        const CommandResult refused =
+            RunShell(tool + " " + ShellQuote(folder) + " " + ShellQuote(folder + "/DSkin/copy"));
+        EXPECT_EQ(refused.exitCode, 1) << url;
+        return refused.err;
+    };
+    EXPECT_EQ(said("http://127.0.0.1/files/manual.pdf", false).find("extraction is on"), std::string::npos);
+    EXPECT_EQ(said("http://127.0.0.1/files/SETUP.LZH", true).find("extraction is on"), std::string::npos);
+    EXPECT_EQ(said("http://127.0.0.1/files/a.tar.bz2", true).find("extraction is on"), std::string::npos);
+    EXPECT_NE(said("http://127.0.0.1/files/setup.exe", true)
+                  .find("\"setup.exe\" is extracted only when it is a self-extracting archive"),
+              std::string::npos);
+    EXPECT_NE(said("http://127.0.0.1/files/", true).find("the file of http://127.0.0.1/files/ is not named"),
+              std::string::npos);
 }
 
 } // namespace

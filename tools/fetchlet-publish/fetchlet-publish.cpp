@@ -14,7 +14,8 @@
 //                           self-extracting stubs), beside it as on Windows
 //   OUT/lib/                every shared library those need that is not
 //                           part of the desktop baseline (below): Qt 6, the
-//                           xcb utility libraries, xkbcommon, ...
+//                           xcb extension and utility libraries,
+//                           xkbcommon-x11, libOpenGL, ...
 //   OUT/plugins/, qt.conf   Qt's xcb platform plugin and the image format
 //                           plugin the program reads icons with; qt.conf
 //                           makes Qt look for plugins there
@@ -44,12 +45,22 @@
 // neither the install nor the end user's environment is used.
 //
 // The desktop baseline: the packages every Debian system has (priority
-// "required", Essential), those of packaging/desktop-baseline (Xlib and xcb,
-// fontconfig, freetype, GL, GLib, D-Bus, libxml2, ICU: what every X desktop
-// has) and everything those depend on (apt-cache depends --recurse over the
-// installed packages). The dynamic loader's view (ldd) of the program, the
-// launcher, the private files and the plugins decides what is bundled: every
-// library outside the baseline, or of no package.
+// "required", Essential) with everything they depend on (apt-cache depends
+// --recurse over the installed packages), those of packaging/desktop-baseline
+// (Xlib, xcb and its render extension, xkbcommon, fontconfig, freetype, GL,
+// GLib, D-Bus, libxml2, ICU, the trust store with openssl: what every X
+// desktop has), and the packages of what their files are linked against
+// (ldd). Only that: what the listed packages merely depend on is not sure
+// (GL depends on Mesa's drivers, which a desktop may have in another form,
+// and with them on xcb's extension libraries). The dynamic loader's view
+// (ldd) of the program, the launcher, the private files and the plugins
+// decides what is bundled: every library outside the baseline, or of no
+// package.
+//
+// Extraction ticked in "DL.ini" for an address whose name is of no archive
+// kind the archive component knows (or an ".exe", which is extracted only
+// when it is a self-extracting archive) is warned about on standard error;
+// the copy is made all the same.
 //
 // Only what the end user needs goes in: never "DL.dat" (a test download's
 // header capture), "DL2.ini", part files or the downloaded file itself,
@@ -74,6 +85,7 @@
 #include "app/Staging.h"
 #include "app/Unit1.h"
 #include "app/Verification.h"
+#include "archive/ARCHIVES.h"
 #include "integrity/Minisign.h"
 #include "platform/FileNames.h"
 #include "platform/Library.h"
@@ -182,6 +194,22 @@ std::string PackageName(std::string name)
     return name;
 }
 
+// One line of ldd's listing: "soname => /path (address)". False for the
+// vDSO, the loader itself and a library not found (where is then "not
+// found").
+bool LddEntry(const std::string& raw, std::string& soname, std::string& where)
+{
+    const std::string line = Trim(raw);
+    const size_t arrow = line.find(" => ");
+    if (arrow == std::string::npos)
+        return false;
+    soname = line.substr(0, arrow);
+    where = line.substr(arrow + 4);
+    if (const size_t paren = where.find(" ("); paren != std::string::npos)
+        where.erase(paren);
+    return !where.empty() && where[0] == '/';
+}
+
 // soname -> path, for everything the loader would bring in for these files.
 std::map<std::string, std::string> SharedLibrariesOf(const std::vector<std::string>& files)
 {
@@ -190,57 +218,55 @@ std::map<std::string, std::string> SharedLibrariesOf(const std::vector<std::stri
         const Output ldd = Run(QStringLiteral("ldd"), {Q(file)}, false);
         if (ldd.exitCode != 0)
             throw Failure("ldd cannot read " + file + ": " + Trim(ldd.err + ldd.out));
-        for (const std::string& raw : Lines(ldd.out)) {
-            const std::string line = Trim(raw);
-            const size_t arrow = line.find(" => ");
-            if (arrow == std::string::npos)
-                continue; // the vDSO and the loader itself
-            const std::string soname = line.substr(0, arrow);
-            std::string where = line.substr(arrow + 4);
-            if (where.rfind("not found", 0) == 0)
-                throw Failure(file + " needs " + soname + ", which this system does not have");
-            if (const size_t paren = where.find(" ("); paren != std::string::npos)
-                where.erase(paren);
-            if (!where.empty() && where[0] == '/')
+        for (const std::string& line : Lines(ldd.out)) {
+            std::string soname, where;
+            if (LddEntry(line, soname, where))
                 libraries.emplace(soname, where);
+            else if (where.rfind("not found", 0) == 0)
+                throw Failure(file + " needs " + soname + ", which this system does not have");
         }
     }
     return libraries;
 }
 
-// The packages of the desktop baseline.
-std::set<std::string> BaselinePackages()
+bool IsElf(const fs::path& file)
 {
-    QStringList roots;
-    for (const char* name : {
-#include "Baseline.inc"
-         })
-        roots << QString::fromLatin1(name);
-    const Output installed =
-        Run(QStringLiteral("dpkg-query"), {QStringLiteral("-W"), QStringLiteral("-f=${Package} ${Priority} ${Essential}\\n")});
-    for (const std::string& line : Lines(installed.out)) {
-        std::istringstream in(line);
-        std::string name, priority, essential;
-        in >> name >> priority >> essential;
-        if (priority == "required" || essential == "yes")
-            roots << Q(name);
+    char magic[4] = {};
+    FILE* f = std::fopen(file.c_str(), "rb");
+    if (!f)
+        return false;
+    const bool elf = std::fread(magic, 1, 4, f) == 4 && std::memcmp(magic, "\x7f" "ELF", 4) == 0;
+    std::fclose(f);
+    return elf;
+}
+
+// The paths of every library the ELF files of these installed packages are
+// linked against (the loader's view, so also what those need in turn).
+std::vector<std::string> LinkedByPackages(const QStringList& packages)
+{
+    QStringList arguments = {QStringLiteral("-L")};
+    arguments << packages;
+    const Output listing = Run(QStringLiteral("dpkg"), arguments, false); // 1 when one is not installed
+    QStringList elves;
+    for (const std::string& path : Lines(listing.out)) {
+        std::error_code error;
+        if (path.empty() || path[0] != '/' || !fs::is_regular_file(fs::symlink_status(path, error)) || !IsElf(path))
+            continue;
+        elves << Q(path);
     }
-    QStringList arguments = {QStringLiteral("depends"),        QStringLiteral("--recurse"),
-                             QStringLiteral("--installed"),    QStringLiteral("--no-recommends"),
-                             QStringLiteral("--no-suggests"),  QStringLiteral("--no-conflicts"),
-                             QStringLiteral("--no-breaks"),    QStringLiteral("--no-replaces"),
-                             QStringLiteral("--no-enhances")};
-    arguments << roots;
-    const Output depends = Run(QStringLiteral("apt-cache"), arguments);
-    std::set<std::string> packages;
-    for (const QString& root : roots)
-        packages.insert(PackageName(root.toStdString()));
-    for (const std::string& line : Lines(depends.out)) {
-        if (line.empty() || line[0] == ' ' || line[0] == '<')
-            continue; // a dependency line, or a virtual package
-        packages.insert(PackageName(line));
+    std::set<std::string> linked;
+    // ldd lists each file under its name; a file it cannot read (not
+    // dynamic) leaves the others' listings as they are.
+    constexpr int Batch = 64;
+    for (int i = 0; i < elves.size(); i += Batch) {
+        const Output ldd = Run(QStringLiteral("ldd"), elves.mid(i, Batch), false);
+        for (const std::string& line : Lines(ldd.out)) {
+            std::string soname, where;
+            if (LddEntry(line, soname, where))
+                linked.insert(where);
+        }
     }
-    return packages;
+    return {linked.begin(), linked.end()};
 }
 
 // The names under which dpkg may know a library: as given, resolved, and
@@ -285,6 +311,53 @@ std::map<std::string, std::set<std::string>> OwnersOf(const std::vector<std::str
             owners[path].insert(PackageName(name));
     }
     return owners;
+}
+
+// The packages of the desktop baseline: those every Debian system has
+// (priority "required", Essential) and everything they depend on; those of
+// packaging/desktop-baseline; and the packages of what the files of these
+// are linked against. What a baseline package merely depends on is not
+// counted: libgl1 and libegl1 depend on Mesa's drivers, and the libraries
+// those use come with the driver a desktop has, not with every desktop.
+std::set<std::string> BaselinePackages()
+{
+    QStringList listed;
+    for (const char* name : {
+#include "Baseline.inc"
+         })
+        listed << QString::fromLatin1(name);
+    QStringList required;
+    const Output installed =
+        Run(QStringLiteral("dpkg-query"), {QStringLiteral("-W"), QStringLiteral("-f=${Package} ${Priority} ${Essential}\\n")});
+    for (const std::string& line : Lines(installed.out)) {
+        std::istringstream in(line);
+        std::string name, priority, essential;
+        in >> name >> priority >> essential;
+        if (priority == "required" || essential == "yes")
+            required << Q(name);
+    }
+    QStringList arguments = {QStringLiteral("depends"),        QStringLiteral("--recurse"),
+                             QStringLiteral("--installed"),    QStringLiteral("--no-recommends"),
+                             QStringLiteral("--no-suggests"),  QStringLiteral("--no-conflicts"),
+                             QStringLiteral("--no-breaks"),    QStringLiteral("--no-replaces"),
+                             QStringLiteral("--no-enhances")};
+    arguments << required;
+    const Output depends = Run(QStringLiteral("apt-cache"), arguments);
+    std::set<std::string> packages;
+    for (const QString& name : required + listed)
+        packages.insert(PackageName(name.toStdString()));
+    for (const std::string& line : Lines(depends.out)) {
+        if (line.empty() || line[0] == ' ' || line[0] == '<')
+            continue; // a dependency line, or a virtual package
+        packages.insert(PackageName(line));
+    }
+    std::vector<std::string> queries;
+    for (const std::string& path : LinkedByPackages(listed))
+        for (const std::string& v : PathVariants(path))
+            queries.push_back(v);
+    for (const auto& [path, owners] : OwnersOf(queries))
+        packages.insert(owners.begin(), owners.end());
+    return packages;
 }
 
 struct Bundled {
@@ -403,16 +476,42 @@ const char* const RunScript =
     "here=$(dirname -- \"$(readlink -f -- \"$0\")\") || exit 1\n"
     "exec \"$here/start-fetchlet\" \"$@\"\n";
 
+// One argument of a desktop entry's Exec line: in double quotes, with the
+// four characters that are special there escaped.
+std::string ExecArgument(const std::string& text)
+{
+    std::string out = "\"";
+    for (char c : text) {
+        if (c == '"' || c == '`' || c == '$' || c == '\\')
+            out += '\\';
+        out += c;
+    }
+    return out + "\"";
+}
+
+// The command of Fetchlet.desktop. It starts the launcher beside the entry:
+// the entry's own path is %k, which file managers give (GLib's launch of
+// an entry file, Thunar, KIO). A launcher that reads the entry as bare text
+// (`gio launch`, exo-open) gives none; the copy is then the current
+// directory's, as a launcher that starts it in the entry's folder leaves
+// it. Failing both, it says so on standard error.
+const char* const DesktopCommand =
+    "k=$1; d=; "
+    "if [ -n \"$k\" ]; then d=$(dirname -- \"$(readlink -f -- \"${k#file://}\")\"); fi; "
+    "if [ -z \"$d\" ] || [ ! -x \"$d/start-fetchlet\" ]; then d=$(pwd); fi; "
+    "if [ -x \"$d/start-fetchlet\" ]; then exec \"$d/start-fetchlet\"; fi; "
+    "echo \"Fetchlet.desktop: Fetchlet のフォルダが分かりません。フォルダを開いてから起動してください。\" >&2; "
+    "exit 1";
+
 std::string DesktopEntry(const std::string& title)
 {
-    // %k is this file's own path; the command starts the launcher beside it.
     return "[Desktop Entry]\n"
            "Type=Application\n"
            "Version=1.0\n"
            "Name=" + DesktopValue(title.empty() ? std::string("Fetchlet") : title) + "\n"
            "Comment=Downloads the publisher's file with Fetchlet\n"
            "Comment[ja]=Fetchlet でファイルをダウンロードします\n"
-           "Exec=sh -c \"exec \\\\\"\\\\$(dirname -- \\\\\"\\\\$(readlink -f -- \\\\\"\\\\$0\\\\\")\\\\\")/start-fetchlet\\\\\"\" %k\n"
+           "Exec=" + DesktopValue("sh -c " + ExecArgument(DesktopCommand) + " sh %k") + "\n"
            "Terminal=false\n"
            "Categories=Network;FileTransfer;\n";
 }
@@ -455,6 +554,30 @@ bool Inside(const fs::path& inner, const fs::path& outer)
     return true;
 }
 
+// Extraction ticked for a file whose name is of no archive kind ends the end
+// user's whole download in the archive component's "書庫の形式を判別できま
+// せん。"; the publisher is told (the copy is made all the same).
+void WarnOnExtraction(const TStringList& lines)
+{
+    if (Line(lines, 9) != "true")
+        return;
+    const std::string download = TForm1::LocalFileName(Line(lines, 6));
+    const std::string file = download.empty() ? "the file of " + Line(lines, 6) : "\"" + download + "\"";
+    const TArchiverType kind = ArchiverTypeByName(download);
+    if (kind == atNone)
+        std::fprintf(stderr,
+                     "fetchlet-publish: warning: extraction is on in DL.ini, but %s is not named as an archive "
+                     "Fetchlet extracts: the end user's download would end in \"書庫の形式を判別できません。\"; "
+                     "untick \"ダウンロード終了後に自動で解凍する\" in the settings window (F1) unless it is one\n",
+                     file.c_str());
+    else if (kind == atAutoDetect)
+        std::fprintf(stderr,
+                     "fetchlet-publish: warning: extraction is on in DL.ini, and %s is extracted only when it is a "
+                     "self-extracting archive; untick \"ダウンロード終了後に自動で解凍する\" in the settings "
+                     "window (F1) unless it is one\n",
+                     file.c_str());
+}
+
 std::string TempName(const fs::path& beside)
 {
     return beside.string() + ".part-" + std::to_string(::getpid());
@@ -470,17 +593,6 @@ struct RemoveOnFailure {
         }
     }
 };
-
-bool IsElf(const fs::path& file)
-{
-    char magic[4] = {};
-    FILE* f = std::fopen(file.c_str(), "rb");
-    if (!f)
-        return false;
-    const bool elf = std::fread(magic, 1, 4, f) == 4 && std::memcmp(magic, "\x7f" "ELF", 4) == 0;
-    std::fclose(f);
-    return elf;
-}
 
 // Strips an ELF file of the copy and sets its run path (DT_RPATH, searched
 // before LD_LIBRARY_PATH) relative to its own place.
@@ -575,6 +687,7 @@ int Publish(const std::string& folderArgument, const std::string& outArgument, b
                              folderArgument.c_str(), name);
         }
     }
+    WarnOnExtraction(lines);
     if (Inside(out, skins))
         throw Failure(outArgument + " lies inside " + skins.string());
     for (const auto& [source, name] : copied)
