@@ -1,10 +1,18 @@
 #include "app/Download.h"
 
+#include "platform/Cp932.h"
 #include "platform/FileNames.h"
 #include "runtime/Exceptions.h"
 #include "runtime/SysUtils.h"
 
+#include <QEventLoop>
+#include <QTimer>
+
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <ctime>
+#include <random>
 #include <cstdio>
 #include <fcntl.h>
 #include <fstream>
@@ -107,7 +115,15 @@ std::int64_t TDownload::Prepare(const std::string& url)
     if (!S_ISREG(st.st_mode))
         throw EFCreateError::CannotCreate(PartFile(), S_ISDIR(st.st_mode) ? EISDIR : EEXIST);
     Info info;
-    if (st.st_size > 0 && LoadInfo(info) && info.url == url) {
+    // A part of this address, or of another address of the same download
+    // (a mirror): the validator and the length decide whether it fits.
+    bool ours = false;
+    if (LoadInfo(info)) {
+        ours = info.url == url || info.url == configured_;
+        for (const std::string& mirror : mirrors_)
+            ours = ours || info.url == mirror;
+    }
+    if (st.st_size > 0 && ours) {
         resumed_ = static_cast<std::int64_t>(st.st_size);
         validator_ = info.validator;
         total_ = info.total;
@@ -166,22 +182,27 @@ void TDownload::StartDigest()
     const unsigned kinds = verification_ ? verification_->DigestKinds() : 0;
     if (kinds == 0) {
         digest_.reset();
-        return;
+    } else {
+        if (!digest_ || digest_->Kinds() != kinds)
+            digest_ = std::make_unique<TStreamDigest>(kinds);
+        // The kept bytes of an earlier attempt are hashed while the request
+        // goes out; a reply that starts over begins anew with its first
+        // byte.
+        digest_->Restart(PartFile(), resumed_);
     }
-    if (!digest_ || digest_->Kinds() != kinds)
-        digest_ = std::make_unique<TStreamDigest>(kinds);
-    // The kept bytes of an earlier attempt are hashed while the request
-    // goes out; a reply that starts over begins anew with its first byte.
-    digest_->Restart(PartFile(), resumed_);
     bodyStarted_ = false;
     http_.OnCaptured = [this](const char* data, std::size_t length) {
         if (!bodyStarted_) {
             bodyStarted_ = true;
             const bool appended = resumed_ > 0 && http_.ReplyNumber == 206 && http_.RangeFrom == resumed_;
-            if (!appended)
+            position_ = appended ? resumed_ : 0;
+            if (digest_ && !appended)
                 digest_->Restart({}, 0);
         }
-        digest_->Feed(data, length);
+        received_ += static_cast<std::int64_t>(length);
+        position_ += static_cast<std::int64_t>(length);
+        if (digest_)
+            digest_->Feed(data, length);
     };
 }
 
@@ -255,7 +276,7 @@ void TDownload::Check(const std::string& url)
                 digest_->Restart(PartFile(), size);
             digests = digest_->Finish();
         }
-        if (!verification_->Check(digests, PartFile(), url))
+        if (!verification_->Check(digests, PartFile(), configured_.empty() ? url : configured_))
             failure = verification_->Error();
     }
     if (failure.empty() && !ExpectedCrc.empty() && CrcOf && CrcOf(PartFile()) != ExpectedCrc)
@@ -279,7 +300,7 @@ bool TDownload::Finish(const std::string& url)
         throw EFCreateError::CannotCreate(target_);
     ::unlink(InfoFile().c_str());
     if (verification_)
-        verification_->Accepted(url);
+        verification_->Accepted(configured_.empty() ? url : configured_);
     return true;
 }
 
@@ -289,4 +310,334 @@ std::int64_t TDownload::FreeSpace(const std::string& folder)
     if (::statvfs(folder.c_str(), &fs) != 0)
         return -1;
     return static_cast<std::int64_t>(fs.f_bavail) * static_cast<std::int64_t>(fs.f_frsize);
+}
+
+// ------------------------------------------------------------------ retries
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+bool transientReply(int reply)
+{
+    return reply == 408 || reply == 429 || reply == 500 || reply == 502 || reply == 503 || reply == 504;
+}
+
+int millisecondsUntil(Clock::time_point when)
+{
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(when - Clock::now()).count();
+    return static_cast<int>(std::clamp<long long>(left, 0, 1LL << 30));
+}
+
+} // namespace
+
+int TDownload::RetryAfter(const std::string& value)
+{
+    if (value.empty())
+        return -1;
+    if (value.find_first_not_of("0123456789") == std::string::npos) {
+        if (value.size() > 9)
+            return RetryAfterCap;
+        return std::min<long long>(std::stoll(value) * 1000, RetryAfterCap);
+    }
+    // An HTTP date: IMF-fixdate, the obsolete RFC 850 form, asctime.
+    for (const char* format : {"%a, %d %b %Y %H:%M:%S GMT", "%A, %d-%b-%y %H:%M:%S GMT", "%a %b %d %H:%M:%S %Y"}) {
+        std::tm when{};
+        const char* end = ::strptime(value.c_str(), format, &when);
+        if (end && *end == '\0') {
+            const std::time_t at = ::timegm(&when);
+            const long long left = (static_cast<long long>(at) - static_cast<long long>(std::time(nullptr))) * 1000;
+            return static_cast<int>(std::clamp<long long>(left, 0, RetryAfterCap));
+        }
+    }
+    return -1;
+}
+
+void TDownload::Cancel()
+{
+    cancelled_ = true;
+    if (waitLoop_)
+        waitLoop_->quit();
+}
+
+bool TDownload::Wait(int milliseconds)
+{
+    // The event loop runs (the window paints, Cancel can be pressed); it
+    // wakes at each whole second left, to tell the window, and at the end.
+    const Clock::time_point end = Clock::now() + std::chrono::milliseconds(milliseconds);
+    waiting_ = true;
+    QEventLoop loop;
+    QTimer tick;
+    tick.setSingleShot(true);
+    QObject::connect(&tick, &QTimer::timeout, &loop, &QEventLoop::quit);
+    waitLoop_ = &loop;
+    while (!cancelled_) {
+        const int left = millisecondsUntil(end);
+        if (left <= 0)
+            break;
+        if (OnWaiting)
+            OnWaiting((left + 999) / 1000);
+        tick.start(left % 1000 ? left % 1000 : 1000);
+        loop.exec();
+    }
+    waitLoop_ = nullptr;
+    waiting_ = false;
+    return !cancelled_;
+}
+
+TDownload::TNext TDownload::Classify(std::exception_ptr failure) const
+{
+    try {
+        std::rethrow_exception(failure);
+    } catch (const EVerifyError&) {
+        return TNext::NextAddress; // this address's file is not the publisher's
+    } catch (const EAbortError&) {
+        // The inactivity limit or a connection limit; a cancel ends it all.
+        return http_.TimedOut() && !cancelled_ ? TNext::Retry : TNext::Stop;
+    } catch (const ESockError& e) {
+        const std::string& text = e.Message();
+        if (text.rfind("Certificate verify failed", 0) == 0 || text.rfind("TLS handshake failed", 0) == 0 ||
+            text.rfind("Redirect from https to http refused", 0) == 0)
+            return TNext::Stop;
+        if (text == "Connection Failed") {
+            const int number = http_.ConnectErrorNo();
+            if (number == WSAECONNREFUSED || number == WSAETIMEDOUT || number == WSAEHOSTUNREACH ||
+                number == WSAENETUNREACH || number == WSAENETDOWN || number == WSAECONNRESET)
+                return TNext::Retry;
+            return TNext::NextAddress;
+        }
+        if (text == "Connection Timed out" || text == "TLS handshake timed out" || text == "Host Lookup Timed Out" ||
+            text.rfind("Transfer closed with outstanding read data remaining", 0) == 0 ||
+            text == "TLS connection ended without close_notify" ||
+            text == "Partial reply does not match the request") // the part is gone: the next attempt starts over
+            return TNext::Retry;
+        if (text.rfind("Proxy", 0) == 0)
+            return TNext::Stop; // the proxy fails every address alike
+        if (http_.LastErrorNo() >= 10000 && text != "Null Remote Address" && text != "Host Lookup Failed")
+            return TNext::Retry; // a reset in the middle
+        return TNext::NextAddress;
+    } catch (const EStreamError&) {
+        return TNext::Stop; // the folder, not the server
+    } catch (const Exception&) {
+        return TNext::NextAddress; // too many redirects, a bad address
+    } catch (...) {
+        return TNext::Stop;
+    }
+}
+
+TDownload::TOutcome TDownload::TryAddress(const std::string& url, std::exception_ptr& failure, bool& nextAddress)
+{
+    nextAddress = false;
+    failure = nullptr;
+    const int connectLimit = http_.ConnectTimeOut;
+    const int idleLimit = http_.IdleTimeOut;
+    struct Limits {
+        TNMHTTP& http;
+        int connect, idle;
+        ~Limits()
+        {
+            http.ConnectTimeOut = connect;
+            http.IdleTimeOut = idle;
+        }
+    } limits{http_, connectLimit, idleLimit};
+    int quiet = 0;
+    int wait = RetryBase;
+    Clock::time_point quietSince = Clock::now();
+    std::mt19937 random(std::random_device{}());
+    for (;;) {
+        if (cancelled_)
+            throw EAbortError("Wait canceled");
+        // The limits of this attempt fit in what is left of the address's
+        // time without a byte.
+        const int left = millisecondsUntil(quietSince + std::chrono::milliseconds(QuietLimit));
+        if (left <= 0) {
+            nextAddress = true;
+            return {};
+        }
+        http_.ConnectTimeOut = connectLimit > 0 ? std::min(connectLimit, left) : left;
+        http_.IdleTimeOut = idleLimit > 0 ? std::min(idleLimit, left) : left;
+        ++attempts_;
+        if (OnAttempt)
+            OnAttempt();
+        position_ = 0;
+        TOutcome outcome;
+        bool retry = false;
+        int retryAfter = -1;
+        failure = nullptr;
+        try {
+            http_.InputFileMode = false;
+            http_.ReplyNumber = 0;
+            http_.StatusLine.clear();
+            struct FileMode {
+                TNMHTTP& http;
+                ~FileMode() { http.InputFileMode = true; }
+            } fileMode{http_};
+            http_.Head(url);
+            http_.InputFileMode = true;
+            if (http_.StatusLine.empty()) {
+                outcome = {TOutcome::NoReply, 0, {}};
+                retry = true;
+            } else if (http_.ReplyNumber == 404) {
+                outcome = {TOutcome::NotFound, 404, {}};
+            } else if (http_.ReplyNumber == 407 && !http_.Proxy.empty()) {
+                return {TOutcome::ProxyCredentials, 407, {}};
+            } else {
+                if (OnHeader)
+                    OnHeader();
+                // Room for what remains, when the size is known.
+                const std::int64_t resumed = Prepare(url);
+                const bool success = http_.ReplyNumber >= 200 && http_.ReplyNumber <= 299;
+                const std::int64_t size =
+                    http_.ContentLength >= 0 && success ? http_.ContentLength : (KnownSize ? KnownSize() : 0);
+                const std::int64_t free = FreeSpace(target_.substr(0, target_.rfind('/') + 1));
+                if (size > 0 && free >= 0 && free < size - resumed)
+                    return {TOutcome::Refused, 0,
+                            "空き容量が足りません: あと " + std::to_string((size - resumed - free + 1023) / 1024) +
+                                " Kbyte 必要です"};
+                if (Fetch(url))
+                    return {TOutcome::Finished, http_.ReplyNumber, {}};
+                const int reply = http_.ReplyNumber;
+                if (http_.StatusLine.empty()) {
+                    outcome = {TOutcome::NoReply, 0, {}};
+                    retry = true;
+                } else if (reply == 404) {
+                    outcome = {TOutcome::NotFound, 404, {}};
+                } else if (reply == 407 && !http_.Proxy.empty()) {
+                    return {TOutcome::ProxyCredentials, 407, {}};
+                } else if (transientReply(reply)) {
+                    outcome = {TOutcome::HttpError, reply, {}};
+                    retry = true;
+                    retryAfter = RetryAfter(http_.ReplyRetryAfter);
+                } else {
+                    outcome = {reply >= 400 ? TOutcome::HttpError : TOutcome::BadReply, reply, {}};
+                }
+            }
+        } catch (...) {
+            failure = std::current_exception();
+            switch (Classify(failure)) {
+            case TNext::Retry: retry = true; break;
+            case TNext::NextAddress: break;
+            case TNext::Stop: throw;
+            }
+        }
+        if (!retry) {
+            nextAddress = true;
+            return outcome;
+        }
+        // A transient failure: again, after a wait, unless the address has
+        // had its chances. A new byte is one of the file not had before: a
+        // server that cuts every attempt at the same place, starting over
+        // each time, makes none after the first.
+        if (position_ > highWater_) {
+            highWater_ = position_;
+            quiet = 0;
+            wait = RetryBase;
+            quietSince = Clock::now();
+        } else if (++quiet >= MaxQuietAttempts) {
+            nextAddress = true;
+            return outcome;
+        }
+        std::uniform_real_distribution<double> jitter(0.8, 1.2);
+        int delay = retryAfter >= 0 ? retryAfter : static_cast<int>(wait * jitter(random));
+        wait = std::min(wait * 2, RetryCap);
+        // A server that has not answered at all gets no more than its time.
+        if (retryAfter < 0 && millisecondsUntil(quietSince + std::chrono::milliseconds(QuietLimit)) <= delay) {
+            nextAddress = true;
+            return outcome;
+        }
+        if (!Wait(delay))
+            throw EAbortError("Wait canceled");
+    }
+}
+
+TDownload::TOutcome TDownload::Run(const std::string& url)
+{
+    configured_ = url;
+    cancelled_ = false;
+    attempts_ = 0;
+    received_ = 0;
+    highWater_ = 0;
+    std::vector<std::string> addresses{url};
+    addresses.insert(addresses.end(), mirrors_.begin(), mirrors_.end());
+    TOutcome last;
+    std::exception_ptr lastFailure;
+    for (std::size_t i = 0; i < addresses.size(); ++i) {
+        if (ChooseProxy) {
+            const std::string error = ChooseProxy(addresses[i]);
+            if (!error.empty()) {
+                last = {TOutcome::Refused, 0, error};
+                lastFailure = nullptr;
+                continue;
+            }
+        }
+        std::exception_ptr failure;
+        bool nextAddress = false;
+        const TOutcome outcome = TryAddress(addresses[i], failure, nextAddress);
+        if (!nextAddress)
+            return outcome;
+        last = outcome;
+        lastFailure = failure;
+    }
+    if (lastFailure)
+        std::rethrow_exception(lastFailure);
+    return last;
+}
+
+std::string TDownload::BadAddress(const std::string& address)
+{
+    const std::size_t scheme = address.find("://");
+    const std::string name = scheme == std::string::npos ? std::string() : LowerCase(address.substr(0, scheme));
+    if (name != "http" && name != "https")
+        return "http か https のアドレスではありません";
+    std::string authority = address.substr(scheme + 3);
+    authority = authority.substr(0, authority.find_first_of("/?#"));
+    authority = authority.substr(authority.rfind('@') == std::string::npos ? 0 : authority.rfind('@') + 1);
+    std::size_t colon = authority.rfind(':');
+    if (!authority.empty() && authority[0] == '[' && authority.find(']') != std::string::npos && colon < authority.find(']'))
+        colon = std::string::npos;
+    const std::string host = authority.substr(0, colon);
+    if (host.empty() || host == "[]")
+        return "サーバーの名前がありません";
+    if (colon != std::string::npos) {
+        const std::string port = authority.substr(colon + 1);
+        if (port.empty() || port.size() > 5 || port.find_first_not_of("0123456789") != std::string::npos ||
+            std::stoi(port) < 1 || std::stoi(port) > 65535)
+            return "ポート番号が正しくありません";
+    }
+    if (address.find_first_of(std::string("\0\r\n", 3)) != std::string::npos)
+        return "使えない文字があります";
+    return {};
+}
+
+bool TDownload::LoadMirrors(const std::string& folder, std::vector<std::string>& mirrors, std::string& why)
+{
+    mirrors.clear();
+    why.clear();
+    const std::string path = ResolveName(folder, MirrorsFile);
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0)
+        return true; // no mirrors
+    std::ifstream in(path, std::ios::binary);
+    if (!in || st.st_size > 1024 * 1024) {
+        why = std::string(MirrorsFile) + " を読めません";
+        return false;
+    }
+    std::string raw;
+    int number = 0;
+    while (std::getline(in, raw)) {
+        ++number;
+        if (!raw.empty() && raw.back() == '\r')
+            raw.pop_back();
+        std::string line = Cp932ToUtf8(raw);
+        const std::size_t start = line.find_first_not_of(" \t");
+        if (start == std::string::npos || line[start] == '#')
+            continue;
+        line = line.substr(start, line.find_last_not_of(" \t") - start + 1);
+        if (const std::string bad = BadAddress(line); !bad.empty()) {
+            why = std::string(MirrorsFile) + " の " + std::to_string(number) + " 行目 (" + line + ") は使えません: " + bad;
+            return false;
+        }
+        mirrors.push_back(line);
+    }
+    return true;
 }

@@ -56,6 +56,9 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
+
+class QEventLoop;
 
 // A complete file that failed a check; the message is the user's.
 class EVerifyError : public Exception {
@@ -65,8 +68,73 @@ public:
 
 class TDownload {
 public:
+    // How a download ended, when it did not end with a failure raised.
+    struct TOutcome {
+        enum TKind {
+            Finished,         // NAME is the complete, checked file
+            NotFound,         // 404
+            HttpError,        // another reply of 400 or more (Reply)
+            BadReply,         // a reply that is neither a file nor an error
+            NoReply,          // the server closed without any reply
+            ProxyCredentials, // the proxy answered 407
+            Refused,          // Message says why (space, the proxy setting)
+        } Kind = Finished;
+        int Reply = 0;
+        std::string Message;
+    };
+
+    // Retries: at most MaxQuietAttempts attempts in a row without a new
+    // byte; waits from RetryBase doubling up to RetryCap, with up to 20 %
+    // jitter; a Retry-After up to RetryAfterCap; an address that gives no
+    // byte for QuietLimit is given up (its limits shrink to fit).
+    static constexpr int MaxQuietAttempts = 5;
+    int RetryBase = 1000;                 // milliseconds
+    static constexpr int RetryCap = 30000;
+    static constexpr int RetryAfterCap = 600000;
+    int QuietLimit = 180000;              // milliseconds
+    // The mirrors file of the working folder.
+    static constexpr const char* MirrorsFile = "DL.mirrors";
+
     TDownload(TNMHTTP& http, std::string target);
     ~TDownload();
+
+    // The further addresses, tried in order after the configured one.
+    void SetMirrors(std::vector<std::string> mirrors) { mirrors_ = std::move(mirrors); }
+    // Reads "DL.mirrors" of a folder (CP932, one address a line, blank
+    // lines and "#" lines ignored); false with why when a line is no http
+    // or https address.
+    static bool LoadMirrors(const std::string& folder, std::vector<std::string>& mirrors, std::string& why);
+    // A line of the mirrors file that is no http or https address (with a
+    // host and a port in 1..65535): why, else empty.
+    static std::string BadAddress(const std::string& address);
+
+    // What the window does along the way: after each HEAD (the captured
+    // header is in its file); the size the settings give, in bytes (0:
+    // unknown); the proxy for an address (its error text, empty when
+    // set); each second of a wait before the next attempt (the seconds
+    // left); the start of each attempt.
+    std::function<void()> OnHeader;
+    std::function<std::int64_t()> KnownSize;
+    std::function<std::string(const std::string& url)> ChooseProxy;
+    std::function<void(int seconds)> OnWaiting;
+    std::function<void()> OnAttempt;
+
+    // The whole download of url, then its mirrors: HEAD, the room for the
+    // file, the GET into the part and its checks, again after a transient
+    // failure (a connection refused, unreachable or timed out, a reset or a
+    // body cut short, the inactivity limit, a reply of 408, 429, 500, 502,
+    // 503 or 504), on to the next address when one has used its retries,
+    // answers 404 or another final 4xx, or gives a file that fails a
+    // check. Raises the last failure when every address has failed by
+    // one; a cancel, a certificate that is refused, a full disk and an
+    // unusable setting end it at once.
+    TOutcome Run(const std::string& url);
+    // Ends a wait before the next attempt at once (the running transfer is
+    // ended by the component's own Cancel); no further request is made.
+    void Cancel();
+    bool Waiting() const { return waiting_; }
+    // Attempts made by the last Run, over all addresses.
+    int Attempts() const { return attempts_; }
 
     const std::string& Target() const { return target_; }
     std::string PartFile() const { return target_ + ".part"; }
@@ -93,6 +161,16 @@ public:
     // The free bytes for files in folder (statvfs), -1 when unknown.
     static std::int64_t FreeSpace(const std::string& folder);
 private:
+    enum class TNext { Retry, NextAddress, Stop };
+    // One address with its retries: Finished or a reason to go on.
+    TOutcome TryAddress(const std::string& url, std::exception_ptr& failure, bool& nextAddress);
+    // What a failure means for the address.
+    TNext Classify(std::exception_ptr failure) const;
+    // Waits (the event loop runs); false when cancelled.
+    bool Wait(int milliseconds);
+    // Milliseconds a Retry-After asks for, or -1.
+    static int RetryAfter(const std::string& value);
+
     struct Info {
         std::string url;
         std::string validator;
@@ -117,4 +195,13 @@ private:
     TVerification* verification_ = nullptr;
     std::unique_ptr<TStreamDigest> digest_;
     bool bodyStarted_ = false;
+    std::vector<std::string> mirrors_;
+    std::int64_t received_ = 0; // body bytes of the file, every attempt
+    std::int64_t position_ = 0;  // where in the file the last attempt got
+    std::int64_t highWater_ = 0; // the furthest place in the file reached
+    std::string configured_;    // the address the settings name
+    bool waiting_ = false;
+    bool cancelled_ = false;
+    QEventLoop* waitLoop_ = nullptr;
+    int attempts_ = 0;
 };

@@ -307,6 +307,8 @@ void TForm1::closeEvent(QCloseEvent* event)
     Guarded([this] {
         if (downloading_) {
             closing_ = true;
+            if (download_)
+                download_->Cancel();
             NMHTTP1->Abort();
         }
     });
@@ -406,7 +408,6 @@ void TForm1::Download()
     CuteButton2->show();
     CuteButton2->raise();
     CuteButton2->SetCaption(QStringLiteral("Cansel"));
-    getFailed_ = false;
     userCancel_ = false;
 
     auto notFound = [this] {
@@ -428,28 +429,32 @@ void TForm1::Download()
     };
     const TMessages::TContext context{target, NMHTTP1->ConnectTimeOut, NMHTTP1->IdleTimeOut};
 
-    // The proxy: the proxy window's when ticked, else the environment's
-    // (as curl reads it), else none.
-    const TProxyChoice proxy = TProxyConfig::Choose(Form3 ? Form3->ProxySetting() : TProxySetting{}, DL_URL);
-    if (!proxy.Error.empty()) {
-        stopped(proxy.Error);
-        return;
-    }
-    NMHTTP1->Proxy = proxy.UseProxy ? proxy.HostText() : std::string();
-    NMHTTP1->ProxyPort = proxy.UseProxy ? proxy.Port : 0;
-    NMHTTP1->ProxyAuthorization = TProxyConfig::ProxyAuthorization(proxy);
-
-    // The pin and the publisher's key, read before any request.
+    // The pin and the publisher's key, and the further addresses, read
+    // before any request.
     TVerification verification(Work_Dir);
     if (!verification.Load(LocalFileName(DL_URL))) {
         stopped(verification.Error());
         return;
     }
+    std::vector<std::string> mirrors;
+    std::string mirrorsWrong;
+    if (!TDownload::LoadMirrors(Work_Dir, mirrors, mirrorsWrong)) {
+        stopped(mirrorsWrong);
+        return;
+    }
 
-    // 6, 7. The transfer: HEAD for the header (the body file is not
-    // touched), then the GET into the part file, checked there (pin,
-    // signature, CRC) before it replaces the file.
+    // 6, 7. The transfer, address by address (the configured one, then the
+    // mirrors), again after a transient failure: HEAD for the header (the
+    // body file is not touched), then the GET into the part file, checked
+    // there (pin, signature, CRC) before it replaces the file.
     TDownload download(*NMHTTP1, target);
+    download_ = &download;
+    struct Forget {
+        TDownload*& download;
+        ~Forget() { download = nullptr; }
+    } forget{download_};
+    download.SetMirrors(mirrors);
+    download.RetryBase = RetryWait;
     download.SetVerification(&verification);
     download.ExpectedCrc = Check_CRC;
     download.CrcOf = [](const std::string& path) {
@@ -459,56 +464,25 @@ void TForm1::Download()
         crc.Execute();
         return crc.CRCText;
     };
-    bool complete = false;
-    const std::string proxyWantsCredentials = "プロキシサーバーが認証を求めています (" + proxy.Describe() + ")";
+    // The proxy of each address: the proxy window's when ticked, else the
+    // environment's (as curl reads it), else none.
+    TProxyChoice proxy;
+    download.ChooseProxy = [this, &proxy](const std::string& url) {
+        proxy = TProxyConfig::Choose(Form3 ? Form3->ProxySetting() : TProxySetting{}, url);
+        NMHTTP1->Proxy = proxy.UseProxy ? proxy.HostText() : std::string();
+        NMHTTP1->ProxyPort = proxy.UseProxy ? proxy.Port : 0;
+        NMHTTP1->ProxyAuthorization = proxy.Error.empty() ? TProxyConfig::ProxyAuthorization(proxy) : std::string();
+        return proxy.Error;
+    };
+    download.OnHeader = [this] { ReadHeaderCapture(); };
+    download.KnownSize = [this] { return static_cast<std::int64_t>(Size_KB) * 1024; };
+    download.OnAttempt = [this] { Label1->SetCaption(QStringLiteral("受信中")); };
+    download.OnWaiting = [this](int seconds) {
+        Label1->SetCaption(QString::number(seconds) + QStringLiteral(" 秒後にもう一度試します"));
+    };
+    TDownload::TOutcome outcome;
     try {
-        NMHTTP1->InputFileMode = false;
-        NMHTTP1->Head(DL_URL);
-        NMHTTP1->InputFileMode = true;
-        if (NMHTTP1->ReplyNumber == 404) {
-            notFound();
-            return;
-        }
-        if (NMHTTP1->StatusLine.empty()) {
-            stopped("サーバーから応答がありません (" + NMHTTP1->Host + ")");
-            return;
-        }
-        if (NMHTTP1->ReplyNumber == 407 && proxy.UseProxy) {
-            stopped(proxyWantsCredentials);
-            return;
-        }
-        const std::string header = ResolveName(Work_Dir, "DL.dat");
-        if (FileExists(header)) {
-            ListBox1.LoadFromFile(header);
-            DeleteFile(header);
-            if (Size_Unknown) {
-                for (const std::string& line : ListBox1) {
-                    if (line.compare(0, 13, "Content-Lengt") == 0 && line.size() >= 13) {
-                        const std::string text = line.size() > 16 ? line.substr(16, 100) : std::string();
-                        const std::int64_t kbytes = StrToInt64(text) / 1024;
-                        Size_KB = static_cast<std::int32_t>(
-                            std::min<std::int64_t>(std::max<std::int64_t>(kbytes, std::numeric_limits<std::int32_t>::min()),
-                                                   std::numeric_limits<std::int32_t>::max()));
-                    }
-                }
-            }
-        }
-        // Room for what remains, when the size is known.
-        const std::int64_t resumed = download.Prepare(DL_URL);
-        const std::int64_t size = NMHTTP1->ContentLength >= 0 && NMHTTP1->ReplyNumber >= 200 && NMHTTP1->ReplyNumber <= 299
-                                      ? NMHTTP1->ContentLength
-                                      : static_cast<std::int64_t>(Size_KB) * 1024;
-        const std::int64_t free = TDownload::FreeSpace(Work_Dir);
-        if (size > 0 && free >= 0 && free < size - resumed) {
-            stopped("空き容量が足りません: あと " + std::to_string((size - resumed - free + 1023) / 1024) +
-                    " Kbyte 必要です");
-            return;
-        }
-        complete = download.Fetch(DL_URL);
-        if (NMHTTP1->ReplyNumber == 404) {
-            notFound();
-            return;
-        }
+        outcome = download.Run(DL_URL);
     } catch (const std::exception& error) {
         NMHTTP1->InputFileMode = true;
         if (closing_) {
@@ -540,19 +514,30 @@ void TForm1::Download()
         Timer1->stop();
         return;
     }
-    if (NMHTTP1->ReplyNumber == 407 && proxy.UseProxy) {
-        stopped(proxyWantsCredentials);
+    switch (outcome.Kind) {
+    case TDownload::TOutcome::Finished:
+        break;
+    case TDownload::TOutcome::NotFound:
+        notFound();
         return;
-    }
-    if (getFailed_) {
-        // The server refused the GET ("error" was shown): the Stopped
-        // display; no error page was kept.
+    case TDownload::TOutcome::ProxyCredentials:
+        stopped("プロキシサーバーが認証を求めています (" + proxy.Describe() + ")");
+        return;
+    case TDownload::TOutcome::HttpError:
+        // The server refused the GET: the system's "error" (no beep) with
+        // the reply in words, then the Stopped display; no error page was
+        // kept.
+        ShowMessageBox(QStringLiteral("error\n") + QString::fromStdString(TMessages::ReplyLine(outcome.Reply)));
         stopped({});
         return;
-    }
-    if (!complete) {
-        stopped(NMHTTP1->StatusLine.empty() ? "サーバーから応答がありません (" + NMHTTP1->Host + ")"
-                                            : "サーバーの応答が正しくありません\n" + TMessages::ReplyLine(NMHTTP1->ReplyNumber));
+    case TDownload::TOutcome::BadReply:
+        stopped("サーバーの応答が正しくありません\n" + TMessages::ReplyLine(outcome.Reply));
+        return;
+    case TDownload::TOutcome::NoReply:
+        stopped("サーバーから応答がありません (" + NMHTTP1->Host + ")");
+        return;
+    case TDownload::TOutcome::Refused:
+        stopped(outcome.Message);
         return;
     }
 
@@ -584,6 +569,26 @@ void TForm1::Download()
     }
     // 10.
     Timer1->stop();
+}
+
+void TForm1::ReadHeaderCapture()
+{
+    const std::string header = ResolveName(Work_Dir, "DL.dat");
+    if (!FileExists(header))
+        return;
+    ListBox1.LoadFromFile(header);
+    DeleteFile(header);
+    if (!Size_Unknown)
+        return;
+    for (const std::string& line : ListBox1) {
+        if (line.compare(0, 13, "Content-Lengt") == 0 && line.size() >= 13) {
+            const std::string text = line.size() > 16 ? line.substr(16, 100) : std::string();
+            const std::int64_t kbytes = StrToInt64(text) / 1024;
+            Size_KB = static_cast<std::int32_t>(std::min<std::int64_t>(
+                std::max<std::int64_t>(kbytes, std::numeric_limits<std::int32_t>::min()),
+                std::numeric_limits<std::int32_t>::max()));
+        }
+    }
 }
 
 std::string TForm1::ExtractArchive(const std::string& path)
@@ -621,13 +626,18 @@ void TForm1::CuteButton2Click(TObject*)
         NMHTTP1->Abort();
         Application().Terminate();
     }
-    if (Label1->Caption() == QStringLiteral("受信中") || CuteButton1->Caption() == QStringLiteral("Cancel")) {
+    // While it waits to try again the status label counts the seconds; the
+    // button cancels the wait as it cancels a transfer.
+    const bool waiting = download_ && download_->Waiting();
+    if (Label1->Caption() == QStringLiteral("受信中") || CuteButton1->Caption() == QStringLiteral("Cancel") || waiting) {
         Timer1->stop();
         Label1->SetCaption(QStringLiteral("中断しました"));
         CuteButton2->hide();
         CuteButton1->show();
         CuteButton1->SetCaption(Form2->Button_moji_Edit->text());
         userCancel_ = true;
+        if (download_)
+            download_->Cancel();
         NMHTTP1->Cancel();
     }
 }
@@ -660,11 +670,9 @@ void TForm1::NMHTTP1Status(TObject*, const std::string&)
     // request returns.
 }
 
-void TForm1::NMHTTP1Failure(TObject*, CmdType Cmd)
+void TForm1::NMHTTP1Failure(TObject*, CmdType)
 {
-    // A 404 ends the program and a proxy's 407 has its own message.
-    if (Cmd == cmdGet && NMHTTP1->ReplyNumber != 404 && !(NMHTTP1->ReplyNumber == 407 && !NMHTTP1->Proxy.empty())) {
-        ShowMessageBox(QStringLiteral("error\n") + QString::fromStdString(TMessages::ReplyLine(NMHTTP1->ReplyNumber)));
-        getFailed_ = true;
-    }
+    // The reply is judged when the download ends (TDownload): a 503 that is
+    // tried again, or a 404 with a mirror after it, is no failure yet. A
+    // refused GET then shows "error" with the reply in words.
 }

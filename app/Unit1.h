@@ -86,6 +86,7 @@
 #include <string>
 
 class TArchiveFile;
+class TDownload;
 
 class TForm1 : public QWidget, public TObject {
 public:
@@ -96,6 +97,9 @@ public:
     // and the wait for the next byte, in milliseconds.
     static constexpr int ConnectLimit = 30000;
     static constexpr int IdleLimit = 60000;
+    // The first wait before a download tries again, in milliseconds; it
+    // doubles up to 30 s (TDownload).
+    int RetryWait = 1000;
 
     // Controls, in the form's order.
     TImage* Image1;
@@ -161,6 +165,9 @@ protected:
 
 private:
     void Download();
+    // Loads the captured reply header ("DL.dat") into ListBox1, deletes it
+    // and, when the size is not configured, takes it from there.
+    void ReadHeaderCapture();
     // Keeps the progress text readable and clear of the buttons.
     void FitLabel2();
     // The Close/Cancel button is shown (not hidden) and lies over the
@@ -174,7 +181,7 @@ private:
     int heldKey_ = 0; // Return or Space went down on the download button
     std::unique_ptr<TMessageWindow> handleWindow_;
     bool downloading_ = false;
-    bool getFailed_ = false;
+    TDownload* download_ = nullptr; // the running download
     bool userCancel_ = false;
     bool closing_ = false;
 };

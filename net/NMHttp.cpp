@@ -482,6 +482,8 @@ void TNMHTTP::ReadField(const std::string& line)
             throw ESockError("Invalid Content-Length");
         }
         ContentLength = length;
+    } else if (name == "retry-after") {
+        ReplyRetryAfter = value;
     } else if (name == "etag") {
         ReplyETag = value;
     } else if (name == "last-modified") {
@@ -510,6 +512,7 @@ void TNMHTTP::ReadReplyHeader()
     ContentLength = -1;
     ReplyETag.clear();
     ReplyLastModified.clear();
+    ReplyRetryAfter.clear();
     ReplyRangeStart = ReplyRangeEnd = ReplyRangeTotal = -1;
     std::FILE* file = nullptr;
     if (OutputFileMode) {

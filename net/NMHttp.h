@@ -71,6 +71,8 @@
 //    ESockError "Partial reply does not match the request" before any byte
 //    of the body is written. ReplyETag, ReplyLastModified and
 //    ReplyRangeStart/End/Total tell the caller what the reply said.
+//  - ReplyRetryAfter keeps the reply's Retry-After value (seconds or an
+//    HTTP date) for a caller that tries again.
 //  - KeepErrorBodies false: the body of a reply outside 200..299 is not
 //    read, so an error page or a redirect's page never overwrites the body
 //    file (the caller's partial download stays as it was).
@@ -176,6 +178,7 @@ public:
     std::int64_t ReplyRangeStart = -1;
     std::int64_t ReplyRangeEnd = -1;
     std::int64_t ReplyRangeTotal = -1; // -1: none, or "*"
+    std::string ReplyRetryAfter;       // the reply's Retry-After, as sent
     bool BodyAppended = false;
     std::string ProxyAuthorization;
     // The most body bytes a reply captured into a string may have; -1:

@@ -57,6 +57,9 @@ void AppFixture::Start()
 {
     Application().SetTitle(QStringLiteral("Fetchlet"));
     form1 = std::make_unique<TForm1>();
+    // Downloads try again after a few milliseconds instead of a second;
+    // the waits themselves are tested on their own.
+    form1->RetryWait = 5;
     Application().SetMainForm(form1.get());
     form2 = std::make_unique<TForm2>();
     form3 = std::make_unique<TForm3>();
