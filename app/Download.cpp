@@ -444,6 +444,7 @@ TDownload::TOutcome TDownload::TryAddress(const std::string& url, std::exception
     int wait = RetryBase;
     Clock::time_point quietSince = Clock::now();
     std::mt19937 random(std::random_device{}());
+    TOutcome previous{TOutcome::NoReply, 0, {}};
     for (;;) {
         if (cancelled_)
             throw EAbortError("Wait canceled");
@@ -452,7 +453,7 @@ TDownload::TOutcome TDownload::TryAddress(const std::string& url, std::exception
         const int left = millisecondsUntil(quietSince + std::chrono::milliseconds(QuietLimit));
         if (left <= 0) {
             nextAddress = true;
-            return {};
+            return previous; // with the last attempt's failure
         }
         http_.ConnectTimeOut = connectLimit > 0 ? std::min(connectLimit, left) : left;
         http_.IdleTimeOut = idleLimit > 0 ? std::min(idleLimit, left) : left;
@@ -547,6 +548,7 @@ TDownload::TOutcome TDownload::TryAddress(const std::string& url, std::exception
         }
         if (!Wait(delay))
             throw EAbortError("Wait canceled");
+        previous = outcome;
     }
 }
 

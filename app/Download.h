@@ -135,6 +135,9 @@ public:
     bool Waiting() const { return waiting_; }
     // Attempts made by the last Run, over all addresses.
     int Attempts() const { return attempts_; }
+    // Milliseconds a Retry-After value asks for (seconds, or an HTTP date;
+    // at most RetryAfterCap, 0 for a time past), or -1 for none.
+    static int RetryAfter(const std::string& value);
 
     const std::string& Target() const { return target_; }
     std::string PartFile() const { return target_ + ".part"; }
@@ -168,8 +171,6 @@ private:
     TNext Classify(std::exception_ptr failure) const;
     // Waits (the event loop runs); false when cancelled.
     bool Wait(int milliseconds);
-    // Milliseconds a Retry-After asks for, or -1.
-    static int RetryAfter(const std::string& value);
 
     struct Info {
         std::string url;
