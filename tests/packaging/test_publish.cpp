@@ -279,6 +279,16 @@ TEST(Publish, KeepsTheLayoutOnlyWhenAskedAndRefusesWhatItMustNot)
     ASSERT_EQ(publish.exitCode, 0) << publish.err;
     EXPECT_EQ(publish.err.find("warning"), std::string::npos) << publish.err;
     EXPECT_EQ(ReadFile(signedCopy + "/DL.pub"), ReadFile(key.pub));
+    // Mirrors go with it; a line that is no http or https address does not.
+    WriteFile(folder + "/DL.mirrors", "# mirrors\nhttps://mirror.example/f.zip\nfile:///etc/passwd\n");
+    const std::string mirrored = release / "Mirrored";
+    publish = RunShell(tool + " " + ShellQuote(folder) + " " + ShellQuote(mirrored));
+    EXPECT_EQ(publish.exitCode, 1);
+    EXPECT_NE(publish.err.find("DL.mirrors の 3 行目"), std::string::npos) << publish.err;
+    WriteFile(folder + "/DL.mirrors", "# mirrors\nhttps://mirror.example/f.zip\n");
+    publish = RunShell(tool + " " + ShellQuote(folder) + " " + ShellQuote(mirrored));
+    ASSERT_EQ(publish.exitCode, 0) << publish.err;
+    EXPECT_EQ(ReadFile(mirrored + "/DL.mirrors"), ReadFile(folder + "/DL.mirrors"));
     EXPECT_EQ(ReadFile(signedCopy + "/DL.sha256"), ReadFile(folder + "/DL.sha256"));
 
     // An existing OUT is never overwritten.

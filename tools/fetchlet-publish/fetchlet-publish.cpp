@@ -27,6 +27,9 @@
 //   OUT/fetchlet.files      the parts the launcher checks before it starts
 //   OUT/DL.ini, OUT/DSkin/  the publisher's settings and the skin and icon
 //                           pictures they name
+//   OUT/DL.mirrors          the further addresses, when the folder has
+//                           them; a line that is no http or https address
+//                           stops the copy (exit 1)
 //   OUT/DL.pub, DL.sha256   the publisher's signature key and SHA-256 pin,
 //                           when the folder has them; a key that is no
 //                           minisign public key, or a pin the program would
@@ -82,6 +85,7 @@
 // OUT.tar.gz. Exit code 0 when done, 1 when it cannot be done (the reason on
 // standard error), 2 for bad usage.
 #include "app/SettingsFile.h"
+#include "app/Download.h"
 #include "app/Staging.h"
 #include "app/Unit1.h"
 #include "app/Verification.h"
@@ -635,8 +639,20 @@ std::vector<std::pair<fs::path, std::string>> Checks(const std::string& dir, con
             throw Failure(folderArgument + ": " + why);
         }
     }
+    // The further addresses, each one the program would take.
+    const fs::path mirrors = ResolveName(dir, TDownload::MirrorsFile);
+    if (FileExists(mirrors.string())) {
+        std::vector<std::string> addresses;
+        std::string why;
+        if (!TDownload::LoadMirrors(dir, addresses, why))
+            throw Failure(mirrors.string() + ": " + why);
+        found.emplace_back(mirrors, TDownload::MirrorsFile);
+    }
     const bool plain = QString::fromStdString(url).startsWith(QLatin1String("http://"), Qt::CaseInsensitive);
-    if (found.empty() && plain)
+    const bool checked = std::any_of(found.begin(), found.end(), [](const auto& file) {
+        return file.second != std::string(TDownload::MirrorsFile);
+    });
+    if (!checked && plain)
         std::fprintf(stderr,
                      "fetchlet-publish: warning: %s is fetched over plain http with neither a signature key (DL.pub)"
                      " nor a SHA-256 pin (DL.sha256): anyone on the path can hand the end user another file\n",
