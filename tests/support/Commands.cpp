@@ -1,9 +1,13 @@
 #include "Commands.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
+#include <filesystem>
+#include <sstream>
 #include <fcntl.h>
+#include <functional>
 #include <poll.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
@@ -172,6 +176,206 @@ pid_t XvfbDisplay::WindowPid(const std::string& window) const
 bool XvfbDisplay::Screenshot(const std::string& window, const std::string& png) const
 {
     return RunShell(Env() + "import -window " + ShellQuote(window) + " " + ShellQuote(png)).exitCode == 0;
+}
+
+namespace {
+
+// Starts a program in the background with extra variables, ended with the
+// test process; its output goes to /dev/null but for the descriptor
+// passOn, which it inherits.
+pid_t StartWith(const std::vector<std::string>& argv, const std::vector<std::pair<std::string, std::string>>& env,
+                int passOn = -1)
+{
+    const pid_t parent = ::getpid();
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+        if (::getppid() != parent)
+            ::_exit(127);
+        const int null = ::open("/dev/null", O_RDWR);
+        ::dup2(null, 0);
+        if (passOn != 1)
+            ::dup2(null, 1);
+        ::dup2(null, 2);
+        for (const auto& [name, value] : env)
+            ::setenv(name.c_str(), value.c_str(), 1);
+        std::vector<char*> args;
+        for (const std::string& a : argv)
+            args.push_back(const_cast<char*>(a.c_str()));
+        args.push_back(nullptr);
+        ::execvp(args[0], args.data());
+        ::_exit(127);
+    }
+    return pid;
+}
+
+bool WaitFor(std::chrono::seconds limit, const std::function<bool()>& condition)
+{
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return true;
+}
+
+} // namespace
+
+AtspiBus::AtspiBus(const std::string& display)
+{
+    const char* tmp = std::getenv("TMPDIR");
+    std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/fetchlet-atspi-XXXXXX";
+    if (!::mkdtemp(pattern.data())) {
+        error_ = "cannot make a folder for the session";
+        return;
+    }
+    folder_ = pattern;
+    const char* launcher = "/usr/libexec/at-spi-bus-launcher";
+    if (::access(launcher, X_OK) != 0) {
+        error_ = std::string(launcher) + " is missing (at-spi2-core; scripts/setup installs it)";
+        return;
+    }
+    // The session bus, its address read from the pipe once it listens.
+    int ready[2];
+    if (::pipe(ready) != 0) {
+        error_ = "no pipe";
+        return;
+    }
+    bus_ = StartWith({"dbus-daemon", "--session", "--nofork", "--nopidfile", "--address=unix:path=" + folder_ + "/bus",
+                      "--print-address=" + std::to_string(ready[1])},
+                     {}, ready[1]);
+    ::close(ready[1]);
+    char c;
+    pollfd p{ready[0], POLLIN, 0};
+    while (::poll(&p, 1, 30000) > 0 && ::read(ready[0], &c, 1) == 1 && c != '\n')
+        session_ += c;
+    ::close(ready[0]);
+    if (session_.empty()) {
+        error_ = "dbus-daemon did not start (dbus-daemon; scripts/setup installs it)";
+        return;
+    }
+    launcher_ = StartWith({launcher, "--launch-immediately"}, {{"DBUS_SESSION_BUS_ADDRESS", session_},
+                                                               {"DISPLAY", display},
+                                                               {"XDG_RUNTIME_DIR", folder_},
+                                                               {"GSETTINGS_BACKEND", "memory"}});
+    const std::string send = Env() + "dbus-send --session --print-reply --dest=org.a11y.Bus /org/a11y/bus ";
+    CommandResult reply;
+    if (!WaitFor(std::chrono::seconds(30), [&] {
+            reply = RunShell(send + "org.a11y.Bus.GetAddress");
+            return reply.exitCode == 0;
+        })) {
+        error_ = "at-spi-bus-launcher did not come up: " + reply.err;
+        return;
+    }
+    const size_t open = reply.out.find("string \"");
+    if (open != std::string::npos)
+        address_ = reply.out.substr(open + 8, reply.out.find('"', open + 8) - open - 8);
+    const CommandResult on = RunShell(send + "org.freedesktop.DBus.Properties.Set string:org.a11y.Status "
+                                             "string:IsEnabled variant:boolean:true");
+    if (on.exitCode != 0 || address_.empty())
+        error_ = "assistive technology could not be switched on: " + on.err;
+}
+
+AtspiBus::~AtspiBus()
+{
+    if (launcher_ > 0)
+        StopChild(launcher_, SIGTERM);
+    if (bus_ > 0)
+        StopChild(bus_, SIGTERM);
+    if (!folder_.empty()) {
+        std::error_code ignored;
+        std::filesystem::remove_all(folder_, ignored);
+    }
+}
+
+std::string AtspiBus::Env() const
+{
+    return "DBUS_SESSION_BUS_ADDRESS=" + ShellQuote(session_) + " XDG_RUNTIME_DIR=" + ShellQuote(folder_) +
+           " GSETTINGS_BACKEND=memory ";
+}
+
+std::vector<std::string> AtspiFindings::Heard() const
+{
+    std::vector<std::string> heard;
+    for (const Event& e : events)
+        if (e.type == "object:state-changed:showing" && e.role == "notification")
+            heard.push_back(e.name);
+    return heard;
+}
+
+AtspiFindings::Rate AtspiFindings::WhileReceiving(const std::string& finished) const
+{
+    Rate rate;
+    double from = -1, to = -1;
+    for (const Event& e : events) {
+        const bool progress = (e.role == "progress-bar" && e.type == "object:property-change:accessible-value") ||
+                              (e.role == "label" && e.type == "object:property-change:accessible-name");
+        if (progress && from < 0 && e.at >= 0)
+            from = e.at;
+        if (e.role == "notification" && e.name == finished && to < 0)
+            to = e.at;
+    }
+    if (from < 0 || to <= from)
+        return rate;
+    rate.seconds = to - from;
+    std::vector<double> during;
+    for (const Event& e : events) {
+        if (e.at >= from && e.at < to)
+            during.push_back(e.at);
+        else if (e.at >= 0 && e.at < from)
+            ++rate.beforeProgress;
+    }
+    rate.count = during.size();
+    for (size_t i = 0; i < during.size(); ++i) {
+        size_t n = 0;
+        while (i + n < during.size() && during[i + n] < during[i] + 1.0)
+            ++n;
+        rate.mostInASecond = std::max(rate.mostInASecond, n);
+    }
+    return rate;
+}
+
+AtspiFindings DriveThroughAtspi(const XvfbDisplay& display, const AtspiBus& bus, const std::string& title,
+                                const std::string& button, const std::string& finished, int seconds)
+{
+    AtspiFindings found;
+    const CommandResult run = RunShell(display.Env() + bus.Env() + "/usr/bin/python3 " + ShellQuote(ATSPI_DRIVE_SCRIPT) +
+                                       " " + ShellQuote(title) + " " + ShellQuote(button) + " " +
+                                       ShellQuote(finished) + " " + std::to_string(seconds));
+    found.exitCode = run.exitCode;
+    found.output = run.out;
+    found.errors = run.err;
+    std::istringstream lines(run.out);
+    for (std::string line; std::getline(lines, line);) {
+        const size_t space = line.find(' ');
+        const std::string word = line.substr(0, space);
+        const std::string rest = space == std::string::npos ? std::string() : line.substr(space + 1);
+        std::istringstream fields(rest);
+        if (word == "frame")
+            found.frame = rest;
+        else if (word == "pressed")
+            found.pressed = rest;
+        else if (word == "status")
+            found.status = rest;
+        else if (word == "showing")
+            found.showing.push_back(rest);
+        else if (word == "closed")
+            found.closed = true;
+        else if (word == "error")
+            found.error = rest;
+        else if (word == "value") {
+            double at = 0, value = 0;
+            fields >> at >> value;
+            found.values.push_back(value);
+        } else if (word == "event") {
+            AtspiFindings::Event e;
+            fields >> e.at >> e.type >> e.role;
+            std::getline(fields >> std::ws, e.name);
+            found.events.push_back(e);
+        }
+    }
+    return found;
 }
 
 } // namespace testsupport
