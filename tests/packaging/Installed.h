@@ -60,4 +60,11 @@ bool LaunchDesktopEntry(const std::string& entry, const std::string& startFolder
 void DownloadThroughMainWindow(const testsupport::XvfbDisplay& display, const std::string& title,
                                const std::string& workFolder, const Offer& offer);
 
+// The same through the accessibility bus alone, as a screen reader user
+// does it (AT-SPI): the main window found by its title, the download button
+// pressed by its name, "終了" read from the status line, every payload file
+// extracted in workFolder, Close pressed. Adds failures to the running test.
+void DownloadThroughAtspi(const testsupport::XvfbDisplay& display, const testsupport::AtspiBus& bus,
+                          const std::string& title, const std::string& workFolder, const Offer& offer);
+
 } // namespace packaging

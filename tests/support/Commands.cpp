@@ -146,6 +146,23 @@ void StopChild(pid_t pid, int signal)
     ::waitpid(pid, nullptr, 0);
 }
 
+pid_t StartShell(const std::string& command, const std::string& log)
+{
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        const int fd = ::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const int null = ::open("/dev/null", O_RDONLY);
+        ::dup2(null, 0);
+        if (fd >= 0) {
+            ::dup2(fd, 1);
+            ::dup2(fd, 2);
+        }
+        ::execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    return pid;
+}
+
 std::string XvfbDisplay::WaitForWindow(const std::string& name, std::chrono::milliseconds limit) const
 {
     const auto deadline = std::chrono::steady_clock::now() + limit;
@@ -222,10 +239,11 @@ bool WaitFor(std::chrono::seconds limit, const std::function<bool()>& condition)
 
 } // namespace
 
-AtspiBus::AtspiBus(const std::string& display)
+AtspiBus::AtspiBus(const std::string& display, const std::string& base)
 {
     const char* tmp = std::getenv("TMPDIR");
-    std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/fetchlet-atspi-XXXXXX";
+    std::string pattern =
+        (base.empty() ? std::string(tmp && *tmp ? tmp : "/tmp") : base) + "/fetchlet-atspi-XXXXXX";
     if (!::mkdtemp(pattern.data())) {
         error_ = "cannot make a folder for the session";
         return;

@@ -16,9 +16,11 @@
 //              registry), for a display, with assistive technology switched
 //              on (org.a11y.Status IsEnabled, as a screen reader sets it).
 //              Env() gives what a program needs to find it; everything lies
-//              in Folder() (the session's XDG_RUNTIME_DIR). Stopped with the
-//              object: the launcher (which ends its bus), then the session
-//              bus (which ends the registry).
+//              in Folder() (the session's XDG_RUNTIME_DIR), made below base
+//              ($TMPDIR or /tmp when empty; a chroot that has the host's
+//              /dev sees /dev/shm, and so the sockets made there). Stopped
+//              with the object: the launcher (which ends its bus), then the
+//              session bus (which ends the registry).
 // DriveThroughAtspi  a download driven through such a bus alone, as a
 //              screen reader user drives it (support/atspi_drive.py with
 //              Debian's python3-pyatspi): the program's frame found by its
@@ -45,6 +47,9 @@ std::string ShellQuote(const std::string& text);
 // Sends the signal to a child process and reaps it; after 10 s it is
 // killed.
 void StopChild(pid_t pid, int signal);
+// Starts a command line with /bin/sh in the background, its output into
+// the file log; stop it with StopChild.
+pid_t StartShell(const std::string& command, const std::string& log);
 
 class XvfbDisplay {
 public:
@@ -72,7 +77,7 @@ private:
 
 class AtspiBus {
 public:
-    explicit AtspiBus(const std::string& display);
+    explicit AtspiBus(const std::string& display, const std::string& base = {});
     ~AtspiBus();
     AtspiBus(const AtspiBus&) = delete;
     AtspiBus& operator=(const AtspiBus&) = delete;
