@@ -268,3 +268,42 @@ TEST(BareDesktop, LauncherNamesALibraryTheSystemLacks)
 }
 
 } // namespace
+
+// A screen reader user on the bare desktop: the session's accessibility bus
+// runs beside the chroot (its sockets in /dev/shm, which the chroot shares),
+// and the copy, started there by its launcher, is driven through that bus
+// alone from the press of the download button to Close.
+TEST(BareDesktop, CopyIsDrivenThroughTheAtspiBus)
+{
+    const Chroot& chroot = TheChroot();
+    if (!chroot.skip.empty())
+        GTEST_SKIP() << "no bare desktop: " << chroot.skip;
+    ASSERT_FALSE(chroot.root.empty());
+    const std::string prefix = Prefix();
+    ASSERT_FALSE(prefix.empty());
+    XvfbDisplay display;
+    ASSERT_TRUE(display.ok());
+    AtspiBus bus(display.name(), "/dev/shm");
+    ASSERT_TRUE(bus.ok()) << bus.error();
+    Offer offer;
+    ASSERT_NO_FATAL_FAILURE(MakeOffer(offer));
+    TempDir publisher, user;
+    const std::string bin = prefix + "/" INSTALL_BINDIR;
+    const std::string title = "Fetchlet 読み上げ";
+    ASSERT_NO_FATAL_FAILURE(PrepareFolder(publisher / "work", bin, offer, title, false));
+    const CommandResult publish = RunShell(ShellQuote(bin + "/fetchlet-publish") + " " +
+                                           ShellQuote(publisher / "work") + " " + ShellQuote(user / "copy"));
+    ASSERT_EQ(publish.exitCode, 0) << publish.out << publish.err;
+
+    const std::string log = publisher / "run.log";
+    const pid_t pid = Start(InChroot(chroot.root, user.path(), display.name(), false, bus.Env() + "exec \"$0\"",
+                                     "/mnt/user/copy/start-fetchlet"),
+                            log);
+    ASSERT_GT(pid, 0);
+    DownloadThroughAtspi(display, bus, title, user / "copy", offer);
+    const bool ended = WaitUntil(std::chrono::seconds(30), [&] { return !StillRunning(pid); });
+    if (!ended)
+        StopChild(pid, SIGTERM);
+    EXPECT_TRUE(ended) << "Close did not end the program\n" << ReadFile(log);
+    EXPECT_EQ(ReadFile(log).find("start-fetchlet:"), std::string::npos) << ReadFile(log);
+}
