@@ -22,27 +22,12 @@
 
 using testsupport::AccessibleEvent;
 using testsupport::AccessibleEvents;
+using testsupport::Accessible;
+using testsupport::RunEventsUntil;
 using testsupport::NginxServer;
 using namespace downloadsupport;
 
 namespace {
-
-QAccessibleInterface* Accessible(QObject* object)
-{
-    return QAccessible::queryAccessibleInterface(object);
-}
-
-template <typename F>
-bool WaitFor(F condition, int ms = 10000)
-{
-    QDeadlineTimer deadline(ms);
-    while (!condition()) {
-        if (deadline.hasExpired())
-            return false;
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
-    }
-    return true;
-}
 
 // The controls of a window that take the focus with Tab, in the order of
 // the focus chain (an editable combo box's own field counts as the box).
@@ -240,7 +225,7 @@ TEST_F(AppFixture, DownloadIsHeardStatusAtOnceProgressAFewTimesASecond)
              coveredWhileReceiving = Accessible(form1->CuteButton1)->state().offscreen;
              closeNameWhileReceiving = Accessible(form1->CuteButton2)->text(QAccessible::Name);
          });
-    ASSERT_TRUE(WaitFor([&] { return form1->Label1->Caption() == QStringLiteral("終了"); }, 60000));
+    ASSERT_TRUE(RunEventsUntil([&] { return form1->Label1->Caption() == QStringLiteral("終了"); }, 60000));
     EXPECT_TRUE(shown.empty());
     EXPECT_TRUE(coveredWhileReceiving);
     EXPECT_EQ(closeNameWhileReceiving, QStringLiteral("Cansel"));
@@ -258,7 +243,11 @@ TEST_F(AppFixture, DownloadIsHeardStatusAtOnceProgressAFewTimesASecond)
             finishedAt = e.at;
     }
     EXPECT_EQ(heard, (std::vector<QString>{QStringLiteral("受信中"), QStringLiteral("終了")}));
-    // The gauge's value, moving up to 100.
+    // The gauge's value, moving up to 100 (the last within half a second).
+    EXPECT_TRUE(RunEventsUntil([&] {
+        const auto told = events.Of(form1->Gauge1, QAccessible::ValueChanged);
+        return !told.empty() && told.back().value.toInt() == 100;
+    }));
     const auto values = events.Of(form1->Gauge1, QAccessible::ValueChanged);
     ASSERT_GE(values.size(), 3u);
     for (size_t i = 1; i < values.size(); ++i)
@@ -266,7 +255,7 @@ TEST_F(AppFixture, DownloadIsHeardStatusAtOnceProgressAFewTimesASecond)
     EXPECT_EQ(values.back().value.toInt(), 100);
     // The progress text, read as it was shown, the last one within a second.
     const QString last = QStringLiteral("560Kbyte/560Kbyte(100%)");
-    EXPECT_TRUE(WaitFor([&] {
+    EXPECT_TRUE(RunEventsUntil([&] {
         const auto texts = events.Of(form1->Label2, QAccessible::NameChanged);
         return !texts.empty() && texts.back().name == last;
     }));

@@ -44,6 +44,11 @@ TEST_F(AppFixture, DownloadDrivenThroughTheAtspiBusAlone)
     env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), QString::fromStdString(bus.SessionAddress()));
     env.insert(QStringLiteral("XDG_RUNTIME_DIR"), QString::fromStdString(bus.Folder()));
     env.insert(QStringLiteral("GSETTINGS_BACKEND"), QStringLiteral("memory"));
+    // Whole allocation stacks, by which the suppressions know the bridge's
+    // D-Bus connection (kept to the end of the process) for Qt's.
+    if (env.contains(QStringLiteral("ASAN_OPTIONS")))
+        env.insert(QStringLiteral("ASAN_OPTIONS"),
+                   env.value(QStringLiteral("ASAN_OPTIONS")) + QStringLiteral(":fast_unwind_on_malloc=0"));
     program.setProcessEnvironment(env);
     program.setStandardOutputFile(QString::fromStdString(Dir() + "program.log"));
     program.setStandardErrorFile(QString::fromStdString(Dir() + "program.log"), QIODevice::Append);
@@ -86,6 +91,8 @@ TEST_F(AppFixture, DownloadDrivenThroughTheAtspiBusAlone)
                 "second; %zu between the press and the first progress\n",
                 rate.count, rate.seconds, rate.seconds > 0 ? rate.count / rate.seconds : 0.0, rate.mostInASecond,
                 rate.beforeProgress);
+    // Counted as they arrive, which a busy machine bunches: the mean over
+    // the transfer (the program's own spacing is checked in process).
     EXPECT_GE(rate.seconds, 1.0) << log;
-    EXPECT_LE(rate.mostInASecond, 4u) << log;
+    EXPECT_LE(rate.count, 4 * rate.seconds) << log;
 }

@@ -17,25 +17,10 @@
 
 using testsupport::AccessibleEvent;
 using testsupport::AccessibleEvents;
+using testsupport::Accessible;
+using testsupport::RunEventsUntil;
 
 namespace {
-
-template <typename F>
-bool WaitFor(F condition, int ms = 10000)
-{
-    QDeadlineTimer deadline(ms);
-    while (!condition()) {
-        if (deadline.hasExpired())
-            return false;
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
-    }
-    return true;
-}
-
-QAccessibleInterface* Accessible(QObject* object)
-{
-    return QAccessible::queryAccessibleInterface(object);
-}
 
 struct Form : ::testing::Test {
     QWidget form;
@@ -117,7 +102,7 @@ TEST_F(ButtonAccessibility, StateSaysFocusablePressedFocusedAndUnavailable)
     TCuteButton* other = Button(QStringLiteral("Other"), QRect(150, 10, 75, 25));
     ShowActive();
     other->setFocus(Qt::TabFocusReason);
-    ASSERT_TRUE(WaitFor([&] { return other->hasFocus(); }));
+    ASSERT_TRUE(RunEventsUntil([&] { return other->hasFocus(); }));
     AccessibleEvents events;
     QAccessible::State s = Accessible(b)->state();
     EXPECT_TRUE(s.focusable);
@@ -127,7 +112,7 @@ TEST_F(ButtonAccessibility, StateSaysFocusablePressedFocusedAndUnavailable)
     EXPECT_FALSE(s.invisible || s.offscreen);
 
     b->setFocus(Qt::TabFocusReason);
-    ASSERT_TRUE(WaitFor([&] { return b->hasFocus(); }));
+    ASSERT_TRUE(RunEventsUntil([&] { return b->hasFocus(); }));
     EXPECT_TRUE(Accessible(b)->state().focused);
     EXPECT_FALSE(events.Of(b, QAccessible::Focus).empty());
 
@@ -182,7 +167,7 @@ TEST_F(ButtonAccessibility, PressActionClicksThroughTheEventLoopAsAClickDoes)
     // follows from the event loop, pressed as Enter presses it.
     actions->doAction(QAccessibleActionInterface::pressAction());
     EXPECT_EQ(clicks, 0);
-    ASSERT_TRUE(WaitFor([&] { return clicks == 1; }));
+    ASSERT_TRUE(RunEventsUntil([&] { return clicks == 1; }));
     EXPECT_EQ(bevelsInClick, std::vector<TPanelBevel>{bvLowered});
     EXPECT_NE(b->BevelOuter(), bvLowered);
 
@@ -199,7 +184,7 @@ TEST_F(ButtonAccessibility, PressActionClicksThroughTheEventLoopAsAClickDoes)
     cover->hide();
     // One more that does click, to know the others have had their turn.
     actions->doAction(QAccessibleActionInterface::pressAction());
-    ASSERT_TRUE(WaitFor([&] { return clicks == 2; }));
+    ASSERT_TRUE(RunEventsUntil([&] { return clicks == 2; }));
     QCoreApplication::processEvents();
     EXPECT_EQ(clicks, 2);
 
@@ -226,7 +211,7 @@ TEST_F(ButtonAccessibility, PressActionRunsTheDropDownAsEnterDoes)
         QTimer::singleShot(0, &menu, [&menu] { menu.close(); });
     });
     Accessible(b)->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
-    ASSERT_TRUE(WaitFor([&] { return opened && !menu.isVisible() && !b->DroppingDown(); }));
+    ASSERT_TRUE(RunEventsUntil([&] { return opened && !menu.isVisible() && !b->DroppingDown(); }));
     EXPECT_EQ(clicks, 0);
 }
 
@@ -316,14 +301,14 @@ TEST_F(GaugeAccessibility, ValueChangesAreToldTwiceASecondAtMostTheLastOneAlways
     for (int p = 11; p <= 50; ++p)
         gauge->SetProgress(p);
     EXPECT_EQ(events.Of(gauge, QAccessible::ValueChanged).size(), 1u);
-    ASSERT_TRUE(WaitFor([&] { return events.Of(gauge, QAccessible::ValueChanged).size() == 2; }));
+    ASSERT_TRUE(RunEventsUntil([&] { return events.Of(gauge, QAccessible::ValueChanged).size() == 2; }));
     values = events.Of(gauge, QAccessible::ValueChanged);
     EXPECT_EQ(values[1].value.toInt(), 50); // the latest, not the ones between
     EXPECT_GE(values[1].at - values[0].at, TGauge::ValueNoticeInterval);
     // A clamped value that stays where it was tells nothing.
     gauge->SetProgress(150);
     gauge->SetProgress(100);
-    ASSERT_TRUE(WaitFor([&] { return events.Of(gauge, QAccessible::ValueChanged).size() == 3; }));
+    ASSERT_TRUE(RunEventsUntil([&] { return events.Of(gauge, QAccessible::ValueChanged).size() == 3; }));
     gauge->SetProgress(120);
     QTest::qWait(TGauge::ValueNoticeInterval + 100);
     values = events.Of(gauge, QAccessible::ValueChanged);
@@ -337,9 +322,9 @@ TEST_F(GaugeAccessibility, ValueChangesAreToldTwiceASecondAtMostTheLastOneAlways
     QTimer moving;
     QObject::connect(&moving, &QTimer::timeout, [&] { gauge->SetProgress(++p); });
     moving.start(20);
-    ASSERT_TRUE(WaitFor([&] { return p >= 100; }, 20000));
+    ASSERT_TRUE(RunEventsUntil([&] { return p >= 100; }, 20000));
     moving.stop();
-    ASSERT_TRUE(WaitFor([&] {
+    ASSERT_TRUE(RunEventsUntil([&] {
         const auto told = events.Of(gauge, QAccessible::ValueChanged);
         return !told.empty() && told.back().value.toInt() == 100;
     }));

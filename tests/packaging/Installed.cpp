@@ -53,17 +53,6 @@ bool Running(pid_t pid)
 
 } // namespace
 
-bool WaitUntil(std::chrono::seconds limit, const std::function<bool()>& condition)
-{
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
-    return true;
-}
-
 std::string LastLine(std::string text)
 {
     while (!text.empty() && text.back() == '\n')

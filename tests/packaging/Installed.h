@@ -14,8 +14,6 @@
 
 namespace packaging {
 
-// Waits (every 100 ms) until condition holds; false after limit.
-bool WaitUntil(std::chrono::seconds limit, const std::function<bool()>& condition);
 // The last line of a program's output.
 std::string LastLine(std::string text);
 

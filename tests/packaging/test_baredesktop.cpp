@@ -123,23 +123,6 @@ std::string InChroot(const std::string& root, const std::string& user, const std
     return line + " sh -c " + ShellQuote(command) + " " + ShellQuote(argument);
 }
 
-// Starts a command line in the background, its output into log; the
-// process becomes the program (every step of InChroot execs the next).
-pid_t Start(const std::string& command, const std::string& log)
-{
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        const int fd = ::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        if (fd >= 0) {
-            ::dup2(fd, 1);
-            ::dup2(fd, 2);
-        }
-        ::execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
-        ::_exit(127);
-    }
-    return pid;
-}
-
 bool StillRunning(pid_t pid)
 {
     return ::waitpid(pid, nullptr, WNOHANG) == 0;
@@ -198,7 +181,7 @@ TEST(BareDesktop, CopyStartsThroughItsLauncherDownloadsAndExtracts)
     const std::string launch = "exec \"$0\"", launcher = inside + "/start-fetchlet";
     const std::string log = release / "run.log";
     const pid_t pid =
-        Start(InChroot(chroot.root, user.path(), display.name(), false, launch, launcher, certificates.path()), log);
+        StartShell(InChroot(chroot.root, user.path(), display.name(), false, launch, launcher, certificates.path()), log);
     ASSERT_GT(pid, 0);
     DownloadThroughMainWindow(display, title, copy, offer);
     StopChild(pid, SIGTERM);
@@ -212,7 +195,7 @@ TEST(BareDesktop, CopyStartsThroughItsLauncherDownloadsAndExtracts)
     fs::remove(copy + "/DL.dat"); // the body request's header capture stays, as on Windows
     const std::string roLog = release / "ro.log";
     const pid_t ro =
-        Start(InChroot(chroot.root, user.path(), display.name(), true, launch, launcher, certificates.path()), roLog);
+        StartShell(InChroot(chroot.root, user.path(), display.name(), true, launch, launcher, certificates.path()), roLog);
     ASSERT_GT(ro, 0);
     struct Stop {
         pid_t pid;
@@ -296,7 +279,7 @@ TEST(BareDesktop, CopyIsDrivenThroughTheAtspiBus)
     ASSERT_EQ(publish.exitCode, 0) << publish.out << publish.err;
 
     const std::string log = publisher / "run.log";
-    const pid_t pid = Start(InChroot(chroot.root, user.path(), display.name(), false, bus.Env() + "exec \"$0\"",
+    const pid_t pid = StartShell(InChroot(chroot.root, user.path(), display.name(), false, bus.Env() + "exec \"$0\"",
                                      "/mnt/user/copy/start-fetchlet"),
                             log);
     ASSERT_GT(pid, 0);

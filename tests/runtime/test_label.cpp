@@ -17,25 +17,10 @@
 
 using testsupport::AccessibleEvent;
 using testsupport::AccessibleEvents;
+using testsupport::Accessible;
+using testsupport::RunEventsUntil;
 
 namespace {
-
-template <typename F>
-bool WaitFor(F condition, int ms = 10000)
-{
-    QDeadlineTimer deadline(ms);
-    while (!condition()) {
-        if (deadline.hasExpired())
-            return false;
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
-    }
-    return true;
-}
-
-QAccessibleInterface* Accessible(QObject* object)
-{
-    return QAccessible::queryAccessibleInterface(object);
-}
 
 // Counts left-button releases on a widget, as a click handler sees them.
 struct Clicks : QObject {
@@ -127,7 +112,7 @@ TEST(LabelAccessibility, NameIntervalTellsAFastCaptionOncePerIntervalTheLastAlwa
     EXPECT_EQ(progress->AccessibleNameInterval(), Interval);
     AccessibleEvents events;
     progress->SetCaption(QStringLiteral("1Kbyte/100Kbyte(1%)"));
-    ASSERT_TRUE(WaitFor([&] { return !events.Of(progress, QAccessible::NameChanged).empty(); }));
+    ASSERT_TRUE(RunEventsUntil([&] { return !events.Of(progress, QAccessible::NameChanged).empty(); }));
     EXPECT_EQ(Accessible(progress)->text(QAccessible::Name), QStringLiteral("1Kbyte/100Kbyte(1%)"));
     QTest::qWait(Interval); // the first one lies an interval back
     events.Clear();
@@ -138,7 +123,7 @@ TEST(LabelAccessibility, NameIntervalTellsAFastCaptionOncePerIntervalTheLastAlwa
     // The name lags the caption until the interval is over.
     EXPECT_EQ(progress->text(), QStringLiteral("40Kbyte/100Kbyte(40%)"));
     EXPECT_EQ(Accessible(progress)->text(QAccessible::Name), QStringLiteral("2Kbyte/100Kbyte(2%)"));
-    ASSERT_TRUE(WaitFor([&] { return events.Of(progress, QAccessible::NameChanged).size() == 2; }));
+    ASSERT_TRUE(RunEventsUntil([&] { return events.Of(progress, QAccessible::NameChanged).size() == 2; }));
     const auto told = events.Of(progress, QAccessible::NameChanged);
     EXPECT_EQ(told[0].name, QStringLiteral("2Kbyte/100Kbyte(2%)"));
     EXPECT_EQ(told[1].name, QStringLiteral("40Kbyte/100Kbyte(40%)"));
@@ -176,7 +161,7 @@ TEST(LabelAccessibility, LabelThatTakesTheFocusIsALinkClickedByKeysAndPress)
     ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
     const QImage unfocused = name->grab().toImage();
     name->setFocus(Qt::TabFocusReason);
-    ASSERT_TRUE(WaitFor([&] { return name->hasFocus(); }));
+    ASSERT_TRUE(RunEventsUntil([&] { return name->hasFocus(); }));
     EXPECT_TRUE(iface->state().focused);
     // The caption looks the same with the focus.
     EXPECT_EQ(name->grab().toImage(), unfocused);
@@ -191,7 +176,7 @@ TEST(LabelAccessibility, LabelThatTakesTheFocusIsALinkClickedByKeysAndPress)
     // Press comes through the event loop, as a click does.
     iface->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
     EXPECT_EQ(clicks.count, 3);
-    ASSERT_TRUE(WaitFor([&] { return clicks.count == 4; }));
+    ASSERT_TRUE(RunEventsUntil([&] { return clicks.count == 4; }));
     name->setEnabled(false);
     iface->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
     QCoreApplication::processEvents();
@@ -212,7 +197,7 @@ TEST(RateLimiter, RunsAtOnceThenOncePerIntervalForAllThatCameMeanwhile)
         limiter.Request();
     EXPECT_EQ(runs.size(), 1u);
     EXPECT_TRUE(limiter.Pending());
-    ASSERT_TRUE(WaitFor([&] { return runs.size() == 2; }));
+    ASSERT_TRUE(RunEventsUntil([&] { return runs.size() == 2; }));
     EXPECT_GE(runs[1] - runs[0], Interval);
     QTest::qWait(Interval + 50);
     EXPECT_EQ(runs.size(), 2u);

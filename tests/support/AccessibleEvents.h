@@ -1,7 +1,9 @@
 // What the program tells assistive technology, seen in process: AccessibleEvents
 // switches Qt's accessibility on (as a screen reader's arrival does) and
 // records every event Qt would hand to the platform's bridge, with what the
-// object's interface said at that moment (name, value, state).
+// object's interface said at that moment (name, value, state). Accessible()
+// is an object's interface; RunEventsUntil lets the event loop run until a
+// condition holds (bounded).
 //
 // Qt hands events on only while accessibility is active, which the
 // platform's bridge decides; the offscreen platform has the generic one,
@@ -10,6 +12,8 @@
 // accessibility object and its setActive. Only the tests do this.
 #pragma once
 #include <QAccessible>
+#include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QList>
 #include <QObject>
@@ -33,6 +37,24 @@ public:
 };
 
 namespace testsupport {
+
+inline QAccessibleInterface* Accessible(QObject* object)
+{
+    return QAccessible::queryAccessibleInterface(object);
+}
+
+// False when the condition still fails after ms milliseconds.
+template <typename F>
+bool RunEventsUntil(F condition, int ms = 10000)
+{
+    QDeadlineTimer deadline(ms);
+    while (!condition()) {
+        if (deadline.hasExpired())
+            return false;
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    }
+    return true;
+}
 
 struct AccessibleEvent {
     QAccessible::Event type;

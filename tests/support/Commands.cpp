@@ -24,6 +24,53 @@ std::string ShellQuote(const std::string& text)
     return out + "'";
 }
 
+namespace {
+
+// Starts a program in the background: standard input from /dev/null,
+// output and errors to the given descriptors (-1: /dev/null), the extra
+// variables set; with a death signal it gets that signal should the test
+// process end first. Descriptors without close-on-exec stay open in it.
+pid_t Spawn(const std::vector<std::string>& argv, const std::vector<std::pair<std::string, std::string>>& env,
+            int out, int err, int deathSignal)
+{
+    const pid_t parent = ::getpid();
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        if (deathSignal != 0) {
+            ::prctl(PR_SET_PDEATHSIG, deathSignal);
+            if (::getppid() != parent)
+                ::_exit(127);
+        }
+        const int null = ::open("/dev/null", O_RDWR);
+        ::dup2(null, 0);
+        ::dup2(out >= 0 ? out : null, 1);
+        ::dup2(err >= 0 ? err : null, 2);
+        for (const auto& [name, value] : env)
+            ::setenv(name.c_str(), value.c_str(), 1);
+        std::vector<char*> args;
+        for (const std::string& a : argv)
+            args.push_back(const_cast<char*>(a.c_str()));
+        args.push_back(nullptr);
+        ::execvp(args[0], args.data());
+        ::_exit(127);
+    }
+    return pid;
+}
+
+// A line a program writes to a pipe once it is ready (without the line
+// end; what came when it gave up after 30 s or closed the pipe).
+std::string ReadyLine(int fd)
+{
+    std::string line;
+    char c;
+    pollfd p{fd, POLLIN, 0};
+    while (::poll(&p, 1, 30000) > 0 && ::read(fd, &c, 1) == 1 && c != '\n')
+        line += c;
+    return line;
+}
+
+} // namespace
+
 CommandResult RunShell(const std::string& command)
 {
     CommandResult result;
@@ -87,39 +134,21 @@ CommandResult RunShell(const std::string& command)
 XvfbDisplay::XvfbDisplay()
 {
     int ready[2];
-    if (::pipe(ready) != 0)
+    if (::pipe2(ready, O_CLOEXEC) != 0)
         return;
-    const pid_t parent = ::getpid();
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-        if (::getppid() != parent)
-            ::_exit(127);
-        ::close(ready[0]);
-        const int null = ::open("/dev/null", O_RDWR);
-        ::dup2(null, 0);
-        ::dup2(null, 1);
-        ::dup2(null, 2);
-        const std::string fd = std::to_string(ready[1]);
-        ::execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1024x768x24", "-nolisten", "tcp",
-                 static_cast<char*>(nullptr));
-        ::_exit(127);
-    }
+    ::fcntl(ready[1], F_SETFD, 0); // for Xvfb to write to
+    const pid_t pid = Spawn({"Xvfb", "-displayfd", std::to_string(ready[1]), "-screen", "0", "1024x768x24",
+                             "-nolisten", "tcp"},
+                            {}, -1, -1, SIGKILL);
     ::close(ready[1]);
-    if (pid < 0) {
-        ::close(ready[0]);
-        return;
-    }
     // Xvfb writes its display number once it accepts clients.
-    std::string number;
-    char c;
-    pollfd p{ready[0], POLLIN, 0};
-    while (::poll(&p, 1, 30000) > 0 && ::read(ready[0], &c, 1) == 1 && c != '\n')
-        number += c;
+    const std::string number = pid > 0 ? ReadyLine(ready[0]) : std::string();
     ::close(ready[0]);
     if (number.empty()) {
-        ::kill(pid, SIGKILL);
-        ::waitpid(pid, nullptr, 0);
+        if (pid > 0) {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, nullptr, 0);
+        }
         return;
     }
     pid_ = pid;
@@ -148,19 +177,22 @@ void StopChild(pid_t pid, int signal)
 
 pid_t StartShell(const std::string& command, const std::string& log)
 {
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        const int fd = ::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        const int null = ::open("/dev/null", O_RDONLY);
-        ::dup2(null, 0);
-        if (fd >= 0) {
-            ::dup2(fd, 1);
-            ::dup2(fd, 2);
-        }
-        ::execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
-        ::_exit(127);
-    }
+    const int fd = ::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    const pid_t pid = Spawn({"/bin/sh", "-c", command}, {}, fd, fd, 0);
+    if (fd >= 0)
+        ::close(fd);
     return pid;
+}
+
+bool WaitUntil(std::chrono::seconds limit, const std::function<bool()>& condition)
+{
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return true;
 }
 
 std::string XvfbDisplay::WaitForWindow(const std::string& name, std::chrono::milliseconds limit) const
@@ -195,50 +227,6 @@ bool XvfbDisplay::Screenshot(const std::string& window, const std::string& png) 
     return RunShell(Env() + "import -window " + ShellQuote(window) + " " + ShellQuote(png)).exitCode == 0;
 }
 
-namespace {
-
-// Starts a program in the background with extra variables, ended with the
-// test process; its output goes to /dev/null but for the descriptor
-// passOn, which it inherits.
-pid_t StartWith(const std::vector<std::string>& argv, const std::vector<std::pair<std::string, std::string>>& env,
-                int passOn = -1)
-{
-    const pid_t parent = ::getpid();
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        ::prctl(PR_SET_PDEATHSIG, SIGTERM);
-        if (::getppid() != parent)
-            ::_exit(127);
-        const int null = ::open("/dev/null", O_RDWR);
-        ::dup2(null, 0);
-        if (passOn != 1)
-            ::dup2(null, 1);
-        ::dup2(null, 2);
-        for (const auto& [name, value] : env)
-            ::setenv(name.c_str(), value.c_str(), 1);
-        std::vector<char*> args;
-        for (const std::string& a : argv)
-            args.push_back(const_cast<char*>(a.c_str()));
-        args.push_back(nullptr);
-        ::execvp(args[0], args.data());
-        ::_exit(127);
-    }
-    return pid;
-}
-
-bool WaitFor(std::chrono::seconds limit, const std::function<bool()>& condition)
-{
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
-    return true;
-}
-
-} // namespace
-
 AtspiBus::AtspiBus(const std::string& display, const std::string& base)
 {
     const char* tmp = std::getenv("TMPDIR");
@@ -256,30 +244,27 @@ AtspiBus::AtspiBus(const std::string& display, const std::string& base)
     }
     // The session bus, its address read from the pipe once it listens.
     int ready[2];
-    if (::pipe(ready) != 0) {
+    if (::pipe2(ready, O_CLOEXEC) != 0) {
         error_ = "no pipe";
         return;
     }
-    bus_ = StartWith({"dbus-daemon", "--session", "--nofork", "--nopidfile", "--address=unix:path=" + folder_ + "/bus",
-                      "--print-address=" + std::to_string(ready[1])},
-                     {}, ready[1]);
+    bus_ = Spawn({"dbus-daemon", "--session", "--nofork", "--nopidfile", "--address=unix:path=" + folder_ + "/bus",
+                  "--print-address=1"},
+                 {}, ready[1], -1, SIGTERM);
     ::close(ready[1]);
-    char c;
-    pollfd p{ready[0], POLLIN, 0};
-    while (::poll(&p, 1, 30000) > 0 && ::read(ready[0], &c, 1) == 1 && c != '\n')
-        session_ += c;
+    session_ = ReadyLine(ready[0]);
     ::close(ready[0]);
     if (session_.empty()) {
         error_ = "dbus-daemon did not start (dbus-daemon; scripts/setup installs it)";
         return;
     }
-    launcher_ = StartWith({launcher, "--launch-immediately"}, {{"DBUS_SESSION_BUS_ADDRESS", session_},
-                                                               {"DISPLAY", display},
-                                                               {"XDG_RUNTIME_DIR", folder_},
-                                                               {"GSETTINGS_BACKEND", "memory"}});
+    launcher_ = Spawn({launcher, "--launch-immediately"},
+                      {{"DBUS_SESSION_BUS_ADDRESS", session_}, {"DISPLAY", display}, {"XDG_RUNTIME_DIR", folder_},
+                       {"GSETTINGS_BACKEND", "memory"}},
+                      -1, -1, SIGTERM);
     const std::string send = Env() + "dbus-send --session --print-reply --dest=org.a11y.Bus /org/a11y/bus ";
     CommandResult reply;
-    if (!WaitFor(std::chrono::seconds(30), [&] {
+    if (!WaitUntil(std::chrono::seconds(30), [&] {
             reply = RunShell(send + "org.a11y.Bus.GetAddress");
             return reply.exitCode == 0;
         })) {

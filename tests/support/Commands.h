@@ -30,6 +30,7 @@
 //              Close pressed. AtspiFindings holds what it found.
 #pragma once
 #include <chrono>
+#include <functional>
 #include <string>
 #include <sys/types.h>
 #include <vector>
@@ -50,6 +51,9 @@ void StopChild(pid_t pid, int signal);
 // Starts a command line with /bin/sh in the background, its output into
 // the file log; stop it with StopChild.
 pid_t StartShell(const std::string& command, const std::string& log);
+// Waits (checking every 100 ms) until the condition holds; false after
+// limit.
+bool WaitUntil(std::chrono::seconds limit, const std::function<bool()>& condition);
 
 class XvfbDisplay {
 public:

@@ -122,16 +122,18 @@ class Drive:
         if time.monotonic() > self.deadline:
             return self.stop("the status never read %s" % self.finished)
         try:
+            # The status first: the gauge read after it is at least as new.
+            statuses = descendants(self.frame, pyatspi.ROLE_NOTIFICATION)
+            status = statuses[0].name if statuses else None
             gauges = [g for g in descendants(self.frame, pyatspi.ROLE_PROGRESS_BAR) if showing(g)]
             if gauges:
                 value = gauges[0].queryValue().currentValue
                 if value != self.last_value:
                     self.last_value = value
                     say("value", self.since(), value)
-            statuses = descendants(self.frame, pyatspi.ROLE_NOTIFICATION)
-            if not statuses or statuses[0].name != self.finished:
+            if status != self.finished:
                 return True
-            say("status", statuses[0].name)
+            say("status", status)
             close = None
             for b in descendants(self.frame, pyatspi.ROLE_PUSH_BUTTON):
                 if showing(b):
