@@ -262,9 +262,15 @@ AtspiBus::AtspiBus(const std::string& display, const std::string& base)
                       {{"DBUS_SESSION_BUS_ADDRESS", session_}, {"DISPLAY", display}, {"XDG_RUNTIME_DIR", folder_},
                        {"GSETTINGS_BACKEND", "memory"}},
                       -1, -1, SIGTERM);
+    // Asked only once the launcher holds its name: a call before would
+    // start another launcher through D-Bus activation.
+    const std::string owned = Env() + "dbus-send --session --print-reply --dest=org.freedesktop.DBus "
+                                      "/org/freedesktop/DBus org.freedesktop.DBus.NameHasOwner string:org.a11y.Bus";
     const std::string send = Env() + "dbus-send --session --print-reply --dest=org.a11y.Bus /org/a11y/bus ";
     CommandResult reply;
-    if (!WaitUntil(std::chrono::seconds(30), [&] {
+    if (!WaitUntil(std::chrono::seconds(30),
+                   [&] { return RunShell(owned).out.find("boolean true") != std::string::npos; }) ||
+        !WaitUntil(std::chrono::seconds(30), [&] {
             reply = RunShell(send + "org.a11y.Bus.GetAddress");
             return reply.exitCode == 0;
         })) {
