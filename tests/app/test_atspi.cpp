@@ -6,7 +6,7 @@
 #include "AppFixture.h"
 #include "DownloadSupport.h"
 
-#include "Commands.h"
+#include "Atspi.h"
 #include "Servers.h"
 #include "platform/FileNames.h"
 

@@ -2,6 +2,7 @@
 // temporary prefix per process, a folder prepared as a publisher prepares
 // it, and a download driven through the main window on a virtual display.
 #pragma once
+#include "Atspi.h"
 #include "Commands.h"
 #include "Servers.h"
 #include "TlsPeers.h"
