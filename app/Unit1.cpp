@@ -17,6 +17,8 @@
 #include "runtime/Picture.h"
 #include "runtime/SysUtils.h"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QCloseEvent>
 #include <QFile>
 #include <QFontMetrics>
@@ -40,6 +42,18 @@ constexpr TColor DownloadButtonColor = 0x001A479B;
 constexpr TColor DownloadButtonFontColor = 0x00C1FDFC;
 constexpr TColor GaugeForeColor = 0x00629BE8;
 
+// For assistive technology the main window is a frame named by its title
+// (Qt takes a window that is a plain widget for a nameless filler).
+QAccessibleInterface* MainWindowAccessibleFactory(const QString&, QObject* object)
+{
+    if (auto* form = dynamic_cast<TForm1*>(object))
+        return new QAccessibleWidget(form, QAccessible::Window);
+    return nullptr;
+}
+
+// The progress text is told to assistive technology once a second at most.
+constexpr int ProgressNameInterval = 1000;
+
 } // namespace
 
 QImage TForm1::BuiltInSkin()
@@ -55,6 +69,7 @@ QImage TForm1::BuiltInSkin()
 TForm1::TForm1() : QWidget(nullptr)
 {
     Form1 = this;
+    QAccessible::installFactory(MainWindowAccessibleFactory);
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
     setFixedSize(350, 250);
@@ -66,7 +81,9 @@ TForm1::TForm1() : QWidget(nullptr)
     setPalette(pal);
     setFont(FormFont(12));
     SetCaption(QStringLiteral("Fetchlet"));
-    setFocusPolicy(Qt::StrongFocus);
+    // A click on the window gives it the keys; Tab goes between its buttons
+    // only, never to the window itself.
+    setFocusPolicy(Qt::ClickFocus);
 
     Image1 = new TImage(this);
     Image1->setGeometry(0, 0, 350, 250);
@@ -75,18 +92,21 @@ TForm1::TForm1() : QWidget(nullptr)
     Label1 = new TLabel(QStringLiteral("ダウンロード状況"), this);
     Label1->move(24, 184);
     Label1->SetFont(FormFont(12));
+    Label1->SetLiveStatus(true); // "受信中", "終了" ... are heard wherever the user is
 
     Label2 = new TLabel(QString(), this);
     Label2->move(52, 232);
     Label2->SetFont(FormFont(13, true));
     Label2->SetFontColor(clWhite);
     Label2->installEventFilter(this);
+    Label2->SetAccessibleNameInterval(ProgressNameInterval);
 
     Gauge1 = new TGauge(this);
     Gauge1->SetFont(FormFont(12));
     Gauge1->SetBounds(24, 200, 169, 28);
     Gauge1->SetForeColor(GaugeForeColor);
     Gauge1->SetProgress(30);
+    Gauge1->stackUnder(Label2); // read in reading order: status, gauge, progress text
 
     CuteButton1 = new TCuteButton(this);
     CuteButton1->SetBounds(232, 216, 107, 25);

@@ -190,6 +190,17 @@ TForm2::TForm2(QWidget* parent) : QDialog(parent)
     for (QLineEdit* edit : {Button_moji_Edit, Form_Caption_Edit, URL_Edit, pass_Edit})
         styleEdit(edit);
 
+    // What assistive technology names the fields by: the label above each,
+    // and a name of its own where none is (the icon list, the password).
+    Label1->setBuddy(FileListBox1);
+    FileListBox1->setAccessibleName(Label1->Caption()); // a list takes no name from its buddy
+    Label3->setBuddy(Button_moji_Edit);
+    Label4->setBuddy(Form_Caption_Edit);
+    FileListBox2->setAccessibleName(QStringLiteral("アイコン"));
+    Label2->setBuddy(URL_Edit);
+    pass_Edit->setAccessibleName(QStringLiteral("パスワード"));
+    Label6->setBuddy(Gauge_ComboBox);
+
     CRCList1 = std::make_unique<TCRCList>(nullptr);
 
     FileListBox1->OnClick = [this] { FileListBox1Click(); };

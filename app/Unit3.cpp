@@ -98,6 +98,9 @@ TForm3::TForm3(QWidget* parent) : QDialog(parent)
     CuteButton1->SetUseDisabledColor(false);
     CuteButton1->SetEgnoreContClick(false);
 
+    Label1->setBuddy(Edit1); // the names assistive technology reads
+    Label2->setBuddy(Edit2);
+
     connect(CheckBox1, &QCheckBox::toggled, this, [this] { Guarded([this] { CheckBox1Click(); }); });
     CuteButton1->OnClick = [this](TObject* sender) { CuteButton1Click(sender); };
     LoadSettings();

@@ -64,6 +64,14 @@ TV_Form::TV_Form(QWidget* parent) : QDialog(parent)
     CuteButton1->SetUseDisabledColor(false);
     CuteButton1->SetEgnoreContClick(false);
     CuteButton1->OnClick = [this](TObject* sender) { CuteButton1Click(sender); };
+
+    // The name, which a click opens, is reached with Tab too (Return or
+    // Space clicks it). Tab goes round in the visible order (name, address,
+    // Close); the round starts at the address, where the window opens.
+    Label2->setFocusPolicy(Qt::StrongFocus);
+    setTabOrder(Edit1, Label2); // the round: address, Close, name
+    setTabOrder(Edit1, CuteButton1);
+    Label3->setBuddy(Edit1);
 }
 
 void TV_Form::Label2Click()

@@ -3,6 +3,8 @@
 #include "controls/GdiDraw.h"
 #include "runtime/Application.h"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QEnterEvent>
 #include <QFontMetrics>
 #include <QGuiApplication>
@@ -66,6 +68,87 @@ struct ScopeExit {
 template <typename F>
 ScopeExit(F) -> ScopeExit<F>;
 
+class TCuteButtonAccessible : public QAccessibleWidget {
+public:
+    explicit TCuteButtonAccessible(TCuteButton* button) : QAccessibleWidget(button, QAccessible::Button) {}
+
+    QString text(QAccessible::Text t) const override
+    {
+        switch (t) {
+        case QAccessible::Name:
+            return button()->accessibleName().isEmpty() ? TCuteButton::CaptionText(button()->Caption())
+                                                        : button()->accessibleName();
+        case QAccessible::Accelerator:
+            return accelerator();
+        default:
+            return QAccessibleWidget::text(t);
+        }
+    }
+
+    QAccessible::State state() const override
+    {
+        QAccessible::State s = QAccessibleWidget::state();
+        s.pressed = button()->BevelOuter() == bvLowered;
+        if (button()->Covered())
+            s.offscreen = true;
+        return s;
+    }
+
+    QStringList actionNames() const override
+    {
+        QStringList names = QAccessibleWidget::actionNames();
+        names.prepend(pressAction());
+        return names;
+    }
+
+    QStringList keyBindingsForAction(const QString& action) const override
+    {
+        if (action == pressAction() && !accelerator().isEmpty())
+            return {accelerator()};
+        return QAccessibleWidget::keyBindingsForAction(action);
+    }
+
+    void doAction(const QString& action) override
+    {
+        if (action != pressAction()) {
+            QAccessibleWidget::doAction(action);
+            return;
+        }
+        // Only what a mouse could click; the click comes through the event
+        // loop, after the caller's request has been answered.
+        if (!button()->isEnabled() || !button()->isVisible() || button()->Covered())
+            return;
+        QPointer<TCuteButton> target = button();
+        QMetaObject::invokeMethod(
+            target,
+            [target] {
+                if (target && target->isEnabled() && target->isVisible() && !target->Covered())
+                    Guarded([&] { target->Press(); });
+            },
+            Qt::QueuedConnection);
+    }
+
+private:
+    TCuteButton* button() const { return static_cast<TCuteButton*>(widget()); }
+    QString accelerator() const
+    {
+        return QKeySequence::mnemonic(button()->Caption()).toString(QKeySequence::NativeText);
+    }
+};
+
+QAccessibleInterface* CuteButtonAccessibleFactory(const QString&, QObject* object)
+{
+    if (auto* button = dynamic_cast<TCuteButton*>(object))
+        return new TCuteButtonAccessible(button);
+    return nullptr;
+}
+
+void Tell(QObject* object, QAccessible::Event what)
+{
+    QAccessibleEvent event(object, what);
+    QAccessible::updateAccessibility(&event);
+}
+
 } // namespace
 
 TShiftState CurrentShiftState()
@@ -77,6 +160,7 @@ TCuteButtonTimer::TCuteButtonTimer(TCuteButton* button) : QTimer(button), FCuteB
 
 TCuteButton::TCuteButton(QWidget* parent) : QWidget(parent)
 {
+    QAccessible::installFactory(CuteButtonAccessibleFactory); // once; later calls do nothing
     resize(75, 25);
     setFocusPolicy(Qt::StrongFocus);
     setAttribute(Qt::WA_OpaquePaintEvent, true);
@@ -96,6 +180,8 @@ void TCuteButton::SetCaption(const QString& caption)
     caption_ = caption;
     updateShortcut();
     update();
+    if (accessibleName().isEmpty())
+        Tell(this, QAccessible::NameChanged);
 }
 
 void TCuteButton::SetColor(TColor color)
@@ -228,8 +314,15 @@ void TCuteButton::SetBorderStyle(TBorderStyle s)
 
 void TCuteButton::SetBevelOuter(TPanelBevel b)
 {
+    const bool wasPressed = bevelOuter_ == bvLowered;
     bevelOuter_ = b;
     update();
+    if (wasPressed != (b == bvLowered)) {
+        QAccessible::State pressed;
+        pressed.pressed = true;
+        QAccessibleStateChangeEvent event(this, pressed);
+        QAccessible::updateAccessibility(&event);
+    }
 }
 
 void TCuteButton::SetBevelInner(TPanelBevel b)
@@ -356,7 +449,51 @@ void TCuteButton::DropDown()
     }
 }
 
-void TCuteButton::pressAtOnce()
+QString TCuteButton::CaptionText(const QString& caption)
+{
+    QString text;
+    text.reserve(caption.size());
+    for (qsizetype i = 0; i < caption.size(); ++i) {
+        if (caption[i] == QLatin1Char('&')) {
+            if (i + 1 < caption.size() && caption[i + 1] == QLatin1Char('&'))
+                text += caption[++i];
+            continue;
+        }
+        text += caption[i];
+    }
+    return text;
+}
+
+bool TCuteButton::Covered() const
+{
+    const QWidget* parent = parentWidget();
+    if (!parent)
+        return false;
+    const QObjectList& siblings = parent->children(); // bottom to top
+    const qsizetype self = siblings.indexOf(const_cast<TCuteButton*>(this));
+    for (qsizetype i = self + 1; self >= 0 && i < siblings.size(); ++i) {
+        const auto* above = qobject_cast<const QWidget*>(siblings[i]);
+        if (above && !above->isHidden() && !above->isWindow() && above->geometry().contains(geometry()))
+            return true;
+    }
+    return false;
+}
+
+void TCuteButton::coveringChanged(bool covering)
+{
+    const QWidget* parent = parentWidget();
+    if (!parent)
+        return;
+    for (QObject* sibling : parent->children()) {
+        if (sibling == this)
+            break; // only those below
+        auto* below = dynamic_cast<TCuteButton*>(sibling);
+        if (below && below->isVisible() && geometry().contains(below->geometry()))
+            Tell(below, covering || below->Covered() ? QAccessible::ObjectHide : QAccessible::ObjectShow);
+    }
+}
+
+void TCuteButton::Press()
 {
     SetBevelOuter(bvLowered);
     if (dropDownMenu_ && dropDownDelay_ == 0)
@@ -427,7 +564,7 @@ void TCuteButton::KeyDown(WORD& key, TShiftState shift)
             StartDropDown();
         }
     } else if (key == VK_RETURN) {
-        pressAtOnce();
+        Press();
     } else if (spaceDown_) {
         spaceDown_ = false;
         SetBevelOuter(tabFocusUp_ ? bvRaised : bvNone);
@@ -452,7 +589,7 @@ bool TCuteButton::DialogChar(QChar ch)
     const bool parentVisible = parentWidget() ? parentWidget()->isVisible() : isVisible();
     if (accel.isNull() || ch.toUpper() != accel.toUpper() || !isEnabled() || !parentVisible)
         return false;
-    pressAtOnce();
+    Press();
     return true;
 }
 
@@ -527,10 +664,18 @@ void TCuteButton::mouseMoveEvent(QMouseEvent* e)
     });
 }
 
+void TCuteButton::showEvent(QShowEvent* e)
+{
+    QWidget::showEvent(e);
+    coveringChanged(true);
+}
+
 void TCuteButton::hideEvent(QHideEvent* e)
 {
     pointerInside_ = false; // the next crossing after showing again counts
     QWidget::hideEvent(e);
+    if (isHidden()) // hidden itself, not with its window
+        coveringChanged(false);
 }
 
 void TCuteButton::keyPressEvent(QKeyEvent* e)

@@ -33,6 +33,18 @@
 //   at the device's resolution: bevels and frames are as many device pixels
 //   wide as the ratio says, and the caption's glyphs are rendered at the
 //   device's size (not enlarged). At a ratio of 1 nothing changes.
+//
+// What assistive technology sees (an accessible interface of its own,
+// installed with the first button): a push button named by its caption
+// without the accelerator's "&" (its accessible name, when one is set), whose
+// state says whether it can take the focus, has it, is pressed (lowered) or
+// is unavailable (disabled), with a Press action that does what a click
+// does: the button is pressed at once, as Enter presses it, once the
+// caller's request has been answered (a disabled, hidden or covered button
+// ignores it). A button over which a later sibling lies whole (the main
+// window's Close/Cancel button over the download button) is not showing
+// while it lies there. Changes of the caption, of the pressed state and of
+// the covering come as the matching accessibility events.
 #pragma once
 #include "platform/Keys.h"
 #include "platform/SysColors.h"
@@ -134,6 +146,15 @@ public:
 
     // The click operation, however the click is caused.
     virtual void Click();
+    // Pressed at once, as by Enter or the accelerator: lowered, the click
+    // (or the drop-down), raised again.
+    void Press();
+    // A visible sibling later in the stacking order lies over the whole
+    // button.
+    bool Covered() const;
+    // The caption as assistive technology reads it: "&" marks removed,
+    // "&&" read as "&".
+    static QString CaptionText(const QString& caption);
     virtual void StartDropDown();
     virtual void DropDown();
     virtual void MouseEnter(TShiftState shift, int x, int y);
@@ -173,6 +194,7 @@ protected:
     void mousePressEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
     void hideEvent(QHideEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void keyReleaseEvent(QKeyEvent* event) override;
@@ -185,7 +207,9 @@ private:
     void paintOn(QImage& image, int logicalWidth, int logicalHeight, qreal ratio) const;
     void dropDownTimerFired();
     void freeDropDownTimer();
-    void pressAtOnce();
+    // Tells assistive technology that the buttons this one lies over stop
+    // (or start again) showing.
+    void coveringChanged(bool covering);
     void updateShortcut();
 
     QString caption_;

@@ -3,6 +3,8 @@
 #include "runtime/Application.h"
 #include "runtime/Exceptions.h"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QFontMetrics>
 #include <QPainter>
 #include <QPalette>
@@ -43,6 +45,48 @@ void Blackness(QImage& image)
     image.fill(Black);
 }
 
+class TGaugeAccessible : public QAccessibleWidget, public QAccessibleValueInterface {
+public:
+    explicit TGaugeAccessible(TGauge* gauge) : QAccessibleWidget(gauge, QAccessible::ProgressBar) {}
+
+    void* interface_cast(QAccessible::InterfaceType type) override
+    {
+        if (type == QAccessible::ValueInterface)
+            return static_cast<QAccessibleValueInterface*>(this);
+        return QAccessibleWidget::interface_cast(type);
+    }
+
+    QString text(QAccessible::Text t) const override
+    {
+        if (t == QAccessible::Value)
+            return QString::number(gauge()->Percent()) + QLatin1Char('%');
+        return QAccessibleWidget::text(t);
+    }
+
+    QAccessible::State state() const override
+    {
+        QAccessible::State s = QAccessibleWidget::state();
+        s.readOnly = true;
+        return s;
+    }
+
+    QVariant currentValue() const override { return gauge()->Progress(); }
+    void setCurrentValue(const QVariant&) override {} // shows progress, takes none
+    QVariant maximumValue() const override { return gauge()->MaxValue(); }
+    QVariant minimumValue() const override { return gauge()->MinValue(); }
+    QVariant minimumStepSize() const override { return 0; }
+
+private:
+    TGauge* gauge() const { return static_cast<TGauge*>(widget()); }
+};
+
+QAccessibleInterface* GaugeAccessibleFactory(const QString&, QObject* object)
+{
+    if (auto* gauge = dynamic_cast<TGauge*>(object))
+        return new TGaugeAccessible(gauge);
+    return nullptr;
+}
+
 } // namespace
 
 int PercentOf(long double x, long double z)
@@ -70,8 +114,16 @@ void TBltBitmap::MakeLike(const QImage& source)
     Image.fill(Pixel(clWindowFrame));
 }
 
-TGauge::TGauge(QWidget* parent) : QWidget(parent)
+TGauge::TGauge(QWidget* parent)
+    : QWidget(parent), valueNotice_(ValueNoticeInterval, [this] {
+          if (progress_ == toldProgress_)
+              return;
+          toldProgress_ = progress_;
+          QAccessibleValueChangeEvent event(this, progress_);
+          QAccessible::updateAccessibility(&event);
+      })
 {
+    QAccessible::installFactory(GaugeAccessibleFactory); // once; later calls do nothing
     resize(100, 100);
     setAttribute(Qt::WA_OpaquePaintEvent, true);
 }
@@ -87,6 +139,12 @@ void TGauge::Changed()
     update();
 }
 
+void TGauge::ProgressMoved()
+{
+    if (progress_ != toldProgress_)
+        valueNotice_.Request();
+}
+
 void TGauge::SetMinValue(int v)
 {
     if (v == minValue_)
@@ -98,6 +156,7 @@ void TGauge::SetMinValue(int v)
     if (progress_ < v)
         progress_ = v;
     Changed();
+    ProgressMoved();
 }
 
 void TGauge::SetMaxValue(int v)
@@ -111,6 +170,7 @@ void TGauge::SetMaxValue(int v)
     if (progress_ > v)
         progress_ = v;
     Changed();
+    ProgressMoved();
 }
 
 void TGauge::SetProgress(int v)
@@ -125,6 +185,7 @@ void TGauge::SetProgress(int v)
     progress_ = v;
     if (Percent() != before)
         Changed();
+    ProgressMoved();
 }
 
 void TGauge::SetKind(TGaugeKind k)

@@ -25,11 +25,20 @@
 //   always and drawn with device-sized pens, curves sampled at device pixels,
 //   and the percentage's glyphs rendered at the device's size. At a ratio of
 //   1 nothing changes.
+//
+// What assistive technology sees (an accessible interface of its own,
+// installed with the first gauge): a progress bar in every kind, with a
+// value interface that gives MinValue, MaxValue and Progress as they stand
+// (read only) and the percentage as the value text ("30%"). A change of
+// Progress is told as a value change at most twice a second
+// (ValueNoticeInterval; the latest value always), since a transfer moves it
+// many times a second.
 #pragma once
 #include "controls/CuteBtn.h"
 #include "controls/GdiDraw.h"
 #include "platform/SysColors.h"
 #include "runtime/Classes.h"
+#include "runtime/RateLimiter.h"
 
 #include <QFont>
 #include <QImage>
@@ -55,6 +64,8 @@ public:
 class TGauge : public QWidget, public TObject {
 public:
     explicit TGauge(QWidget* parent = nullptr);
+
+    static constexpr int ValueNoticeInterval = 500; // milliseconds
 
     void SetBounds(int left, int top, int width, int height);
 
@@ -102,6 +113,8 @@ protected:
 
 private:
     void Changed();
+    // Progress may have moved: told to assistive technology (limited).
+    void ProgressMoved();
     TPixel ColorPixel() const;
     void DrawKind(QImage& overlay, const TRect& rect, qreal ratio) const;
     void DrawPercentText(QImage& image, const TRect& rect) const;
@@ -117,4 +130,6 @@ private:
     TColor color_ = clWindow;
     bool parentColor_ = true;
     int repaintCount_ = 0;
+    int toldProgress_ = 0;
+    TRateLimiter valueNotice_;
 };

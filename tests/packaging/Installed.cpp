@@ -64,17 +64,6 @@ std::string LaunchedAsanOptions()
 
 } // namespace
 
-bool WaitUntil(std::chrono::seconds limit, const std::function<bool()>& condition)
-{
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
-    return true;
-}
-
 std::string LastLine(std::string text)
 {
     while (!text.empty() && text.back() == '\n')
@@ -290,6 +279,25 @@ void DownloadThroughMainWindow(const XvfbDisplay& display, const std::string& ti
         display.Click(window, 285, 228);
         return WaitUntil(std::chrono::seconds(3), [&] { return !Running(pid); });
     })) << "the program did not close";
+}
+
+void DownloadThroughAtspi(const XvfbDisplay& display, const AtspiBus& bus, const std::string& title,
+                          const std::string& workFolder, const Offer& offer)
+{
+    const AtspiFindings found = DriveThroughAtspi(display, bus, title, "DownLoad", "終了");
+    const std::string log = found.output + found.errors;
+    EXPECT_EQ(found.error, "") << log;
+    EXPECT_EQ(found.frame, title) << log;
+    EXPECT_EQ(found.pressed, "DownLoad") << log;
+    EXPECT_EQ(found.status, "終了") << log;
+    EXPECT_EQ(found.showing, std::vector<std::string>{"Close"}) << log;
+    EXPECT_TRUE(found.closed) << log;
+    for (const auto& entry : fs::recursive_directory_iterator(offer.payload.path())) {
+        if (!entry.is_regular_file())
+            continue;
+        const std::string name = fs::relative(entry.path(), offer.payload.path()).string();
+        EXPECT_EQ(ReadFile(workFolder + "/" + name), ReadFile(entry.path().string())) << name;
+    }
 }
 
 } // namespace packaging

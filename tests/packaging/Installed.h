@@ -2,6 +2,7 @@
 // temporary prefix per process, a folder prepared as a publisher prepares
 // it, and a download driven through the main window on a virtual display.
 #pragma once
+#include "Atspi.h"
 #include "Commands.h"
 #include "Servers.h"
 #include "TlsPeers.h"
@@ -16,8 +17,6 @@ namespace packaging {
 
 using testsupport::CommandResult;
 
-// Waits (every 100 ms) until condition holds; false after limit.
-bool WaitUntil(std::chrono::seconds limit, const std::function<bool()>& condition);
 // The last line of a program's output.
 std::string LastLine(std::string text);
 
@@ -74,5 +73,12 @@ void StartedIn(const testsupport::XvfbDisplay& display, const std::string& title
 // with its Close button. Adds failures to the running test.
 void DownloadThroughMainWindow(const testsupport::XvfbDisplay& display, const std::string& title,
                                const std::string& workFolder, const Offer& offer);
+
+// The same through the accessibility bus alone, as a screen reader user
+// does it (AT-SPI): the main window found by its title, the download button
+// pressed by its name, "終了" read from the status line, every payload file
+// extracted in workFolder, Close pressed. Adds failures to the running test.
+void DownloadThroughAtspi(const testsupport::XvfbDisplay& display, const testsupport::AtspiBus& bus,
+                          const std::string& title, const std::string& workFolder, const Offer& offer);
 
 } // namespace packaging

@@ -123,23 +123,6 @@ std::string InChroot(const std::string& root, const std::string& user, const std
     return line + " sh -c " + ShellQuote(command) + " " + ShellQuote(argument);
 }
 
-// Starts a command line in the background, its output into log; the
-// process becomes the program (every step of InChroot execs the next).
-pid_t Start(const std::string& command, const std::string& log)
-{
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        const int fd = ::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        if (fd >= 0) {
-            ::dup2(fd, 1);
-            ::dup2(fd, 2);
-        }
-        ::execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
-        ::_exit(127);
-    }
-    return pid;
-}
-
 bool StillRunning(pid_t pid)
 {
     return ::waitpid(pid, nullptr, WNOHANG) == 0;
@@ -203,7 +186,7 @@ TEST(BareDesktop, CopyStartsThroughItsLauncherDownloadsAndExtracts)
     const std::string launch = "exec \"$0\"", launcher = inside + "/start-fetchlet";
     const std::string log = release / "run.log";
     const pid_t pid =
-        Start(InChroot(chroot.root, user.path(), display.name(), false, launch, launcher, certificates.path()), log);
+        StartShell(InChroot(chroot.root, user.path(), display.name(), false, launch, launcher, certificates.path()), log);
     ASSERT_GT(pid, 0);
     DownloadThroughMainWindow(display, title, copy, offer);
     StopChild(pid, SIGTERM);
@@ -217,7 +200,7 @@ TEST(BareDesktop, CopyStartsThroughItsLauncherDownloadsAndExtracts)
     fs::remove(copy + "/DL.dat"); // the body request's header capture stays, as on Windows
     const std::string roLog = release / "ro.log";
     const pid_t ro =
-        Start(InChroot(chroot.root, user.path(), display.name(), true, launch, launcher, certificates.path()), roLog);
+        StartShell(InChroot(chroot.root, user.path(), display.name(), true, launch, launcher, certificates.path()), roLog);
     ASSERT_GT(ro, 0);
     struct Stop {
         pid_t pid;
@@ -273,3 +256,42 @@ TEST(BareDesktop, LauncherNamesALibraryTheSystemLacks)
 }
 
 } // namespace
+
+// A screen reader user on the bare desktop: the session's accessibility bus
+// runs beside the chroot (its sockets in /dev/shm, which the chroot shares),
+// and the copy, started there by its launcher, is driven through that bus
+// alone from the press of the download button to Close.
+TEST(BareDesktop, CopyIsDrivenThroughTheAtspiBus)
+{
+    const Chroot& chroot = TheChroot();
+    if (!chroot.skip.empty())
+        GTEST_SKIP() << "no bare desktop: " << chroot.skip;
+    ASSERT_FALSE(chroot.root.empty());
+    const std::string prefix = Prefix();
+    ASSERT_FALSE(prefix.empty());
+    XvfbDisplay display;
+    ASSERT_TRUE(display.ok());
+    AtspiBus bus(display.name(), "/dev/shm");
+    ASSERT_TRUE(bus.ok()) << bus.error();
+    Offer offer;
+    ASSERT_NO_FATAL_FAILURE(MakeOffer(offer));
+    TempDir publisher, user;
+    const std::string bin = prefix + "/" INSTALL_BINDIR;
+    const std::string title = "Fetchlet 読み上げ";
+    ASSERT_NO_FATAL_FAILURE(PrepareFolder(publisher / "work", bin, offer, title, false));
+    const CommandResult publish = RunShell(ShellQuote(bin + "/fetchlet-publish") + " " +
+                                           ShellQuote(publisher / "work") + " " + ShellQuote(user / "copy"));
+    ASSERT_EQ(publish.exitCode, 0) << publish.out << publish.err;
+
+    const std::string log = publisher / "run.log";
+    const pid_t pid = StartShell(InChroot(chroot.root, user.path(), display.name(), false, bus.Env() + "exec \"$0\"",
+                                     "/mnt/user/copy/start-fetchlet"),
+                            log);
+    ASSERT_GT(pid, 0);
+    DownloadThroughAtspi(display, bus, title, user / "copy", offer);
+    const bool ended = WaitUntil(std::chrono::seconds(30), [&] { return !StillRunning(pid); });
+    if (!ended)
+        StopChild(pid, SIGTERM);
+    EXPECT_TRUE(ended) << "Close did not end the program\n" << ReadFile(log);
+    EXPECT_EQ(ReadFile(log).find("start-fetchlet:"), std::string::npos) << ReadFile(log);
+}

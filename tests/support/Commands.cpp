@@ -4,6 +4,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
+#include <functional>
 #include <poll.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
@@ -18,6 +19,43 @@ std::string ShellQuote(const std::string& text)
     for (char c : text)
         out += c == '\'' ? std::string("'\\''") : std::string(1, c);
     return out + "'";
+}
+
+pid_t StartProgram(const std::vector<std::string>& argv, const std::vector<std::pair<std::string, std::string>>& env,
+            int out, int err, int deathSignal)
+{
+    const pid_t parent = ::getpid();
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        if (deathSignal != 0) {
+            ::prctl(PR_SET_PDEATHSIG, deathSignal);
+            if (::getppid() != parent)
+                ::_exit(127);
+        }
+        const int null = ::open("/dev/null", O_RDWR);
+        ::dup2(null, 0);
+        ::dup2(out >= 0 ? out : null, 1);
+        ::dup2(err >= 0 ? err : null, 2);
+        for (const auto& [name, value] : env)
+            ::setenv(name.c_str(), value.c_str(), 1);
+        std::vector<char*> args;
+        for (const std::string& a : argv)
+            args.push_back(const_cast<char*>(a.c_str()));
+        args.push_back(nullptr);
+        ::execvp(args[0], args.data());
+        ::_exit(127);
+    }
+    return pid;
+}
+
+std::string ReadyLine(int fd)
+{
+    std::string line;
+    char c;
+    pollfd p{fd, POLLIN, 0};
+    while (::poll(&p, 1, 30000) > 0 && ::read(fd, &c, 1) == 1 && c != '\n')
+        line += c;
+    return line;
 }
 
 CommandResult RunShell(const std::string& command)
@@ -83,39 +121,21 @@ CommandResult RunShell(const std::string& command)
 XvfbDisplay::XvfbDisplay()
 {
     int ready[2];
-    if (::pipe(ready) != 0)
+    if (::pipe2(ready, O_CLOEXEC) != 0)
         return;
-    const pid_t parent = ::getpid();
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-        if (::getppid() != parent)
-            ::_exit(127);
-        ::close(ready[0]);
-        const int null = ::open("/dev/null", O_RDWR);
-        ::dup2(null, 0);
-        ::dup2(null, 1);
-        ::dup2(null, 2);
-        const std::string fd = std::to_string(ready[1]);
-        ::execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1024x768x24", "-nolisten", "tcp",
-                 static_cast<char*>(nullptr));
-        ::_exit(127);
-    }
+    ::fcntl(ready[1], F_SETFD, 0); // for Xvfb to write to
+    const pid_t pid = StartProgram({"Xvfb", "-displayfd", std::to_string(ready[1]), "-screen", "0", "1024x768x24",
+                             "-nolisten", "tcp"},
+                            {}, -1, -1, SIGKILL);
     ::close(ready[1]);
-    if (pid < 0) {
-        ::close(ready[0]);
-        return;
-    }
     // Xvfb writes its display number once it accepts clients.
-    std::string number;
-    char c;
-    pollfd p{ready[0], POLLIN, 0};
-    while (::poll(&p, 1, 30000) > 0 && ::read(ready[0], &c, 1) == 1 && c != '\n')
-        number += c;
+    const std::string number = pid > 0 ? ReadyLine(ready[0]) : std::string();
     ::close(ready[0]);
     if (number.empty()) {
-        ::kill(pid, SIGKILL);
-        ::waitpid(pid, nullptr, 0);
+        if (pid > 0) {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, nullptr, 0);
+        }
         return;
     }
     pid_ = pid;
@@ -140,6 +160,26 @@ void StopChild(pid_t pid, int signal)
     }
     ::kill(pid, SIGKILL);
     ::waitpid(pid, nullptr, 0);
+}
+
+pid_t StartShell(const std::string& command, const std::string& log)
+{
+    const int fd = ::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    const pid_t pid = StartProgram({"/bin/sh", "-c", command}, {}, fd, fd, 0);
+    if (fd >= 0)
+        ::close(fd);
+    return pid;
+}
+
+bool WaitUntil(std::chrono::seconds limit, const std::function<bool()>& condition)
+{
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return true;
 }
 
 std::string XvfbDisplay::WaitForWindow(const std::string& name, std::chrono::milliseconds limit) const

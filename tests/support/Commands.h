@@ -12,8 +12,11 @@
 //              owns it; Screenshot writes it to a PNG file (ImageMagick).
 #pragma once
 #include <chrono>
+#include <functional>
 #include <string>
 #include <sys/types.h>
+#include <utility>
+#include <vector>
 
 namespace testsupport {
 
@@ -28,6 +31,21 @@ std::string ShellQuote(const std::string& text);
 // Sends the signal to a child process and reaps it; after 10 s it is
 // killed.
 void StopChild(pid_t pid, int signal);
+// Starts a command line with /bin/sh in the background, its output into
+// the file log; stop it with StopChild.
+pid_t StartShell(const std::string& command, const std::string& log);
+// Waits (checking every 100 ms) until the condition holds; false after
+// limit.
+bool WaitUntil(std::chrono::seconds limit, const std::function<bool()>& condition);
+// Starts a program in the background: standard input from /dev/null,
+// output and errors to the given descriptors (-1: /dev/null), the extra
+// variables set; with a death signal it gets that signal should the test
+// process end first. Descriptors without close-on-exec stay open in it.
+pid_t StartProgram(const std::vector<std::string>& argv,
+                   const std::vector<std::pair<std::string, std::string>>& env, int out, int err, int deathSignal);
+// A line a program writes to a pipe once it is ready (without the line
+// end; what came when it gave up after 30 s or closed the pipe).
+std::string ReadyLine(int fd);
 
 class XvfbDisplay {
 public:
