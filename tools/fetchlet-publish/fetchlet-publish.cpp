@@ -66,7 +66,7 @@
 #include "app/SettingsFile.h"
 #include "platform/FileNames.h"
 #include "platform/Library.h"
-#include "tools/common/ToolCli.h"
+#include "runtime/ToolCli.h"
 
 #include <QCoreApplication>
 #include <QLibraryInfo>

@@ -23,7 +23,7 @@
 #include "net/ProxyConfig.h"
 #include "runtime/Exceptions.h"
 #include "runtime/SysUtils.h"
-#include "tools/common/ToolCli.h"
+#include "runtime/ToolCli.h"
 
 #include <QCoreApplication>
 
