@@ -360,6 +360,10 @@ void TNMHTTP::ParseURL()
     Path = URL.substr(pathStart);
     if (!Path.empty() && Path[0] == '?')
         Path.insert(0, 1, '/');
+    // Dot segments are resolved here, as browsers and curl do, not left to
+    // the server ("/x y/../../f" asks for "/f").
+    const std::size_t query = std::min(Path.find('?'), Path.size());
+    Path.replace(0, query, RemoveDotSegments(std::string_view(Path).substr(0, query)));
     urlCredentials_ = false;
     urlUser_.clear();
     urlPassword_.clear();

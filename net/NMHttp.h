@@ -36,7 +36,8 @@
 //    non-ASCII character as the %XX of its UTF-8 bytes, an existing %XX as
 //    it is); the Host line with ":PORT" when the port is not the scheme's
 //    default (a stock Apache builds its folder redirects from it). The
-//    fragment ("#...") of a URL is dropped by ParseURL.
+//    fragment ("#...") of a URL is dropped by ParseURL, and the dot
+//    segments of its path resolved ("/x y/../../f" is "/f").
 //  - A port outside 1..65535 (in a URL, a Location, Port or, with a
 //    proxy, ProxyPort) raises ESockError "Invalid port number: TEXT" in
 //    ParseURL; an empty port (":/") is the scheme's default. A scheme is
