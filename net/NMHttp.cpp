@@ -255,7 +255,7 @@ std::string TNMHTTP::Origin() const
 
 std::string TNMHTTP::HostField() const
 {
-    return Port == (Secure ? 443 : 80) ? Host : Host + ":" + IntToStr(Port);
+    return Host.empty() || Port == (Secure ? 443 : 80) ? Host : Host + ":" + IntToStr(Port);
 }
 
 void TNMHTTP::KeepCookies()
