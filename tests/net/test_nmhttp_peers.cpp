@@ -151,7 +151,9 @@ TEST(NMHttpPeers, ThroughSquidPlainAndChunkedRepliesKeepOnlyTheData)
     ScriptedServer origin([&pattern](ScriptedConnection& c) {
         const std::string request = c.ReadRequest();
         if (request.find(" /chunked ") != std::string::npos) {
-            std::string reply = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n";
+            // Connection: close, so that squid keeps no connection to it
+            // for the next request (which it would find closed).
+            std::string reply = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\nConnection: close\r\n\r\n";
             for (std::size_t at = 0; at < pattern.size(); at += 7777) {
                 const std::string piece = pattern.substr(at, 7777);
                 char size[32];
