@@ -30,12 +30,14 @@ bool mustEncode(unsigned char c)
 // RFC 3986 section 5.2.3.
 std::string merge(const TUrlParts& base, std::string_view path)
 {
-    if (base.HasAuthority && base.Path.empty())
-        return "/" + std::string(path);
-    const std::size_t slash = base.Path.rfind('/');
-    if (slash == std::string::npos)
-        return std::string(path);
-    return base.Path.substr(0, slash + 1) + std::string(path);
+    std::string merged;
+    if (base.HasAuthority && base.Path.empty()) {
+        merged.assign(1, '/');
+    } else if (const std::size_t slash = base.Path.rfind('/'); slash != std::string::npos) {
+        merged.assign(base.Path, 0, slash + 1);
+    }
+    merged.append(path);
+    return merged;
 }
 
 } // namespace
