@@ -306,6 +306,9 @@ TEST(NMHttp, OddRepliesEndCleanly)
         {"HTTP/1.0 200 OK\r\ncontent-length: 5\r\n\r\nabcde", 200, 5, "HTTP/1.0 200 OK\r\ncontent-length: 5\r\n\r\n", ""},
         {"HTTP/1.0 200 OK\r\nContent-Length:5\r\n\r\nabcde", 200, 5, "HTTP/1.0 200 OK\r\nContent-Length:5\r\n\r\n", ""},
         {"HTTP/1.0 200\r\n\n", 200, 0, "HTTP/1.0 200\r\n\n", ""},
+        // The header capture is the final reply's.
+        {"HTTP/1.1 100 Continue\r\nX: 1\r\n\r\nHTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok", 200, 2,
+         "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\n", ""},
         {"garbage\r\n\r\nabcde", 0, 0, "garbage\r\n", "Malformed reply (status line)"},
         {"HTTP/1.0 abc OK\nNo colon here\n\nx", 0, 0, "HTTP/1.0 abc OK\n", "Malformed reply (status line)"},
     };
