@@ -1,22 +1,9 @@
 #include "net/ChunkedDecoder.h"
 
+#include "runtime/SysUtils.h"
+
 #include <algorithm>
 #include <cstring>
-
-namespace {
-
-int hexValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
-}
-
-} // namespace
 
 void TChunkedDecoder::Fail(const char* why)
 {
@@ -73,7 +60,7 @@ std::size_t TChunkedDecoder::Decode(char* data, std::size_t size)
         }
         switch (state_) {
         case SizeDigits:
-            if (const int v = hexValue(c); v >= 0) {
+            if (const int v = HexDigitValue(c); v >= 0) {
                 if (++digits_ > 16) {
                     Fail("chunk size too long");
                     return out;

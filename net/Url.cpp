@@ -1,24 +1,15 @@
 #include "net/Url.h"
 
+#include "runtime/SysUtils.h"
+
 namespace {
 
 bool isAlpha(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
-int hexValue(char c)
-{
-    if (isDigit(c))
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
-}
-
 bool startsEscape(std::string_view text, std::size_t at)
 {
-    return at + 2 < text.size() && text[at] == '%' && hexValue(text[at + 1]) >= 0 && hexValue(text[at + 2]) >= 0;
+    return at + 2 < text.size() && text[at] == '%' && HexDigitValue(text[at + 1]) >= 0 && HexDigitValue(text[at + 2]) >= 0;
 }
 
 // The bytes a request-target may not carry as they are.
@@ -197,7 +188,7 @@ std::string PercentDecode(std::string_view text)
     out.reserve(text.size());
     for (std::size_t i = 0; i < text.size(); ++i) {
         if (startsEscape(text, i)) {
-            out += static_cast<char>(hexValue(text[i + 1]) * 16 + hexValue(text[i + 2]));
+            out += static_cast<char>(HexDigitValue(text[i + 1]) * 16 + HexDigitValue(text[i + 2]));
             i += 2;
         } else {
             out += text[i];

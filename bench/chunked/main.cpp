@@ -74,12 +74,7 @@ int main(int argc, char** argv)
     std::int64_t curlSize = 0;
     bench::alternate(
         pairs,
-        [&] {
-            http.Body = out.file("ours.bin");
-            const double t = bench::timed([&] { http.Get(url); });
-            ::unlink(http.Body.c_str());
-            return t;
-        },
+        [&] { return bench::timedGet(http, url, out.file("ours.bin")); },
         [&] {
             const double t = bench::timed(
                 [&] { testsupport::RunShell(curl + testsupport::ShellQuote(out.file("curl.bin")) + " " + url); });
@@ -88,15 +83,10 @@ int main(int argc, char** argv)
             return t;
         },
         [&](int i, double oursSeconds, double curlSeconds) {
-            if (http.BytesRecvd != Total || curlSize != Total) {
-                std::fprintf(stderr, "short transfer: ours %lld, curl %lld bytes\n", static_cast<long long>(http.BytesRecvd),
-                             static_cast<long long>(curlSize));
-                return whole = false;
-            }
-            ratios.push_back(curlSeconds / oursSeconds);
-            std::printf("pair %d: TNMHTTP %.0f MB/s, curl %.0f MB/s, ratio %.3f\n", i + 1, Total / oursSeconds / 1e6,
-                        Total / curlSeconds / 1e6, ratios.back());
-            return true;
+            if (curlSize != Total)
+                std::fprintf(stderr, "curl: ");
+            return whole = bench::throughputPair(i, Total, curlSize != Total ? curlSize : http.BytesRecvd, oursSeconds,
+                                                 curlSeconds, ratios);
         });
     if (!whole)
         return 1;
