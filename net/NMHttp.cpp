@@ -181,19 +181,28 @@ void TNMHTTP::DoRequest()
 {
     bool startedSecure = false;
     following_ = false;
+    struct Done {
+        bool& following;
+        ~Done() { following = false; }
+    } done{following_};
     for (int iteration = 1;; ++iteration) {
         if (iteration > MaxIterations)
             throw Exception("Too many redirects");
         ParseURL();
         if (iteration == 1) {
             startedSecure = Secure;
-            firstOrigin_ = Origin();
             firstHost_ = LowerCase(Host);
-            firstUrlCredentials_ = urlCredentials_;
-            firstUser_ = urlUser_;
-            firstPassword_ = urlPassword_;
+            credentials_.clear();
+            if (!urlCredentials_ && !HeaderInfo.UserId.empty() && !HeaderInfo.Password.empty())
+                credentials_.push_back({Origin(), HeaderInfo.UserId, HeaderInfo.Password});
         } else if (startedSecure && !Secure) {
             throw ESockError("Redirect from https to http refused: " + URL);
+        }
+        if (urlCredentials_) {
+            // The credentials of that origin from now on, in this cycle.
+            const std::string origin = Origin();
+            std::erase_if(credentials_, [&](const TCredentials& c) { return c.origin == origin; });
+            credentials_.push_back({origin, urlUser_, urlPassword_});
         }
         ComposeRequest();
         if (OnAboutToSend)
@@ -430,7 +439,6 @@ void TNMHTTP::ComposeRequest()
     // The caller's cookie and credentials are for the host (and the
     // origin) of the request it asked for; a redirect elsewhere gets
     // neither, nor cookies set by another host.
-    const bool firstOrigin = !following_ || Origin() == firstOrigin_;
     std::string cookie = !following_ || LowerCase(Host) == firstHost_ ? HeaderInfo.Cookie : std::string();
     for (const TCookie& c : cookies_)
         if (c.host == LowerCase(Host))
@@ -440,14 +448,17 @@ void TNMHTTP::ComposeRequest()
     if (!HeaderInfo.Referer.empty())
         RequestLines.SetField("Referer", HeaderInfo.Referer);
     std::string user, password;
+    const std::string origin = Origin();
+    const auto given = std::find_if(credentials_.begin(), credentials_.end(),
+                                    [&](const TCredentials& c) { return c.origin == origin; });
     if (urlCredentials_) {
         user = urlUser_;
         password = urlPassword_;
-    } else if (firstOrigin && following_ && firstUrlCredentials_) {
-        user = firstUser_;
-        password = firstPassword_;
-    } else if (firstOrigin && !HeaderInfo.UserId.empty() && !HeaderInfo.Password.empty()) {
-        user = HeaderInfo.UserId;
+    } else if (given != credentials_.end()) {
+        user = given->user;
+        password = given->password;
+    } else if (!following_ && !HeaderInfo.UserId.empty() && !HeaderInfo.Password.empty()) {
+        user = HeaderInfo.UserId; // a request composed outside a request cycle
         password = HeaderInfo.Password;
     }
     if (!user.empty()) {

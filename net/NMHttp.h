@@ -44,10 +44,11 @@
 //    the text before a colon that comes before any "/" or "?", when no
 //    digit follows the colon ("host:8080/x" is a host and its port).
 //  - Credentials go only where they were given: HeaderInfo's UserId and
-//    Password (or "user:password@" in the URL the caller asked for) to
-//    the scheme, host and port of that URL, also when a redirect comes
-//    back to it; "user:password@" in a Location to that request only, as
-//    curl uses it. A redirect to another origin carries no Authorization.
+//    Password to the scheme, host and port of the URL the caller asked
+//    for, also when a redirect comes back to it; "user:password@" in that
+//    URL or in a Location to the scheme, host and port it names, for the
+//    rest of the cycle (they win over HeaderInfo's). A redirect to another
+//    origin carries no Authorization.
 //  - Cookies: those a redirect reply sets (every Set-Cookie line of it)
 //    are kept by the component for the host that set it, as name=value
 //    without the attributes, and sent back only to that host, in any later
@@ -288,11 +289,15 @@ private:
     std::string address_;
     // Of the request the caller asked for, while its redirects are followed.
     bool following_ = false;
-    std::string firstOrigin_;
     std::string firstHost_;
-    bool firstUrlCredentials_ = false;
-    std::string firstUser_;
-    std::string firstPassword_;
+    // The credentials of each origin in this cycle: the caller's for the
+    // first one, those of a URL for its own.
+    struct TCredentials {
+        std::string origin;
+        std::string user;
+        std::string password;
+    };
+    std::vector<TCredentials> credentials_;
     // "user:password@" of the current URL.
     bool urlCredentials_ = false;
     std::string urlUser_;

@@ -302,6 +302,29 @@ TEST(NMHttpBesideCurl, CredentialsAndCookiesStayWithTheHostTheyBelongTo)
     }
 }
 
+TEST(NMHttpBesideCurl, CredentialsOfALocationAreItsOriginsForTheRestOfTheCycle)
+{
+    ScriptedServer chain([](ScriptedConnection& c) {
+        const std::string line = firstLine(c.ReadRequest());
+        if (line == "GET /one HTTP/1.0")
+            c.Send("HTTP/1.0 302 Found\r\nLocation: /two\r\n\r\n");
+        else
+            c.Send("HTTP/1.0 200 OK\r\n\r\nok");
+    });
+    const std::string target = "http://x:y@localhost:" + std::to_string(chain.port()) + "/one";
+    ScriptedServer first(ScriptedServer::Reply("HTTP/1.0 302 Found\r\nLocation: " + target + "\r\n\r\n"));
+    EXPECT_EQ(get(first.url("/start")).body, "ok");
+    ASSERT_TRUE(chain.WaitForConnections(2));
+    for (const std::string& request : chain.Requests())
+        EXPECT_EQ(fieldOf(request, "Authorization"), "Basic eDp5") << firstLine(request);
+    EXPECT_EQ(fieldOf(first.Requests()[0], "Authorization"), "(none)");
+    // So does curl with them on the command line.
+    TempDir dir;
+    EXPECT_EQ(Curl(dir, target, "-L").body, "ok");
+    ASSERT_TRUE(chain.WaitForConnections(4));
+    EXPECT_EQ(fieldOf(chain.Requests()[3], "Authorization"), "Basic eDp5");
+}
+
 TEST(NMHttpBesideCurl, TheHostLineHasThePortAndTheTargetIsEncodedAsCurlSendsThem)
 {
     ScriptedServer server(ScriptedServer::Reply("HTTP/1.0 200 OK\r\n\r\nok"));
