@@ -17,7 +17,7 @@
 #include "runtime/GuiStart.h"
 #include "runtime/PoolThreads.h"
 #include "runtime/Translations.h"
-#include "tools/common/ToolCli.h"
+#include "runtime/ToolCli.h"
 
 #include <QApplication>
 #include <QStyleFactory>

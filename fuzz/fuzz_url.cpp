@@ -1,7 +1,9 @@
-// URL parsing and request composition of the HTTP component, and the
-// encoders and the header-line list they use: ParseURL and ComposeRequest
-// on an arbitrary address and header fields, TNMURL's form encoding,
-// TNMUUProcessor's Base64 and uuencode, TExStringList's field lines.
+// URL parsing and request composition of the HTTP component, the address
+// functions behind them, and the encoders and the header-line list they
+// use: ParseURL and ComposeRequest on an arbitrary address and header
+// fields, the URL as a reference resolved against an address, the name a
+// download of it is saved under, TNMURL's form encoding, TNMUUProcessor's
+// Base64 and uuencode, TExStringList's field lines.
 //
 // Input: one byte of switches (low four bits: the command, 0 to 12; bit 4:
 // through a proxy; bit 5: a port set beforehand), then text fields separated
@@ -10,18 +12,27 @@
 // lines for the field list.
 //
 // Checked: a parsed URL has a path that starts with "/"; no request line
-// holds a NUL, CR or LF; the request starts with the command's request line and has exactly one Host line for a
-// non-empty host; credentials travel on one Authorization line that decodes
-// to "user:password"; the form encoding and both line encodings decode back
-// to their input; a field found in a sorted list is the first line of that
-// name.
+// holds a NUL, CR or LF, and the request-target nothing a request-target
+// may not hold (controls, blanks, bytes above 0x7E); the request starts
+// with the command's request line and has exactly one Host line for a
+// non-empty host, with the port when it is not the scheme's default;
+// credentials travel on one Authorization line that decodes to
+// "user:password" (the caller's, or those of the URL); the URL resolved as
+// a Location against the parsed address (or a fixed one) has no fragment,
+// keeps a scheme and resolves to itself again; encoding a request-target
+// is stable and decodes to what the target decodes to; a name that passes
+// IsPlainFileName stays in the folder it is put into; the form encoding and
+// both line encodings decode back to their input; a field found in a
+// sorted list is the first line of that name.
 #include "fuzz/FuzzApp.h"
 #include "fuzz/FuzzSupport.h"
 #include "net/NMHttp.h"
 #include "net/NMURL.h"
 #include "net/NMUUE.h"
+#include "net/Url.h"
 #include "runtime/SysUtils.h"
 
+#include <filesystem>
 #include <string>
 
 namespace {
@@ -238,24 +249,51 @@ extern "C" int FUZZ_TEST_ONE_INPUT(const std::uint8_t* data, std::size_t size)
             FUZZ_CHECK(first.compare(0, word.size(), word) == 0 && first.size() >= word.size() + 9 &&
                            first.compare(first.size() - 9, 9, " HTTP/1.0") == 0,
                        "request line " + first);
+            const std::string target = first.substr(word.size(), first.size() - word.size() - 9);
+            for (const char c : target)
+                FUZZ_CHECK(c > ' ' && c < 0x7F, "request-target " + target);
         }
         int hosts = 0;
         for (const auto& line : lines)
             if (namesField(line, "Host"))
                 ++hosts;
         FUZZ_CHECK(hosts == (http.Host.empty() ? 0 : 1), lines.Text());
-        if (!http.Host.empty())
-            FUZZ_CHECK(lines[lines.IndexOfField("Host")] == "Host: " + http.Host, lines.Text());
+        if (!http.Host.empty()) {
+            const bool defaultPort = http.Port == (http.Secure ? 443 : 80);
+            FUZZ_CHECK(lines[lines.IndexOfField("Host")] ==
+                           "Host: " + http.Host + (defaultPort ? "" : ":" + std::to_string(http.Port)),
+                       lines.Text());
+        }
+        // The URL's own credentials ("user:password@host") come before the caller's.
+        const bool urlCredentials = http.URL.find('@') != std::string::npos;
         const int auth = lines.IndexOfField("Authorization");
-        if (!http.HeaderInfo.UserId.empty() && !http.HeaderInfo.Password.empty()) {
-            FUZZ_CHECK(auth >= 0, lines.Text());
+        if (auth >= 0) {
             const std::string& line = lines[auth];
             const std::string prefix = "Authorization: Basic ";
             std::string decoded;
             FUZZ_CHECK(line.compare(0, prefix.size(), prefix) == 0 && decodeBase64(line.substr(prefix.size()), decoded) &&
-                           decoded == http.HeaderInfo.UserId + ":" + http.HeaderInfo.Password,
+                           (urlCredentials || decoded == http.HeaderInfo.UserId + ":" + http.HeaderInfo.Password),
                        line);
+        } else {
+            FUZZ_CHECK(urlCredentials || http.HeaderInfo.UserId.empty() || http.HeaderInfo.Password.empty(), lines.Text());
         }
+    }
+
+    // The URL as a Location of the address just parsed.
+    const std::string base = parsed ? http.Address() : std::string("http://h:8080/d/f?q");
+    const std::string resolved = ResolveReference(base, http.URL);
+    FUZZ_CHECK(resolved.find('#') == std::string::npos, resolved);
+    FUZZ_CHECK(SplitReference(resolved).HasScheme, resolved);
+    FUZZ_CHECK(ResolveReference(base, resolved) == resolved, base + " + " + http.URL + " = " + resolved);
+    // What goes on the wire.
+    const std::string target = EncodeRequestTarget(http.URL);
+    FUZZ_CHECK(EncodeRequestTarget(target) == target, target);
+    FUZZ_CHECK(PercentDecode(target) == PercentDecode(http.URL), target);
+    // The name: a plain one stays in its folder.
+    const std::string name = TargetFileName(http.URL);
+    if (IsPlainFileName(name)) {
+        const std::filesystem::path folder = "/work/folder";
+        FUZZ_CHECK((folder / name).lexically_normal().parent_path() == folder, name);
     }
 
     // The encoders on the send data.

@@ -2,11 +2,14 @@
 
 #include "net/NMURL.h"
 #include "net/NMUUE.h"
+#include "net/Url.h"
 #include "platform/FileNames.h"
 #include "runtime/SysUtils.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <unistd.h>
 
 namespace {
 
@@ -17,18 +20,6 @@ std::string fieldName(const std::string& line)
 {
     const std::size_t colon = line.find(':');
     return colon == std::string::npos ? std::string() : line.substr(0, colon);
-}
-
-// Position of the n-th (1-based) "/" in text, or npos.
-std::size_t nthSlash(const std::string& text, int n)
-{
-    std::size_t pos = std::string::npos;
-    for (int i = 0; i < n; ++i) {
-        pos = text.find('/', pos == std::string::npos ? 0 : pos + 1);
-        if (pos == std::string::npos)
-            break;
-    }
-    return pos;
 }
 
 bool hasBody(CmdType c) { return c == cmdPost || c == cmdPut || c == cmdPatch || c == cmdTrace || c == cmdCustom; }
@@ -190,17 +181,34 @@ bool TNMHTTP::IsFollowed(int replyNumber)
 void TNMHTTP::DoRequest()
 {
     bool startedSecure = false;
+    following_ = false;
+    struct Done {
+        bool& following;
+        ~Done() { following = false; }
+    } done{following_};
     for (int iteration = 1;; ++iteration) {
         if (iteration > MaxIterations)
             throw Exception("Too many redirects");
         ParseURL();
-        if (iteration == 1)
+        if (iteration == 1) {
             startedSecure = Secure;
-        else if (startedSecure && !Secure)
+            firstHost_ = LowerCase(Host);
+            credentials_.clear();
+            if (!urlCredentials_ && !HeaderInfo.UserId.empty() && !HeaderInfo.Password.empty())
+                credentials_.push_back({Origin(), HeaderInfo.UserId, HeaderInfo.Password});
+        } else if (startedSecure && !Secure) {
             throw ESockError("Redirect from https to http refused: " + URL);
+        }
+        if (urlCredentials_) {
+            // The credentials of that origin from now on, in this cycle.
+            const std::string origin = Origin();
+            std::erase_if(credentials_, [&](const TCredentials& c) { return c.origin == origin; });
+            credentials_.push_back({origin, urlUser_, urlPassword_});
+        }
         ComposeRequest();
         if (OnAboutToSend)
             OnAboutToSend(this);
+        bool follow = false;
         try {
             Connect();
             if (Secure && !Proxy.empty())
@@ -216,8 +224,15 @@ void TNMHTTP::DoRequest()
             } else if (ReplyNumber > 399) {
                 if (OnFailure)
                     OnFailure(this, Command);
-            } else if (IsFollowed(ReplyNumber)) {
-                URL = ReplyLocation;
+            } else if (IsFollowed(ReplyNumber) && !ReplyLocation.empty()) {
+                const std::string target = ResolveReference(address_, ReplyLocation);
+                const std::string scheme = LowerCase(SplitReference(target).Scheme);
+                if (scheme != "http" && scheme != "https") {
+                    ClearLastErrorNo();
+                    throw ESockError("Unsupported scheme: " + scheme);
+                }
+                URL = target;
+                follow = true;
             }
         } catch (...) {
             try {
@@ -228,26 +243,47 @@ void TNMHTTP::DoRequest()
         }
         Disconnect();
         if (ReplyNumber >= 300 && ReplyNumber <= 398) {
-            if (!ReplyCookie.empty())
-                HeaderInfo.Cookie = ReplyCookie;
+            KeepCookies();
             bool handled = false;
             if (OnRedirect)
                 OnRedirect(this, handled);
             if (handled)
                 return;
-            if (URL.find('/') == std::string::npos) { // a file name on the current host and port
-                std::string target = Secure ? "https://" : "http://";
-                target += Host;
-                if (Port != (Secure ? 443 : 80))
-                    target.append(":").append(IntToStr(Port));
-                target.append("/").append(URL);
-                URL = std::move(target);
-            }
         }
         if (ReplyNumber == 401 && OnAuthenticationNeeded)
             OnAuthenticationNeeded(this);
-        if (!IsFollowed(ReplyNumber))
+        if (!follow)
             return;
+        following_ = true;
+    }
+}
+
+std::string TNMHTTP::Origin() const
+{
+    return std::string(Secure ? "https://" : "http://") + LowerCase(Host) + ":" + IntToStr(Port);
+}
+
+std::string TNMHTTP::HostField() const
+{
+    return Host.empty() || Port == (Secure ? 443 : 80) ? Host : Host + ":" + IntToStr(Port);
+}
+
+void TNMHTTP::KeepCookies()
+{
+    const std::string host = LowerCase(Host);
+    for (const std::string& value : reply_.Values("set-cookie")) {
+        // name=value, without the attributes after the first ";".
+        const std::string pair = trimmed(value.substr(0, value.find(';')));
+        const std::size_t equals = pair.find('=');
+        if (equals == std::string::npos)
+            continue;
+        const std::string name = trimmed(pair.substr(0, equals));
+        if (name.empty())
+            continue;
+        std::erase_if(cookies_, [&](const TCookie& c) { return c.host == host && c.name == name; });
+        if (cookies_.size() >= MaxCookies)
+            cookies_.erase(cookies_.begin());
+        cookies_.push_back({host, name, trimmed(pair.substr(equals + 1))});
     }
 }
 
@@ -282,8 +318,10 @@ void TNMHTTP::CaptureBody()
         return;
     }
     const bool append = ReplyNumber == 206;
+    TChunkedDecoder decoder;
+    TChunkedDecoder* chunks = chunked_ ? &decoder : nullptr;
     if (InputFileMode) {
-        CaptureFile(Body, ContentLength, append);
+        CaptureFile(Body, ContentLength, append, chunks);
     } else {
         const auto tooLong = [this] {
             ClearLastErrorNo();
@@ -291,7 +329,7 @@ void TNMHTTP::CaptureBody()
         };
         if (BodyLimit >= 0 && ContentLength > BodyLimit)
             tooLong();
-        CaptureString(Body, BodyLimit >= 0 ? BodyLimit + 1 : -1, ContentLength);
+        CaptureString(Body, BodyLimit >= 0 ? BodyLimit + 1 : -1, ContentLength, chunks);
         if (BodyLimit >= 0 && static_cast<std::int64_t>(Body.size()) > BodyLimit)
             tooLong();
     }
@@ -300,55 +338,92 @@ void TNMHTTP::CaptureBody()
 
 void TNMHTTP::ParseURL()
 {
+    if (const std::size_t hash = URL.find('#'); hash != std::string::npos)
+        URL.erase(hash); // the fragment is the client's, never sent
     if (URL.empty())
         throw Exception("Empty URL");
     if (URL.find_first_of(std::string("\0\r\n", 3)) != std::string::npos)
         throw Exception("Invalid URL");
     if (Port == 0)
         Port = 80;
-    const bool twoSlashes = URL.find("//") != std::string::npos;
-    if (twoSlashes) {
-        const std::size_t third = nthSlash(URL, 3);
-        Path = (third == std::string::npos || third + 1 == URL.size()) ? std::string() : URL.substr(third);
-    } else if (const std::size_t first = URL.find('/'); first != std::string::npos) {
-        Path = URL.substr(first);
-    } else {
-        Path.clear();
+    // The scheme: the text before a colon that comes before any "/" or "?",
+    // unless a digit follows that colon ("host:8080/x" has none). A colon
+    // after a "/" belongs to the path or query ("/f?t=12:00").
+    std::size_t start = 0;
+    const std::size_t colon = URL.find(':');
+    if (colon != std::string::npos && colon < URL.find_first_of("/?")) {
+        const std::string before = URL.substr(0, colon);
+        if (IsSchemeName(before) && !(colon + 1 < URL.size() && URL[colon + 1] >= '0' && URL[colon + 1] <= '9')) {
+            const std::string scheme = LowerCase(before);
+            if (scheme != "http" && scheme != "https") {
+                ClearLastErrorNo();
+                throw ESockError("Unsupported scheme: " + scheme);
+            }
+            Secure = scheme == "https";
+            Port = Secure ? 443 : 80;
+            start = colon + 1;
+        } else {
+            Port = 80; // a host and its port, without a scheme
+            Secure = false;
+        }
     }
-    // A colon after a "/" belongs to the path or query of a location
-    // without scheme, which stays on the scheme and port in use.
-    if (const std::size_t colon = URL.find(':');
-        colon != std::string::npos && URL.find('/') > colon) {
-        const std::string scheme = LowerCase(URL.substr(0, colon));
-        if (scheme == "gopher")
-            Port = 70;
-        else if (scheme == "ftp")
-            Port = 21;
-        else if (scheme == "https")
-            Port = 443;
-        else
-            Port = 80;
-        Secure = scheme == "https";
+    // The authority, then the path with the query.
+    std::string authority;
+    std::size_t pathStart = start;
+    const bool twoSlashes = URL.compare(start, 2, "//") == 0;
+    if (twoSlashes || (start < URL.size() && URL[start] != '/')) {
+        const std::size_t from = twoSlashes ? start + 2 : start;
+        pathStart = std::min(URL.find_first_of("/?", from), URL.size());
+        authority = URL.substr(from, pathStart - from);
     }
-    std::string host;
-    if (twoSlashes) {
-        const std::size_t second = nthSlash(URL, 2);
-        const std::size_t third = nthSlash(URL, 3);
-        if (second != std::string::npos)
-            host = URL.substr(second + 1, third == std::string::npos ? std::string::npos : third - second - 1);
-    } else if (!URL.empty() && URL[0] != '/') {
-        host = URL.substr(0, URL.find('/'));
+    Path = URL.substr(pathStart);
+    if (!Path.empty() && Path[0] == '?')
+        Path.insert(0, 1, '/');
+    // Dot segments are resolved here, as browsers and curl do, not left to
+    // the server ("/x y/../../f" asks for "/f").
+    const std::size_t query = std::min(Path.find('?'), Path.size());
+    Path.replace(0, query, RemoveDotSegments(std::string_view(Path).substr(0, query)));
+    urlCredentials_ = false;
+    urlUser_.clear();
+    urlPassword_.clear();
+    if (const std::size_t at = authority.rfind('@'); at != std::string::npos) {
+        const std::string userinfo = authority.substr(0, at);
+        const std::size_t separator = userinfo.find(':');
+        urlUser_ = PercentDecode(userinfo.substr(0, separator));
+        if (separator != std::string::npos)
+            urlPassword_ = PercentDecode(userinfo.substr(separator + 1));
+        urlCredentials_ = !urlUser_.empty();
+        authority.erase(0, at + 1);
     }
     // An IPv6 literal keeps its brackets ("[::1]:8080" is host "[::1]").
-    const std::size_t closing = !host.empty() && host[0] == '[' ? host.find(']') : std::string::npos;
-    if (const std::size_t colon = host.find(':', closing == std::string::npos ? 0 : closing);
-        colon != std::string::npos) {
-        Port = StrToInt(host.substr(colon + 1));
-        host.erase(colon);
+    const std::size_t closing = !authority.empty() && authority[0] == '[' ? authority.find(']') : std::string::npos;
+    if (const std::size_t portColon = authority.find(':', closing == std::string::npos ? 0 : closing);
+        portColon != std::string::npos) {
+        const std::string text = authority.substr(portColon + 1);
+        if (!text.empty()) {
+            std::int64_t port = 0;
+            if (text.find_first_not_of("0123456789") == std::string::npos)
+                port = text.size() > 6 ? 0 : std::stoll(text);
+            else
+                port = StrToInt(text); // the conversion error for a text that is no number
+            if (port < 1 || port > 65535) {
+                ClearLastErrorNo();
+                throw ESockError("Invalid port number: " + text);
+            }
+            Port = static_cast<int>(port);
+        }
+        authority.erase(portColon);
     }
-    if (!host.empty())
-        Host = host;
-    if (Path.empty()) {
+    if (!authority.empty())
+        Host = authority;
+    if (Port < 1 || Port > 65535 || (!Proxy.empty() && (ProxyPort < 1 || ProxyPort > 65535))) {
+        ClearLastErrorNo();
+        throw ESockError("Invalid port number: " + IntToStr(Port < 1 || Port > 65535 ? Port : ProxyPort));
+    }
+    address_ = std::string(Secure ? "https://" : "http://") + HostField() + (Path.empty() ? "/" : Path);
+    // As the component always did: a URL without a path, or with nothing
+    // after the "/" that follows its host, gets "/" appended.
+    if (Path.empty() || (twoSlashes && Path == "/")) {
         Path.assign(1, '/');
         URL.push_back('/');
     }
@@ -358,24 +433,46 @@ void TNMHTTP::ComposeRequest()
 {
     RequestLines.Clear();
     if (Command < cmdCustom)
-        RequestLines.Add(std::string(requestWords[Command]) + (ProxyForm() ? URL : Path) + " HTTP/1.0");
+        RequestLines.Add(std::string(requestWords[Command]) + EncodeRequestTarget(ProxyForm() ? address_ : Path) +
+                         " HTTP/1.0");
     if (ProxyForm()) {
         RequestLines.Add("Proxy-Connection: Keep-Alive");
-        RequestLines.Add("Host: " + Host);
+        RequestLines.Add("Host: " + HostField());
     }
-    RequestLines.SetField("Host", Host);
+    RequestLines.SetField("Host", HostField());
     RequestLines.Add("Accept: www/source, text/html, video/mpeg, image/jpeg, image/x-tiff");
     RequestLines.Add("Accept: image/x-rgb, image/x-xbm, image/gif, */*, application/postscript");
     if (!HeaderInfo.LocalProgram.empty())
         RequestLines.SetField("User-Agent", HeaderInfo.LocalProgram);
     if (!HeaderInfo.LocalMailAddress.empty())
         RequestLines.SetField("From", HeaderInfo.LocalMailAddress);
-    if (!HeaderInfo.Cookie.empty())
-        RequestLines.SetField("Cookie", HeaderInfo.Cookie);
+    // The caller's cookie and credentials are for the host (and the
+    // origin) of the request it asked for; a redirect elsewhere gets
+    // neither, nor cookies set by another host.
+    std::string cookie = !following_ || LowerCase(Host) == firstHost_ ? HeaderInfo.Cookie : std::string();
+    for (const TCookie& c : cookies_)
+        if (c.host == LowerCase(Host))
+            cookie += (cookie.empty() ? "" : "; ") + c.name + "=" + c.value;
+    if (!cookie.empty())
+        RequestLines.SetField("Cookie", cookie);
     if (!HeaderInfo.Referer.empty())
         RequestLines.SetField("Referer", HeaderInfo.Referer);
-    if (!HeaderInfo.UserId.empty() && !HeaderInfo.Password.empty()) {
-        std::string encoded = TNMUUProcessor::EncodeText(HeaderInfo.UserId + ":" + HeaderInfo.Password, uuMime);
+    std::string user, password;
+    const std::string origin = Origin();
+    const auto given = std::find_if(credentials_.begin(), credentials_.end(),
+                                    [&](const TCredentials& c) { return c.origin == origin; });
+    if (urlCredentials_) {
+        user = urlUser_;
+        password = urlPassword_;
+    } else if (given != credentials_.end()) {
+        user = given->user;
+        password = given->password;
+    } else if (!following_ && !HeaderInfo.UserId.empty() && !HeaderInfo.Password.empty()) {
+        user = HeaderInfo.UserId; // a request composed outside a request cycle
+        password = HeaderInfo.Password;
+    }
+    if (!user.empty()) {
+        std::string encoded = TNMUUProcessor::EncodeText(user + ":" + password, uuMime);
         std::string oneLine;
         for (char c : encoded)
             if (c != '\r' && c != '\n')
@@ -468,27 +565,14 @@ void TNMHTTP::SendRequest()
     }
 }
 
-void TNMHTTP::ReadField(const std::string& line)
+void TNMHTTP::ReadFields()
 {
-    const std::size_t colon = line.find(':');
-    if (colon == std::string::npos)
-        return;
-    const std::string name = LowerCase(trimmed(line.substr(0, colon)));
-    const std::string value = trimmed(line.substr(colon + 1));
-    if (name == "content-length") {
-        const std::int64_t length = decimal(value);
-        if (length < 0 || (ContentLength >= 0 && ContentLength != length)) {
-            ClearLastErrorNo();
-            throw ESockError("Invalid Content-Length");
-        }
-        ContentLength = length;
-    } else if (name == "retry-after") {
-        ReplyRetryAfter = value;
-    } else if (name == "etag") {
-        ReplyETag = value;
-    } else if (name == "last-modified") {
-        ReplyLastModified = value;
-    } else if (name == "content-range" && LowerCase(value).rfind("bytes ", 0) == 0) {
+    ReplyLocation = reply_.Last("location");
+    ReplyCookie = reply_.Last("set-cookie");
+    ReplyETag = reply_.Last("etag");
+    ReplyLastModified = reply_.Last("last-modified");
+    ReplyRetryAfter = reply_.Last("retry-after");
+    if (const std::string value = reply_.Last("content-range"); LowerCase(value).rfind("bytes ", 0) == 0) {
         // "bytes START-END/TOTAL", "bytes */TOTAL"; TOTAL may be "*".
         const std::string range = trimmed(value.substr(6));
         const std::size_t slash = range.find('/');
@@ -502,18 +586,29 @@ void TNMHTTP::ReadField(const std::string& line)
                 ReplyRangeStart = ReplyRangeEnd = -1;
         }
     }
+    const THttpReply::TBodyFraming framing = reply_.BodyFraming();
+    if (!framing.Error.empty()) {
+        ClearLastErrorNo();
+        throw ESockError(framing.Error);
+    }
+    chunked_ = framing.Kind == THttpReply::Chunked;
+    ContentLength = framing.Kind == THttpReply::ByLength ? framing.Length : -1;
+    BytesTotal = std::max<std::int64_t>(ContentLength, 0);
 }
 
 void TNMHTTP::ReadReplyHeader()
 {
     BytesTotal = 0;
     ReplyCookie.clear();
+    ReplyLocation.clear();
     StatusLine.clear();
     ContentLength = -1;
+    chunked_ = false;
     ReplyETag.clear();
     ReplyLastModified.clear();
     ReplyRetryAfter.clear();
     ReplyRangeStart = ReplyRangeEnd = ReplyRangeTotal = -1;
+    reply_ = THttpReply();
     std::FILE* file = nullptr;
     if (OutputFileMode) {
         file = OpenForWriting(Header, false);
@@ -530,64 +625,62 @@ void TNMHTTP::ReadReplyHeader()
                 std::fclose(f);
         }
     } closer{file};
+    auto writeError = [this] { throw EStreamError("ファイル " + Header + " に書き込めません", errno); };
     auto append = [&](const std::string& line) {
         if (file) {
             if (std::fwrite(line.data(), 1, line.size(), file) != line.size())
-                throw EStreamError("ファイル " + Header + " に書き込めません", errno);
+                writeError();
         } else {
             Header += line;
         }
     };
 
-    const std::string status = ReadLn();
-    StatusLine = status;
-    if (!status.empty()) {
-        // The second blank-separated field, which must be followed by a blank.
-        std::size_t start = status.find(' ');
-        while (start != std::string::npos && start < status.size() && status[start] == ' ')
-            ++start;
-        ReplyNumber = 0;
-        if (start != std::string::npos && start < status.size()) {
-            const std::size_t end = status.find(' ', start);
-            if (end != std::string::npos) {
-                const std::int32_t number = StrToIntDef(status.substr(start, end - start), 0);
-                ReplyNumber = (number >= -32768 && number <= 32767) ? number : 0;
-            }
-        }
-    }
-    append(status);
-    std::size_t headerSize = status.size();
+    std::size_t headerSize = 0;
+    bool statusDue = true;
     for (;;) {
         const std::string line = ReadLn();
-        const std::string upper = UpperCase(line);
-        const std::string field = upper.substr(0, upper.find(' '));
-        if (field == "SET-COOKIE:")
-            ReplyCookie = line.size() > 12 ? withoutTerminator(line.substr(12)) : std::string();
-        else if (field == "LOCATION:")
-            ReplyLocation = line.size() > 10 ? withoutTerminator(line.substr(10)) : std::string();
-        else if (field == "CONTENT-LENGTH:") {
-            std::size_t pos = upper.find(':') + 1;
-            while (pos < line.size() && line[pos] == ' ')
-                ++pos;
-            std::int64_t total = 0;
-            while (pos < line.size() && line[pos] >= '0' && line[pos] <= '9' && total < (INT64_MAX - 9) / 10)
-                total = total * 10 + (line[pos++] - '0');
-            BytesTotal = total;
+        if (line.empty()) {
+            if (headerSize == 0)
+                break; // closed before any reply
+            ClearLastErrorNo();
+            throw ESockError("Transfer closed with outstanding read data remaining (reply header incomplete)");
         }
+        if (statusDue)
+            StatusLine = line;
         append(line);
-        if (line.empty() || line == "\n" || line == "\r\n")
-            break;
-        ReadField(line);
-        headerSize += line.size();
+        const THttpReply::TFeed step = reply_.Feed(line);
+        if (line != "\n" && line != "\r\n")
+            headerSize += line.size();
+        if (step == THttpReply::Failed) {
+            ClearLastErrorNo();
+            throw ESockError(reply_.Error());
+        }
         if (headerSize > MaxHeaderSize) {
             ClearLastErrorNo(); // the peeks leave "would block" behind
             throw ESockError("Header too long");
         }
+        if (statusDue)
+            ReplyNumber = reply_.Code();
+        statusDue = step == THttpReply::Interim;
+        if (step == THttpReply::Complete)
+            break;
+        if (step == THttpReply::Interim) {
+            // The final reply's header is the one kept.
+            if (file) {
+                if (std::fflush(file) != 0 || ::ftruncate(::fileno(file), 0) != 0)
+                    writeError();
+                std::rewind(file);
+            } else {
+                Header.clear();
+            }
+        }
     }
+    if (reply_.Code() != 0)
+        ReadFields();
     if (file) {
         const bool flushed = std::fclose(file) == 0;
         file = nullptr;
         if (!flushed)
-            throw EStreamError("ファイル " + Header + " に書き込めません", errno);
+            writeError();
     }
 }

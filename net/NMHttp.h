@@ -17,14 +17,60 @@
 //    general exception "Too many redirects" (not ESockError). 303, 307 and
 //    308 are followed like 300..302; 299, 304..306 and 309..399 end the
 //    cycle as final replies.
+//  - A Location (its name in any case, blanks around its value, folded or
+//    not) is resolved against the address of the request it answers
+//    (Address()) as browsers resolve it (RFC 3986 section 5: relative
+//    paths, dot segments, "?q" alone, "//host/path"), its fragment
+//    dropped; URL then holds the result. Only http and https are followed:
+//    another scheme (ftp:, file:, javascript: ...) raises ESockError
+//    "Unsupported scheme: ftp" before any connection, and so does a URL
+//    the caller gives. A redirect reply without a Location ends the cycle
+//    as that reply (its number stays in ReplyNumber): nothing is asked of
+//    "/" and no earlier Location is used, since every reply starts with an
+//    empty ReplyLocation.
 //  - Path, ReplyLocation and ReplyCookie are kept whole (no 256-character
 //    cut), so a long address or redirect target is requested as given.
-//  - A redirect to a bare file name (a Location without "/") stays on the
-//    current host and port; the port is written into the new URL when it is
-//    not 80, so a server on another port is not left for port 80.
-//  - A reply number that does not fit 16 bits counts as no number (0).
-//  - An Authorization value is sent on one line: the line breaks the Base64
-//    encoder puts after every 60 characters are removed.
+//  - What goes on the wire: the request-target (Path, or the whole address
+//    through a proxy) with the bytes a request-target may not hold
+//    percent-encoded (EncodeRequestTarget, net/Url.h: a blank as %20, a
+//    non-ASCII character as the %XX of its UTF-8 bytes, an existing %XX as
+//    it is); the Host line with ":PORT" when the port is not the scheme's
+//    default (a stock Apache builds its folder redirects from it). The
+//    fragment ("#...") of a URL is dropped by ParseURL, and the dot
+//    segments of its path resolved ("/x y/../../f" is "/f").
+//  - A port outside 1..65535 (in a URL, a Location, Port or, with a
+//    proxy, ProxyPort) raises ESockError "Invalid port number: TEXT" in
+//    ParseURL; an empty port (":/") is the scheme's default. A scheme is
+//    the text before a colon that comes before any "/" or "?", when no
+//    digit follows the colon ("host:8080/x" is a host and its port).
+//  - Credentials go only where they were given: HeaderInfo's UserId and
+//    Password to the scheme, host and port of the URL the caller asked
+//    for, also when a redirect comes back to it; "user:password@" in that
+//    URL or in a Location to the scheme, host and port it names, for the
+//    rest of the cycle (they win over HeaderInfo's). A redirect to another
+//    origin carries no Authorization.
+//  - Cookies: those a redirect reply sets (every Set-Cookie line of it)
+//    are kept by the component for the host that set it, as name=value
+//    without the attributes, and sent back only to that host, in any later
+//    request of the component (at most 64; the oldest goes first). They no
+//    longer go into HeaderInfo.Cookie; HeaderInfo.Cookie, the caller's
+//    own, goes to the host of the request it asked for and not to another
+//    one a redirect names.
+//  - A reply is read as an HTTP/1.1 client reads it (THttpReply,
+//    net/HttpReply.h): a status line "HTTP/1.x CODE [REASON]" with exactly
+//    three digits; interim replies (100, 103 ...) skipped; field names in
+//    any case, blanks and tabs around values; a folded line joined to the
+//    field before it. Failures are ESockError with LastErrorNo 0:
+//    "Malformed reply (status line)", "Malformed reply (NUL in the
+//    header)", "Malformed reply (CR without LF in the header)", "Malformed
+//    reply (continuation line without a field)", "Unexpected 101 reply
+//    (switching protocols)". The header capture holds the final reply's
+//    header byte for byte (an interim reply's is dropped). A connection
+//    that closes before any byte of a reply leaves ReplyNumber 0 and an
+//    empty StatusLine, without an exception, as the component always did;
+//    one that closes in the middle of a header raises ESockError
+//    "Transfer closed with outstanding read data remaining (reply header
+//    incomplete)".
 //  - Link and Unlink announce a Content-Length (of "Send.dat") but send no
 //    body; the operation with code 12 (Custom) composes no request line and
 //    sends Content-Length and its data, both as the component always did.
@@ -44,16 +90,25 @@
 //    capture keeps what was read, the line that passed the limit included.
 //    Without the limit a server that sends short header lines without end
 //    would fill the disk, as every line restarts the time-out.
-//  - The body ends where the reply says: a Content-Length (read as a field
-//    name followed by a colon, blanks allowed around the value) makes the
-//    capture stop after that many bytes, and we close the connection, so a
-//    peer that keeps it open (a keep-alive proxy) does not hold the request
-//    until the time-out; a body that ends before raises ESockError
-//    "Transfer closed with outstanding read data remaining (...)". A value
-//    that is not a decimal number of at most 18 digits, or two that differ,
-//    fail with ESockError "Invalid Content-Length". Without a
-//    Content-Length the peer's close still ends the body. A HEAD reply, a
-//    204 and a 304 have no body: nothing is read after their header (in
+//  - The body ends where the reply says. "Transfer-Encoding: chunked"
+//    (which wins over Content-Length) is decoded (TChunkedDecoder): the
+//    body file or text holds only the data, BytesRecvd counts data bytes,
+//    the capture stops after the last chunk and we close the connection; a
+//    bad chunk raises ESockError "Invalid chunked encoding (...)", an end
+//    before the last chunk "Transfer closed with outstanding read data
+//    remaining (N bytes received, the last chunk missing)". Another
+//    transfer coding raises "Unsupported transfer coding: gzip" once the
+//    header is read. Otherwise a Content-Length (a list of equal values
+//    such as "100, 100" is that length) makes the capture stop after that
+//    many bytes, and we close the connection, so a peer that keeps it
+//    open (a keep-alive proxy) does not hold the request until the
+//    time-out; a body that ends before raises ESockError "Transfer closed
+//    with outstanding read data remaining (...)". A value that is not a
+//    decimal number of at most 18 digits, or values that differ, fail with
+//    ESockError "Invalid Content-Length". ContentLength and BytesTotal
+//    hold the length (-1 and 0 when the body is chunked or has none).
+//    Without either the peer's close ends the body. A HEAD reply, a 204
+//    and a 304 have no body: nothing is read after their header (in
 //    input-file mode the body file is still created empty).
 //  - https: ParseURL takes the scheme "https" as port 443 (an explicit port
 //    still wins) and sets Secure, so Connect runs TLS with the certificate
@@ -95,11 +150,13 @@
 //    that closes first, "Proxy closed the connection before the tunnel
 //    opened". The proxy's reply number never becomes ReplyNumber.
 #pragma once
+#include "net/HttpReply.h"
 #include "net/Psock.h"
 
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 enum CmdType : std::uint8_t {
     cmdGet = 0,
@@ -206,16 +263,54 @@ public:
     virtual void Unlink(const std::string& url, const std::string& value);
     virtual void Custom(const std::string& url, const std::string& data);
 
+    // The absolute address of the current request ("http://h:8080/d/f
+    // zip?q"), as ParseURL made it: what a Location is resolved against and
+    // what a proxy is asked for.
+    const std::string& Address() const { return address_; }
+
 private:
+    static constexpr std::size_t MaxCookies = 64;
+    struct TCookie {
+        std::string host; // lower case
+        std::string name;
+        std::string value;
+    };
     void Run(CmdType command, const std::string& url);
     // The body after the header, as the reply calls for it.
     void CaptureBody();
-    // The fields the request cycle itself needs (length, validators, range).
-    void ReadField(const std::string& line);
+    // The fields the request cycle itself needs (location, cookie,
+    // framing, validators, range), once the header is complete.
+    void ReadFields();
+    // The cookies a redirect reply sets, for its host.
+    void KeepCookies();
+    // "https://host:port" of the current request, host in lower case.
+    std::string Origin() const;
+    // Host, with the port when it is not the scheme's default.
+    std::string HostField() const;
     // CONNECT through the proxy, then TLS inside the tunnel.
     void OpenTunnel();
     // Through a proxy, in its form (not inside a tunnel).
     bool ProxyForm() const { return !Proxy.empty() && !Secure; }
     // Follows the reply's location; false when the reply ends the cycle.
     static bool IsFollowed(int replyNumber);
+
+    THttpReply reply_;
+    bool chunked_ = false;
+    std::string address_;
+    // Of the request the caller asked for, while its redirects are followed.
+    bool following_ = false;
+    std::string firstHost_;
+    // The credentials of each origin in this cycle: the caller's for the
+    // first one, those of a URL for its own.
+    struct TCredentials {
+        std::string origin;
+        std::string user;
+        std::string password;
+    };
+    std::vector<TCredentials> credentials_;
+    // "user:password@" of the current URL.
+    bool urlCredentials_ = false;
+    std::string urlUser_;
+    std::string urlPassword_;
+    std::vector<TCookie> cookies_;
 };

@@ -1,6 +1,8 @@
 #include "net/ProxyConfig.h"
 
 #include "net/NMUUE.h"
+#include "net/Url.h"
+#include "runtime/SysUtils.h"
 
 #include <arpa/inet.h>
 
@@ -79,26 +81,6 @@ UrlParts splitUrl(const std::string& url)
     return parts;
 }
 
-bool validScheme(const std::string& scheme)
-{
-    if (scheme.empty() || !std::isalpha(static_cast<unsigned char>(scheme[0])))
-        return false;
-    return std::all_of(scheme.begin(), scheme.end(), [](unsigned char c) {
-        return std::isalnum(c) || c == '+' || c == '-' || c == '.';
-    });
-}
-
-int hexValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 bool percentDecode(const std::string& text, std::string& out)
 {
     out.clear();
@@ -107,8 +89,8 @@ bool percentDecode(const std::string& text, std::string& out)
             out += text[i];
             continue;
         }
-        const int high = i + 1 < text.size() ? hexValue(text[i + 1]) : -1;
-        const int low = i + 2 < text.size() ? hexValue(text[i + 2]) : -1;
+        const int high = i + 1 < text.size() ? HexDigitValue(text[i + 1]) : -1;
+        const int low = i + 2 < text.size() ? HexDigitValue(text[i + 2]) : -1;
         if (high < 0 || low < 0)
             return false;
         out += static_cast<char>(high * 16 + low);
@@ -261,7 +243,7 @@ TProxyChoice TProxyConfig::ParseProxyUrl(const std::string& text)
     const std::string url = trimmed(text);
     const UrlParts parts = splitUrl(url);
     if (parts.hasScheme) {
-        if (!validScheme(parts.scheme))
+        if (!IsSchemeName(parts.scheme))
             return failed("プロキシの指定 " + quoted(url) + " を解釈できません（方式の名前が正しくありません）");
         const std::string scheme = lower(parts.scheme);
         if (scheme != "http")

@@ -643,7 +643,8 @@ std::string TPowersock::ReadLn()
 }
 
 void TPowersock::Capture(const std::function<void(const char*, int)>& store, std::int64_t maximum,
-                         const std::function<std::int64_t()>& length, std::int64_t expected)
+                         const std::function<std::int64_t()>& length, std::int64_t expected,
+                         TChunkedDecoder* chunked)
 {
     auto lastRun = std::chrono::steady_clock::now();
     while (!canceled_) {
@@ -658,8 +659,15 @@ void TPowersock::Capture(const std::function<void(const char*, int)>& store, std
         }
         const int n = Receive(buffer_.get(), want, false);
         if (n > 0) {
-            store(buffer_.get(), n);
-            BytesRecvd += n;
+            const int data = chunked ? static_cast<int>(chunked->Decode(buffer_.get(), static_cast<std::size_t>(n))) : n;
+            if (data > 0) {
+                store(buffer_.get(), data);
+                BytesRecvd += data;
+            }
+            if (chunked && chunked->Failed()) {
+                lastErrorNo_ = 0;
+                throw ESockError(chunked->Error());
+            }
             if (OnPacketRecvd)
                 OnPacketRecvd(this);
             TimerOn();
@@ -671,6 +679,8 @@ void TPowersock::Capture(const std::function<void(const char*, int)>& store, std
                 ProcessMessages();
                 lastRun = now;
             }
+            if (chunked && chunked->Done())
+                break;
         } else if (n == 0) {
             break; // the peer closed
         } else {
@@ -682,6 +692,11 @@ void TPowersock::Capture(const std::function<void(const char*, int)>& store, std
             CheckSocketError(WSAEWOULDBLOCK);
             WaitForMessages(); // nothing has arrived yet
         }
+    }
+    if (!canceled_ && chunked && !chunked->Done()) {
+        lastErrorNo_ = 0;
+        throw ESockError("Transfer closed with outstanding read data remaining (" + std::to_string(BytesRecvd) +
+                         " bytes received, the last chunk missing)");
     }
     if (!canceled_ && expected >= 0 && BytesRecvd < expected) {
         lastErrorNo_ = 0;
@@ -776,7 +791,8 @@ void TPowersock::StartSecure()
 
 void TPowersock::CaptureFile(const std::string& fileName) { CaptureFile(fileName, -1, false); }
 
-void TPowersock::CaptureFile(const std::string& fileName, std::int64_t expected, bool append)
+void TPowersock::CaptureFile(const std::string& fileName, std::int64_t expected, bool append,
+                             TChunkedDecoder* chunked)
 {
     ReportStatus(8, "CaptureFile");
     BytesRecvd = 0;
@@ -802,7 +818,7 @@ void TPowersock::CaptureFile(const std::string& fileName, std::int64_t expected,
                 if (OnCaptured)
                     OnCaptured(data, static_cast<std::size_t>(n));
             },
-            -1, [] { return std::int64_t(0); }, expected);
+            -1, [] { return std::int64_t(0); }, expected, chunked);
         const bool flushed = std::fclose(file) == 0;
         file = nullptr;
         if (!flushed)
@@ -816,7 +832,8 @@ void TPowersock::CaptureFile(const std::string& fileName, std::int64_t expected,
 
 void TPowersock::CaptureString(std::string& text, std::int64_t maximum) { CaptureString(text, maximum, -1); }
 
-void TPowersock::CaptureString(std::string& text, std::int64_t maximum, std::int64_t expected)
+void TPowersock::CaptureString(std::string& text, std::int64_t maximum, std::int64_t expected,
+                               TChunkedDecoder* chunked)
 {
     ReportStatus(8, "Capture String");
     text.clear();
@@ -825,7 +842,7 @@ void TPowersock::CaptureString(std::string& text, std::int64_t maximum, std::int
     {
         Finally off{[this] { TimerOff(); }};
         Capture([&](const char* data, int n) { text.append(data, static_cast<std::size_t>(n)); }, maximum,
-                [&] { return static_cast<std::int64_t>(text.size()); }, expected);
+                [&] { return static_cast<std::int64_t>(text.size()); }, expected, chunked);
     }
     if (canceled_) {
         canceled_ = false;

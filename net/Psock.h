@@ -54,7 +54,13 @@
 //    CaptureString with `expected`): it stops there without waiting for the
 //    peer to close, and a peer that closes or resets before raises ESockError
 //    "Transfer closed with outstanding read data remaining (N of M bytes
-//    received)" with LastErrorNo 0 (or the reset's number). CaptureFile can
+//    received)" with LastErrorNo 0 (or the reset's number). A capture may
+//    also be given a TChunkedDecoder: it then stores and counts (BytesRecvd)
+//    only the data of the chunks, stops after the last chunk, fails with
+//    the decoder's ESockError "Invalid chunked encoding (...)" and, when the
+//    peer closes or resets before the last chunk, with "Transfer closed
+//    with outstanding read data remaining (N bytes received, the last
+//    chunk missing)" (LastErrorNo as above). CaptureFile can
 //    append to the file instead of replacing it. A write error names its
 //    cause ("ファイル F に書き込めません (No space left on device)").
 //  - Limits beside TimeOut, for callers that want them: while TimeOut is 0,
@@ -83,6 +89,7 @@
 //    written, so a caller can hash a download as it arrives instead of
 //    reading the file again.
 #pragma once
+#include "net/ChunkedDecoder.h"
 #include "platform/MessageWindow.h"
 #include "platform/SecureSocket.h"
 #include "platform/WinSock.h"
@@ -207,11 +214,14 @@ public:
     std::string ReadLn();
     void SendFile(const std::string& fileName);
     void CaptureFile(const std::string& fileName);
-    // expected -1: until the peer closes.
-    void CaptureFile(const std::string& fileName, std::int64_t expected, bool append);
+    // expected -1: until the peer closes. chunked: the body comes in
+    // chunks, which it takes off.
+    void CaptureFile(const std::string& fileName, std::int64_t expected, bool append,
+                     TChunkedDecoder* chunked = nullptr);
     // maximum -1: no maximum.
     void CaptureString(std::string& text, std::int64_t maximum);
-    void CaptureString(std::string& text, std::int64_t maximum, std::int64_t expected);
+    void CaptureString(std::string& text, std::int64_t maximum, std::int64_t expected,
+                       TChunkedDecoder* chunked = nullptr);
     void StartSecure();
     bool DataAvailable();
     void ResolveHost();
@@ -238,7 +248,8 @@ protected:
     void SetWaitOver(bool value) { waitOver_ = value; }
     // The caller's part of a capture: where each received chunk goes.
     void Capture(const std::function<void(const char*, int)>& store, std::int64_t maximum,
-                 const std::function<std::int64_t()>& length, std::int64_t expected = -1);
+                 const std::function<std::int64_t()>& length, std::int64_t expected = -1,
+                 TChunkedDecoder* chunked = nullptr);
     // recv and send through the secure session when there is one: > 0
     // bytes, 0 the peer closed, SOCKET_ERROR with WSAGetLastError (10035:
     // wait for the socket's next event). A failure of the session raises.

@@ -117,6 +117,17 @@ std::string LowerCase(std::string_view text)
     return s;
 }
 
+int HexDigitValue(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
 std::string FormatThousands(std::int64_t value)
 {
     QString separator = QLocale::system().groupSeparator();

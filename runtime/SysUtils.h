@@ -20,6 +20,8 @@ int AnsiCompareText(std::string_view a, std::string_view b);
 // ASCII-only upper / lower case (the rest of the bytes unchanged).
 std::string UpperCase(std::string_view text);
 std::string LowerCase(std::string_view text);
+// The value of a hexadecimal digit of either case, -1 for any other byte.
+int HexDigitValue(char c);
 
 // A whole number with its digits grouped by thousands, the grouping
 // character taken from the user's locale when it defines one, else ","

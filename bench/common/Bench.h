@@ -4,7 +4,11 @@
 #pragma once
 #include <algorithm>
 #include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <string>
 #include <sys/resource.h>
+#include <unistd.h>
 #include <utility>
 #include <vector>
 
@@ -58,6 +62,34 @@ void alternate(int pairs, Ours&& ours, Theirs&& theirs, After&& after)
         if (!after(i, o, t))
             return;
     }
+}
+
+// The seconds of one Get of url by the HTTP component into file, which is
+// removed afterwards.
+template <typename Http>
+double timedGet(Http& http, const std::string& url, const std::string& file)
+{
+    http.Body = file;
+    const double t = timed([&] { http.Get(url); });
+    ::unlink(file.c_str());
+    return t;
+}
+
+// Pair `index` of two downloads of `bytes` bytes, ours of which received
+// `received`: false (and said) when that is short; else the ratio of the
+// seconds, theirs / ours, is added to ratios and printed with both speeds.
+inline bool throughputPair(int index, std::int64_t bytes, std::int64_t received, double ours, double theirs,
+                           std::vector<double>& ratios)
+{
+    if (received != bytes) {
+        std::fprintf(stderr, "short transfer: %lld of %lld bytes\n", static_cast<long long>(received),
+                     static_cast<long long>(bytes));
+        return false;
+    }
+    ratios.push_back(theirs / ours);
+    std::printf("pair %d: TNMHTTP %.0f MB/s, curl %.0f MB/s, ratio %.3f\n", index + 1, double(bytes) / ours / 1e6,
+                double(bytes) / theirs / 1e6, ratios.back());
+    return true;
 }
 
 } // namespace bench

@@ -47,12 +47,7 @@ int main(int argc, char** argv)
     bool whole = true;
     bench::alternate(
         pairs,
-        [&] {
-            http.Body = out.file("ours.bin");
-            const double t = bench::timed([&] { http.Get(url); });
-            ::unlink(http.Body.c_str());
-            return t;
-        },
+        [&] { return bench::timedGet(http, url, out.file("ours.bin")); },
         [&] {
             const double t = bench::timed(
                 [&] { testsupport::RunShell(curl + testsupport::ShellQuote(out.file("curl.bin")) + " " + url); });
@@ -60,14 +55,7 @@ int main(int argc, char** argv)
             return t;
         },
         [&](int i, double oursSeconds, double curlSeconds) {
-            if (http.BytesRecvd != big) {
-                std::fprintf(stderr, "short transfer: %lld bytes\n", static_cast<long long>(http.BytesRecvd));
-                return whole = false;
-            }
-            ratios.push_back(curlSeconds / oursSeconds);
-            std::printf("pair %d: TNMHTTP %.0f MB/s, curl %.0f MB/s, ratio %.3f\n", i + 1, big / oursSeconds / 1e6,
-                        big / curlSeconds / 1e6, ratios.back());
-            return true;
+            return whole = bench::throughputPair(i, big, http.BytesRecvd, oursSeconds, curlSeconds, ratios);
         });
     if (!whole)
         return 1;

@@ -72,12 +72,7 @@ int main(int argc, char** argv)
     bool whole = true;
     bench::alternate(
         pairs,
-        [&] {
-            http.Body = out.file("ours.bin");
-            const double t = bench::timed([&] { http.Get(url); });
-            ::unlink(http.Body.c_str());
-            return t;
-        },
+        [&] { return bench::timedGet(http, url, out.file("ours.bin")); },
         [&] {
             const auto r = curl(url, out.file("curl.bin"));
             ::unlink(out.file("curl.bin").c_str());
@@ -85,13 +80,8 @@ int main(int argc, char** argv)
             return r.first;
         },
         [&](int i, double oursSeconds, double curlSeconds) {
-            if (http.BytesRecvd != big) {
-                std::fprintf(stderr, "short transfer: %lld bytes\n", static_cast<long long>(http.BytesRecvd));
-                return whole = false;
-            }
-            ratios.push_back(curlSeconds / oursSeconds);
-            std::printf("pair %d: TNMHTTP %.0f MB/s, curl %.0f MB/s, ratio %.3f\n", i + 1, big / oursSeconds / 1e6,
-                        big / curlSeconds / 1e6, ratios.back());
+            if (!(whole = bench::throughputPair(i, big, http.BytesRecvd, oursSeconds, curlSeconds, ratios)))
+                return false;
             // The handshake alone: a verified connection, then closed.
             http.Host = "localhost";
             http.Port = nginx.port();

@@ -1,4 +1,5 @@
 // The httpget tool as a user runs it: output lines, files and exit codes.
+#include "Commands.h"
 #include "Servers.h"
 #include "TlsPeers.h"
 
@@ -125,6 +126,14 @@ TEST(Httpget, PrintsEventsWritesFilesAndExits)
               std::string::npos)
         << shortBody.out;
     EXPECT_EQ(shortBody.out.find("success: "), std::string::npos) << shortBody.out;
+
+    // A server that closes without replying: a failure, as curl's 52.
+    ScriptedServer empty(ScriptedServer::Reply(""));
+    ToolRun nothing = httpget(dir, {empty.url("/f")});
+    EXPECT_EQ(nothing.code, 3);
+    EXPECT_NE(nothing.out.find("Empty reply from server\n"), std::string::npos) << nothing.out;
+    EXPECT_EQ(nothing.out.find("ReplyNumber="), std::string::npos) << nothing.out;
+    EXPECT_EQ(testsupport::RunShell("curl -0 -s -o /dev/null " + empty.url("/f")).exitCode, 52);
 
     // A plain server behind an https address: the handshake fails.
     ScriptedServer plain([](testsupport::ScriptedConnection& c) { c.Send("HTTP/1.0 200 OK\r\n\r\nplain"); });

@@ -38,7 +38,7 @@ TEST(Ipv6, LiteralsInBracketsReachTheServerAndKeepThemInTheHostLine)
     EXPECT_EQ(http.Host, "[::1]");
     EXPECT_EQ(http.RemoteAddress(), "[::1]:" + std::to_string(nginx.port()));
     http.Get(base + "/host");
-    EXPECT_EQ(http.Body, "v6 [::1]"); // the Host line keeps the brackets, without the port
+    EXPECT_EQ(http.Body, "v6 [::1]:" + std::to_string(nginx.port())); // the Host line keeps the brackets
 
     // TLS on [::1]: the address is checked against the certificate's.
     TestCA ca;
@@ -85,5 +85,5 @@ TEST(Ipv6, EveryAddressOfANameIsTriedInTurn)
     EXPECT_LT(first, second);
     EXPECT_EQ(ReadFile(dir.file("body.out")), "reached");
     ASSERT_EQ(server.Requests().size(), 1u);
-    EXPECT_NE(server.Requests()[0].find("\r\nHost: dual.test\r\n"), std::string::npos);
+    EXPECT_NE(server.Requests()[0].find("\r\nHost: dual.test:" + port + "\r\n"), std::string::npos);
 }

@@ -138,7 +138,7 @@ TEST_F(Tls, RequestInsideIsThePlainRequestAndTheBodyEndsAtItsLength)
     EXPECT_EQ(ReadFile(dir.file("body")), "hello");
     EXPECT_EQ(client.http.ReplyETag, "\"v1\"");
     ASSERT_TRUE(server.WaitForConnections(1));
-    EXPECT_EQ(server.Requests()[0], "GET /d/f.zip HTTP/1.0\r\nHost: 127.0.0.1\r\n" + accepts +
+    EXPECT_EQ(server.Requests()[0], "GET /d/f.zip HTTP/1.0\r\nHost: 127.0.0.1:" + std::to_string(server.port()) + "\r\n" + accepts +
                                         "Content-type: application/x-www-form-urlencoded\r\n\r\n");
 }
 

@@ -173,17 +173,65 @@ void WritePatternFile(const std::string& path, std::int64_t size)
     }
 }
 
+// -------------------------------------------------------------- LoopbackDaemon
+
+LoopbackDaemon::LoopbackDaemon(int stopSignal, std::string logName)
+    : stopSignal_(stopSignal), logName_(std::move(logName))
+{
+}
+
+LoopbackDaemon::~LoopbackDaemon()
+{
+    if (pid_ > 0)
+        StopChild(pid_, stopSignal_);
+}
+
+void LoopbackDaemon::Start(const std::function<std::vector<std::string>(int port)>& commandFor)
+{
+    for (int attempt = 0; attempt < 5 && pid_ <= 0; ++attempt) {
+        const int port = freePort();
+        std::vector<std::string> command = commandFor(port);
+        const std::string program = command.front();
+        command.erase(command.begin());
+        if ((pid_ = startListening(program.c_str(), command, port)) > 0)
+            port_ = port;
+    }
+}
+
+std::string LoopbackDaemon::log() const { return ReadFile(dir_.path() + "/" + logName_); }
+
+ServedFolder::ServedFolder(int stopSignal, std::string logName)
+    : LoopbackDaemon(stopSignal, std::move(logName)), root_(dir_.path() + "/root")
+{
+    std::filesystem::create_directory(root_);
+    ::chmod(root_.c_str(), 0755);
+}
+
+std::string ServedFolder::url(const std::string& path) const
+{
+    return "http://127.0.0.1:" + std::to_string(port_) + path;
+}
+
+namespace {
+
+// The program at path when it is there (sbin is not on every PATH), else
+// by its name.
+std::string sbin(const std::string& name)
+{
+    const std::string path = "/usr/sbin/" + name;
+    return ::access(path.c_str(), X_OK) == 0 ? path : name;
+}
+
+} // namespace
+
 // ----------------------------------------------------------------- NginxServer
 
 NginxServer::NginxServer(const std::string& extra) : NginxServer(extra, {}, {}) {}
 
 NginxServer::NginxServer(const std::string& extra, const std::string& listenOptions, const std::string& servers)
+    : ServedFolder(SIGQUIT, "error.log")
 {
-    root_ = dir_.path() + "/root";
-    std::filesystem::create_directory(root_);
-    ::chmod(root_.c_str(), 0755);
-    for (int attempt = 0; attempt < 5 && pid_ <= 0; ++attempt) {
-        const int port = freePort();
+    Start([&](int port) -> std::vector<std::string> {
         const std::string d = dir_.path();
         std::ostringstream conf;
         conf << "daemon off;\nmaster_process off;\nworker_processes 1;\n"
@@ -203,33 +251,56 @@ NginxServer::NginxServer(const std::string& extra, const std::string& listenOpti
             more.replace(at, 6, root_);
         conf << more << "}\n";
         WriteFile(d + "/nginx.conf", conf.str());
-        const char* program = ::access("/usr/sbin/nginx", X_OK) == 0 ? "/usr/sbin/nginx" : "nginx";
-        if ((pid_ = startListening(program, {"-p", d, "-c", d + "/nginx.conf"}, port)) > 0)
-            port_ = port;
-    }
+        return {sbin("nginx"), "-p", d, "-c", d + "/nginx.conf"};
+    });
 }
 
-NginxServer::~NginxServer()
+// ---------------------------------------------------------------- ApacheServer
+
+ApacheServer::ApacheServer(const std::string& extra) : ServedFolder(SIGTERM, "error.log")
 {
-    if (pid_ <= 0)
-        return;
-    StopChild(pid_, SIGQUIT);
+    Start([&](int port) -> std::vector<std::string> {
+        const std::string d = dir_.path();
+        const std::string modules = "/usr/lib/apache2/modules/";
+        std::ostringstream conf;
+        conf << "ServerRoot " << d << "\nServerName 127.0.0.1\nListen 127.0.0.1:" << port << "\n"
+             << "PidFile " << d << "/httpd.pid\nErrorLog " << d << "/error.log\nLogLevel warn\n"
+             << "LoadModule mpm_event_module " << modules << "mod_mpm_event.so\n"
+             << "LoadModule authz_core_module " << modules << "mod_authz_core.so\n"
+             << "LoadModule dir_module " << modules << "mod_dir.so\n"
+             << "LoadModule mime_module " << modules << "mod_mime.so\n"
+             << (::geteuid() == 0 ? "User www-data\nGroup www-data\n" : "") << "DocumentRoot " << root_ << "\n"
+             << "<Directory " << root_ << ">\n  Require all granted\n</Directory>\n"
+             << "DirectoryIndex index.html\nTypesConfig /etc/mime.types\n"
+             << extra << "\n";
+        WriteFile(d + "/httpd.conf", conf.str());
+        return {sbin("apache2"), "-f", d + "/httpd.conf", "-DFOREGROUND"};
+    });
 }
 
-std::string NginxServer::url(const std::string& path) const
+// -------------------------------------------------------------- LighttpdServer
+
+LighttpdServer::LighttpdServer(const std::string& extra) : ServedFolder(SIGTERM, "error.log")
 {
-    return "http://127.0.0.1:" + std::to_string(port_) + path;
+    Start([&](int port) -> std::vector<std::string> {
+        const std::string d = dir_.path();
+        std::ostringstream conf;
+        conf << "server.document-root = \"" << root_ << "\"\nserver.bind = \"127.0.0.1\"\n"
+             << "server.port = " << port << "\nserver.errorlog = \"" << d << "/error.log\"\n"
+             << "index-file.names = ( \"index.html\" )\n"
+             << "mimetype.assign = ( \"\" => \"application/octet-stream\" )\n"
+             << extra << "\n";
+        WriteFile(d + "/lighttpd.conf", conf.str());
+        return {sbin("lighttpd"), "-D", "-f", d + "/lighttpd.conf"};
+    });
 }
-
-std::string NginxServer::log() const { return ReadFile(dir_.path() + "/error.log"); }
 
 // ------------------------------------------------------------------- TinyProxy
 
-TinyProxy::TinyProxy(const std::string& user, const std::string& password)
+TinyProxy::TinyProxy(const std::string& user, const std::string& password) : LoopbackDaemon(SIGTERM, "tinyproxy.log")
 {
     const bool v6 = haveIPv6Loopback();
-    for (int attempt = 0; attempt < 5 && pid_ <= 0; ++attempt) {
-        const int port = freePort();
+    Start([&](int port) -> std::vector<std::string> {
         const std::string d = dir_.path();
         std::ostringstream conf;
         // No ConnectPort line: CONNECT goes to any port. No User line: it
@@ -244,23 +315,32 @@ TinyProxy::TinyProxy(const std::string& user, const std::string& password)
         if (!user.empty())
             conf << "BasicAuth " << user << " " << password << "\n";
         WriteFile(d + "/tinyproxy.conf", conf.str());
-        if ((pid_ = startListening("tinyproxy", {"-d", "-c", d + "/tinyproxy.conf"}, port)) > 0) {
-            port_ = port;
-            ipv6_ = v6;
-        }
-    }
-}
-
-TinyProxy::~TinyProxy()
-{
-    if (pid_ <= 0)
-        return;
-    StopChild(pid_, SIGTERM);
+        return {"tinyproxy", "-d", "-c", d + "/tinyproxy.conf"};
+    });
+    ipv6_ = ok() && v6;
 }
 
 std::string TinyProxy::url() const { return "http://127.0.0.1:" + std::to_string(port_); }
 
-std::string TinyProxy::log() const { return ReadFile(dir_.path() + "/tinyproxy.log"); }
+// ------------------------------------------------------------------ SquidProxy
+
+SquidProxy::SquidProxy() : LoopbackDaemon(SIGTERM, "cache.log")
+{
+    ::chmod(dir_.path().c_str(), 0777); // for its user, when it changes to one
+    Start([&](int port) -> std::vector<std::string> {
+        const std::string d = dir_.path();
+        std::ostringstream conf;
+        conf << "http_port 127.0.0.1:" << port << "\npid_filename " << d << "/squid.pid\n"
+             << "cache_log " << d << "/cache.log\naccess_log " << d << "/access.log\n"
+             << "coredump_dir " << d << "\ncache deny all\ncache_mem 8 MB\n"
+             << "http_access allow all\nshutdown_lifetime 0 seconds\n"
+             << "visible_hostname fetchlet-test\npinger_enable off\n";
+        WriteFile(d + "/squid.conf", conf.str());
+        return {sbin("squid"), "-N", "-f", d + "/squid.conf"};
+    });
+}
+
+std::string SquidProxy::url() const { return "http://127.0.0.1:" + std::to_string(port_); }
 
 // ---------------------------------------------------------- ScriptedConnection
 

@@ -8,8 +8,7 @@
 //              `extra` is inserted into the server block (for instance
 //              "limit_rate 2m;" or "location /old { return 302 /new; }").
 //              ok() tells whether it came up; log() gives its error log.
-//              The destructor stops it (SIGQUIT, then SIGKILL) and waits;
-//              should the test process die first, nginx is killed with it.
+// ApacheServer, LighttpdServer  the same with apache2 and lighttpd.
 // TinyProxy    Debian's tinyproxy in the foreground on 127.0.0.1 (and on
 //              [::1] too when the machine has it: ipv6()) with a free port
 //              and a temporary configuration. It forwards plain requests
@@ -19,8 +18,9 @@
 //              "Proxy-Authorization: Basic" for that user and password.
 //              ok(), port(), url() ("http://127.0.0.1:PORT"), log() (its
 //              log file: each request line, each upstream connection).
-//              Stopped (SIGTERM, then SIGKILL) and reaped by the destructor,
-//              killed with the test process should that die first.
+// SquidProxy   squid as a forwarding proxy, url() and log() as above.
+// Each of them is stopped and reaped by its destructor and killed with
+// the test process should that die first.
 // ScriptedServer  a TCP server on 127.0.0.1 with a free port that runs a
 //              handler on its own thread for each connection, one after the
 //              other, for byte-exact or misbehaving replies:
@@ -68,50 +68,95 @@ bool Exists(const std::string& path);
 // A file of `size` bytes of a repeating, position-dependent pattern.
 void WritePatternFile(const std::string& path, std::int64_t size);
 
-class NginxServer {
+// A program started on 127.0.0.1 with a free port and a configuration of
+// its own in a temporary folder; stopped (its signal, then SIGKILL) and
+// reaped with the object, killed with the test process should that die
+// first.
+class LoopbackDaemon {
+public:
+    LoopbackDaemon(const LoopbackDaemon&) = delete;
+    LoopbackDaemon& operator=(const LoopbackDaemon&) = delete;
+
+    bool ok() const { return pid_ > 0 && port_ > 0; }
+    int port() const { return port_; }
+    std::string log() const;
+
+protected:
+    // stopSignal: what makes it end; logName: its log file in the folder.
+    LoopbackDaemon(int stopSignal, std::string logName);
+    ~LoopbackDaemon();
+    // Tries up to five free ports: commandFor(port) writes the
+    // configuration and gives the command line (program first).
+    void Start(const std::function<std::vector<std::string>(int port)>& commandFor);
+    TempDir dir_;
+    int port_ = 0;
+    pid_t pid_ = -1;
+
+private:
+    int stopSignal_;
+    std::string logName_;
+};
+
+// A web server whose folder root() is served as "/".
+class ServedFolder : public LoopbackDaemon {
+public:
+    // Without a trailing "/".
+    const std::string& root() const { return root_; }
+    std::string url(const std::string& path) const;
+
+protected:
+    ServedFolder(int stopSignal, std::string logName);
+    std::string root_;
+};
+
+class NginxServer : public ServedFolder {
 public:
     explicit NginxServer(const std::string& extra = {});
     // listenOptions follow the port on the listen line (" ssl"); servers
     // are more server blocks, "@PORT@" and "@ROOT@" in them standing for
     // the port and root().
     NginxServer(const std::string& extra, const std::string& listenOptions, const std::string& servers);
-    ~NginxServer();
-    NginxServer(const NginxServer&) = delete;
-    NginxServer& operator=(const NginxServer&) = delete;
-
-    bool ok() const { return pid_ > 0 && port_ > 0; }
-    int port() const { return port_; }
-    // Folder served as "/", without a trailing "/".
-    const std::string& root() const { return root_; }
-    std::string url(const std::string& path) const;
-    std::string log() const;
-
-private:
-    TempDir dir_;
-    std::string root_;
-    int port_ = 0;
-    pid_t pid_ = -1;
 };
 
-class TinyProxy {
+// Debian's apache2 in the foreground (event MPM, mod_dir, mod_mime, the
+// Debian user www-data when started as root): the files of root(),
+// "index.html" for a folder, and a stock Apache's redirect of a folder
+// asked for without its "/" (301 to an absolute address built from the
+// request's Host line). `extra` goes into the configuration.
+class ApacheServer : public ServedFolder {
+public:
+    explicit ApacheServer(const std::string& extra = {});
+};
+
+// lighttpd in the foreground: the files of root(), "index.html" for a
+// folder, whose redirect without its "/" is relative ("/folder/").
+class LighttpdServer : public ServedFolder {
+public:
+    explicit LighttpdServer(const std::string& extra = {});
+};
+
+class TinyProxy : public LoopbackDaemon {
 public:
     // Without a user, no authentication.
     explicit TinyProxy(const std::string& user = {}, const std::string& password = {});
-    ~TinyProxy();
-    TinyProxy(const TinyProxy&) = delete;
-    TinyProxy& operator=(const TinyProxy&) = delete;
-
-    bool ok() const { return pid_ > 0 && port_ > 0; }
-    int port() const { return port_; }
     bool ipv6() const { return ipv6_; }
     std::string url() const;
-    std::string log() const;
 
 private:
-    TempDir dir_;
-    int port_ = 0;
     bool ipv6_ = false;
-    pid_t pid_ = -1;
+};
+
+// Debian's squid in the foreground (-N) as a forwarding proxy on
+// 127.0.0.1 that keeps nothing in a cache and forwards to any host and
+// port. It speaks HTTP/1.1 to servers and takes their chunked replies off
+// for a client that asked with HTTP/1.0; a client that asks with HTTP/1.1
+// gets a reply of unknown length in chunks. Started as root it runs as
+// Debian's user "proxy", so its folder is open to everyone. log() is its
+// cache log.
+class SquidProxy : public LoopbackDaemon {
+public:
+    SquidProxy();
+    std::string url() const;
 };
 
 // A listening TCP socket on 127.0.0.1 with a free port (port gets it).

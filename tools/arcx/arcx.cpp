@@ -44,7 +44,7 @@
 // before any library is called.
 #include "archive/ARCHIVES.h"
 #include "platform/MessageWindow.h"
-#include "tools/common/ToolCli.h"
+#include "runtime/ToolCli.h"
 
 #include <QCoreApplication>
 

@@ -16,7 +16,7 @@
 #include "controls/CuteBtn.h"
 #include "controls/Gauges.h"
 #include "runtime/PoolThreads.h"
-#include "tools/common/ToolCli.h"
+#include "runtime/ToolCli.h"
 
 #include <QApplication>
 #include <QDir>

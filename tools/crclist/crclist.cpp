@@ -15,7 +15,7 @@
 #include <string>
 
 #include "integrity/CrcListComp.h"
-#include "tools/common/ToolCli.h"
+#include "runtime/ToolCli.h"
 
 int main(int argc, char** argv)
 {

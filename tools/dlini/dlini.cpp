@@ -12,7 +12,7 @@
 #include "app/SettingsFile.h"
 #include "platform/Cp932.h"
 #include "runtime/Exceptions.h"
-#include "tools/common/ToolCli.h"
+#include "runtime/ToolCli.h"
 
 #include <cstdio>
 #include <iostream>

@@ -93,7 +93,7 @@
 #include "integrity/Minisign.h"
 #include "platform/FileNames.h"
 #include "platform/Library.h"
-#include "tools/common/ToolCli.h"
+#include "runtime/ToolCli.h"
 
 #include <QCoreApplication>
 #include <QLibraryInfo>

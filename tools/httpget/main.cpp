@@ -8,8 +8,11 @@
 // Output, one line per event: "status: TEXT", "success: CODE",
 // "failure: CODE", "redirect"; then "ReplyNumber=N", "BytesRecvd=N" and
 // "BytesTotal=N". Exit codes: 0 done (whatever the reply number), 2 bad
-// usage, 3 ESockError/EAbortError (printed with LastErrorNo), 4 any other
-// exception. --help and --version as every tool answers them.
+// usage, 3 ESockError/EAbortError (printed with LastErrorNo) or an empty
+// reply (the server closed without a byte of one, which the component
+// takes as a success with ReplyNumber 0; printed as "Empty reply from
+// server", curl's words for its exit code 52), 4 any other exception.
+// --help and --version as every tool answers them.
 //
 // Without --proxy the proxy comes from the environment as curl reads it
 // (http_proxy, https_proxy/HTTPS_PROXY, all_proxy/ALL_PROXY, no_proxy/NO_PROXY;
@@ -23,7 +26,7 @@
 #include "net/ProxyConfig.h"
 #include "runtime/Exceptions.h"
 #include "runtime/SysUtils.h"
-#include "tools/common/ToolCli.h"
+#include "runtime/ToolCli.h"
 
 #include <QCoreApplication>
 
@@ -41,7 +44,7 @@ const ToolCli cli("httpget",
                   "prints every event as it happens (\"status: TEXT\", \"success: CODE\",\n"
                   "\"failure: CODE\", \"redirect\"), then ReplyNumber=, BytesRecvd= and\n"
                   "BytesTotal=. Exit code 0 when the request ran (whatever the reply),\n"
-                  "3 for a socket error or an abort, 4 for any other error.\n"
+                  "3 for a socket error, an abort or an empty reply, 4 for any other error.\n"
                   "\n"
                   "  --head                the header only\n"
                   "  --body FILE           where the body goes (default body.out)\n"
@@ -52,7 +55,7 @@ const ToolCli cli("httpget",
                   "                        proxy environment is read as curl reads it\n"
                   "  --proxy-port N        the proxy's port\n"
                   "  --user U              Basic authorisation user ...\n"
-                  "  --password P          ... and password\n"
+                  "  --password P          ... and password (for URL's host and port only)\n"
                   "  --cancel-after BYTES  cancels once that many bytes have arrived\n");
 
 int usage(const std::string& why)
@@ -191,6 +194,10 @@ int main(int argc, char** argv)
         } catch (const ESockError& e) {
             std::printf("ESockError: %s\n", e.Message().c_str());
             std::printf("LastErrorNo=%d\n", http.LastErrorNo());
+            code = 3;
+        }
+        if (code == 0 && http.StatusLine.empty()) {
+            std::printf("Empty reply from server\n");
             code = 3;
         }
         if (code == 0) {

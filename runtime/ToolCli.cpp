@@ -1,4 +1,4 @@
-#include "tools/common/ToolCli.h"
+#include "runtime/ToolCli.h"
 
 #include <cerrno>
 #include <cstdio>
