@@ -1,5 +1,6 @@
 #include "app/Download.h"
 
+#include "net/Url.h"
 #include "platform/Cp932.h"
 #include "platform/FileNames.h"
 #include "runtime/Exceptions.h"
@@ -608,6 +609,8 @@ std::string TDownload::BadAddress(const std::string& address)
     }
     if (address.find_first_of(std::string("\0\r\n", 3)) != std::string::npos)
         return "使えない文字があります";
+    if (!IsPlainFileName(TargetFileName(address)))
+        return "ファイルの名前がありません";
     return {};
 }
 

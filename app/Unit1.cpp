@@ -5,6 +5,7 @@
 #include "app/Messages.h"
 #include "app/Staging.h"
 #include "app/Verification.h"
+#include "net/Url.h"
 #include "app/Unit2.h"
 #include "app/Unit3.h"
 #include "app/V_Unit.h"
@@ -337,23 +338,37 @@ void TForm1::closeEvent(QCloseEvent* event)
 
 std::string TForm1::LocalFileName(const std::string& address)
 {
-    size_t start = 0;
-    bool slash = false;
-    for (size_t i = 0; i < address.size() && address[i] != ' '; i++)
-        if (address[i] == '/') {
-            start = i + 1;
-            slash = true;
-        }
-    if (!slash)
-        start = 0;
-    // At most 10000 characters (not bytes: a character is never split).
-    size_t end = start;
-    for (int characters = 0; end < address.size() && characters < 10000; characters++) {
+    // The last segment of the address's path, without query and fragment,
+    // percent-decoded, as curl -O and browsers name what they save; at most
+    // 10000 characters (a character is never split).
+    const std::string name = TargetFileName(address);
+    std::size_t end = 0;
+    for (int characters = 0; end < name.size() && characters < 10000; characters++) {
         end++;
-        while (end < address.size() && (static_cast<unsigned char>(address[end]) & 0xC0) == 0x80)
+        while (end < name.size() && (static_cast<unsigned char>(name[end]) & 0xC0) == 0x80)
             end++;
     }
-    return address.substr(start, end - start);
+    return name.substr(0, end);
+}
+
+std::string TForm1::NameProblem(const std::string& name)
+{
+    if (!IsPlainFileName(name))
+        return "アドレスからファイルの名前が決まりません (" + name + ")";
+    // The program's own files in its folder, whatever their case.
+    static const char* const own[] = {
+        "DL.ini", "DL2.ini", "DL.dat", "DL.lock", "DL.sha256", "DL.pub", "DL.mirrors",
+        "UNLHA32.DLL", "UNZIP32.DLL", "ZIP32J.DLL", "LMZIP32.DLL", "CAB32.DLL", "UNARJ32J.DLL", "tar32.dll",
+        "UNRAR32.DLL", "BGA32.DLL", "libfetchlet_archcore.so", "fetchlet", "start-fetchlet", "run-fetchlet",
+        "Fetchlet.desktop", "fetchlet.files", "qt.conf", "マニュアル.html",
+    };
+    const QString folded = QString::fromStdString(name).toCaseFolded();
+    for (const char* file : own)
+        if (folded == QString::fromUtf8(file).toCaseFolded())
+            return "ファイル名 " + name + " はこのプログラム自身のファイルと同じなので、ダウンロードできません";
+    if (folded.startsWith(QLatin1String(TStaging::Prefix)))
+        return "ファイル名 " + name + " はこのプログラムが使う名前なので、ダウンロードできません";
+    return {};
 }
 
 QString TForm1::ProgressText(std::int64_t b, std::int32_t sizeKB, int* percent)
@@ -393,6 +408,12 @@ void TForm1::Download()
     if (address == QStringLiteral("http://") || address.isEmpty()) {
         Beep();
         ShowMessageBox(QStringLiteral("ダウンロードするファイルが指定されていません"));
+        return;
+    }
+    // The name the file is saved under: one of the folder's own files never.
+    if (const std::string problem = NameProblem(LocalFileName(address.toStdString())); !problem.empty()) {
+        Beep();
+        ShowMessageBox(QString::fromStdString(problem));
         return;
     }
     // 2, 3. The password, once per run.

@@ -18,8 +18,13 @@
 //    button is ignored, so no second transfer starts on the HTTP component.
 //  - The archive component is released after each extraction, as before,
 //    and made anew for the next one (the test button, a second download).
-//  - An address without any "/" gives the whole address (up to its first
-//    blank's scan, all of it) as the local file name.
+//  - The local file name is the last segment of the address's path without
+//    query and fragment, percent-decoded, as curl -O and browsers take it
+//    ("app.zip?token=1" is "app.zip", "my%20app.zip" is "my app.zip"); an
+//    address without any "/" is its own name. A name that is empty, "." or
+//    "..", holds a "/", or is one of the program's own files ("DL.ini",
+//    "DL.dat", the archiver libraries, the program ...) is refused with a
+//    message before any request, and nothing is written.
 //  - A 404 reply is acted on when its request returns: beep, "ファイルが存在しません",
 //    the program ends, and the download goes no further.
 //  - A reply of 400 or more other than 404 to the GET shows "error" and
@@ -138,9 +143,13 @@ public:
     void NMHTTP1Status(TObject* Sender, const std::string& Status);
     void NMHTTP1Failure(TObject* Sender, CmdType Cmd);
 
-    // The text of the address after its last "/" (the scan for "/" stops at
-    // the first blank), at most 10000 characters.
+    // The name the file of the address is saved under: the last segment of
+    // its path, without query and fragment, percent-decoded, at most 10000
+    // characters.
     static std::string LocalFileName(const std::string& address);
+    // Why the name cannot be saved in the working folder (empty, ".",
+    // "..", a "/", one of the program's own files), or empty.
+    static std::string NameProblem(const std::string& name);
     // Extracts an archive into the working folder, all members or none;
     // the user's text for a failure, empty on success.
     std::string ExtractArchive(const std::string& path);

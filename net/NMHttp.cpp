@@ -432,9 +432,13 @@ void TNMHTTP::ParseURL()
 void TNMHTTP::ComposeRequest()
 {
     RequestLines.Clear();
+    // A request that resumes is HTTP/1.1 with "Connection: close": some
+    // servers (lighttpd) ignore If-Range from an HTTP/1.0 client and send
+    // the whole file again. Every other request stays HTTP/1.0.
+    const bool resuming = RangeFrom >= 0;
     if (Command < cmdCustom)
         RequestLines.Add(std::string(requestWords[Command]) + EncodeRequestTarget(ProxyForm() ? address_ : Path) +
-                         " HTTP/1.0");
+                         (resuming ? " HTTP/1.1" : " HTTP/1.0"));
     if (ProxyForm()) {
         RequestLines.Add("Proxy-Connection: Keep-Alive");
         RequestLines.Add("Host: " + HostField());
@@ -482,6 +486,7 @@ void TNMHTTP::ComposeRequest()
     if (ProxyForm() && !ProxyAuthorization.empty())
         RequestLines.SetField("Proxy-Authorization", ProxyAuthorization);
     if (RangeFrom >= 0) {
+        RequestLines.SetField("Connection", "close");
         RequestLines.SetField("Range", "bytes=" + IntToStr(RangeFrom) + "-");
         if (!RangeValidator.empty())
             RequestLines.SetField("If-Range", RangeValidator);

@@ -119,7 +119,10 @@
 //    scheme stays on the scheme in use, and so does one whose first colon
 //    comes after a "/" ("/f?t=12:00"): that colon is no scheme's or port's.
 //  - Ranges, for a caller that resumes: RangeFrom >= 0 sends
-//    "Range: bytes=N-" and, with RangeValidator, "If-Range: VALIDATOR".
+//    "Range: bytes=N-" and, with RangeValidator, "If-Range: VALIDATOR",
+//    in an HTTP/1.1 request with "Connection: close" (lighttpd answers an
+//    HTTP/1.0 request with If-Range by the whole file; the reply may be
+//    chunked, which the reader decodes).
 //    A 206 whose Content-Range starts at RangeFrom (and whose length agrees
 //    with its Content-Length) is appended to the body file (BodyAppended);
 //    a 206 to a request without a range, or for another range, fails with

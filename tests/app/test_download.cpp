@@ -17,6 +17,7 @@
 #include <QTimer>
 
 #include <functional>
+#include <unistd.h>
 #include <mutex>
 
 using testsupport::NginxServer;
@@ -42,9 +43,58 @@ TEST_F(AppFixture, ProgressTextFollowsExtendedPrecision)
 
     EXPECT_EQ(TForm1::LocalFileName("http://h/dir/file.lzh"), "file.lzh");
     EXPECT_EQ(TForm1::LocalFileName("http://h/dir/"), "");
-    EXPECT_EQ(TForm1::LocalFileName("http://h/get?f=a/b.zip"), "b.zip");
-    EXPECT_EQ(TForm1::LocalFileName("http://h/x/a b/c.zip"), "a b/c.zip");
+    EXPECT_EQ(TForm1::LocalFileName("http://h/get?f=a/b.zip"), "get");
+    EXPECT_EQ(TForm1::LocalFileName("http://h/d/app.zip?token=abc#top"), "app.zip");
+    EXPECT_EQ(TForm1::LocalFileName("http://h/x/a b/c.zip"), "c.zip");
+    EXPECT_EQ(TForm1::LocalFileName("http://h/d/my%20app.zip"), "my app.zip");
+    EXPECT_EQ(TForm1::LocalFileName("http://h/d/%E3%82%A2.zip"), "ア.zip");
     EXPECT_EQ(TForm1::LocalFileName("archive.zip"), "archive.zip");
+    // Names that cannot be the file: said, whatever the case.
+    for (const char* bad : {"", ".", "..", "a/b", "DL.ini", "dl.INI", "DL.dat", "UNLHA32.DLL", "tar32.dll",
+                            "fetchlet", ".fetchlet-staging-x"})
+        EXPECT_FALSE(TForm1::NameProblem(bad).empty()) << bad;
+    EXPECT_TRUE(TForm1::NameProblem("DL.ini.zip").empty());
+}
+
+TEST_F(AppFixture, AddressesWithBlanksQueriesAndJapaneseNamesAreSavedUnderTheirNames)
+{
+    NginxServer nginx;
+    ASSERT_TRUE(nginx.ok()) << nginx.log();
+    const std::string zip = makeZip(nginx.root());
+    QDir().mkpath(QString::fromStdString(nginx.root() + "/配布 物"));
+    ASSERT_EQ(::rename(zip.c_str(), (nginx.root() + "/配布 物/ア pack.zip").c_str()), 0);
+    testsupport::TempDir outside;
+    testsupport::WriteFile(outside.file("victim"), "keep me");
+    // A link planted where the resume information is written first.
+    ASSERT_EQ(::symlink(outside.file("victim").c_str(), (Dir() + "ア pack.zip.part.info.new").c_str()), 0);
+    WriteSettings(settings(nginx.url("/配布 物/ア pack.zip?v=2#top"), "", 0, true));
+    Start();
+    form1->CuteButton1->Click();
+    EXPECT_TRUE(shown.empty()) << shown.front().text.toStdString();
+    EXPECT_EQ(form1->Label1->Caption(), QStringLiteral("終了"));
+    EXPECT_TRUE(FileExists(Dir() + "ア pack.zip"));
+    EXPECT_EQ(ReadFile("readme.txt"), "hello\r\n");
+    EXPECT_EQ(testsupport::ReadFile(outside.file("victim")), "keep me");
+
+    // The same, percent-encoded.
+    shown.clear();
+    std::remove((Dir() + "ア pack.zip").c_str());
+    form2->URL_Edit->setText(QString::fromStdString(nginx.url("/%E9%85%8D%E5%B8%83%20%E7%89%A9/%E3%82%A2%20pack.zip")));
+    form1->CuteButton1->Click();
+    EXPECT_TRUE(shown.empty()) << shown.front().text.toStdString();
+    EXPECT_TRUE(FileExists(Dir() + "ア pack.zip"));
+
+    // An address that names the settings file: refused before any request.
+    shown.clear();
+    const std::string settingsBefore = ReadFile("DL.ini");
+    ScriptedServer counted(ScriptedServer::Reply("HTTP/1.0 200 OK\r\n\r\nevil"));
+    form2->URL_Edit->setText(QString::fromStdString(counted.url("/x/DL.ini")));
+    form1->CuteButton1->Click();
+    ASSERT_EQ(Kinds(), (std::vector<std::string>{"beep", "message"}));
+    EXPECT_EQ(shown[1].text, QStringLiteral("ファイル名 DL.ini はこのプログラム自身のファイルと同じなので、ダウンロードできません"));
+    EXPECT_EQ(ReadFile("DL.ini"), settingsBefore);
+    EXPECT_EQ(counted.Connections(), 0);
+    EXPECT_EQ(form1->Label1->Caption(), QStringLiteral("終了")); // the display as it was
 }
 
 TEST_F(AppFixture, DownloadFromNginxChecksAndExtracts)

@@ -262,3 +262,35 @@ TEST(Retry, AServerThatNeverAnswersIsGivenUpWithinItsTime)
     EXPECT_EQ(TDownload::RetryAfter("soon"), -1);
     EXPECT_EQ(TDownload::RetryAfter("-5"), -1);
 }
+
+TEST(Retry, APartIsResumedFromLighttpdAndApache)
+{
+    // Both answer a resuming HTTP/1.1 request with the rest of the file;
+    // lighttpd answers an HTTP/1.0 one with If-Range by the whole file.
+    LighttpdServer lighttpd;
+    ApacheServer apache;
+    for (ServedFolder* server : std::initializer_list<ServedFolder*>{&lighttpd, &apache}) {
+        ASSERT_TRUE(server->ok()) << server->log();
+        const std::string content = contentOf(1'000'000, 'l');
+        testsupport::WriteFile(server->root() + "/big.bin", content);
+        // A file changed this very second has only a weak tag at Apache.
+        ASSERT_EQ(RunShell("touch -d '1 hour ago' " + ShellQuote(server->root() + "/big.bin")).exitCode, 0);
+        TempDir work;
+        TNMHTTP http;
+        http.OutputFileMode = true;
+        http.Header = work.file("DL.dat");
+        http.TimeOut = 20000;
+        // What a first attempt cut at 400,000 bytes leaves.
+        http.Head(server->url("/big.bin"));
+        const std::string validator = !http.ReplyETag.empty() ? http.ReplyETag : http.ReplyLastModified;
+        ASSERT_FALSE(validator.empty());
+        testsupport::WriteFile(work.file("big.bin.part"), content.substr(0, 400'000));
+        testsupport::WriteFile(work.file("big.bin.part.info"),
+                               server->url("/big.bin") + "\n" + validator + "\n1000000\n");
+        TDownload download(http, work.file("big.bin"));
+        EXPECT_EQ(download.Run(server->url("/big.bin")).Kind, TDownload::TOutcome::Finished);
+        EXPECT_EQ(http.ReplyNumber, 206) << server->log();
+        EXPECT_EQ(http.BytesRecvd, 600'000);
+        EXPECT_TRUE(testsupport::ReadFile(work.file("big.bin")) == content);
+    }
+}
