@@ -238,6 +238,8 @@ std::string TMessages::FailureText(std::exception_ptr error, TNMHTTP& http, cons
         }
         if (text == "Connection Timed out" || text == "TLS handshake timed out")
             return peer + " が応答しません (" + seconds(context.connectLimit) + "待ちました)";
+        if (startsWith(text, "Transfer closed with outstanding read data remaining (reply header incomplete)"))
+            return "ダウンロードが途中で切れました (" + peer + " が応答の途中で接続を閉じました)";
         if (startsWith(text, "Transfer closed with outstanding read data remaining")) {
             std::int64_t got = -1, of = -1;
             receivedOf(text, got, of);
@@ -258,6 +260,18 @@ std::string TMessages::FailureText(std::exception_ptr error, TNMHTTP& http, cons
             return "サーバーの応答が正しくありません (応答の行が長すぎます)";
         if (text == "Reply body too long")
             return "サーバーの応答が正しくありません (応答が長すぎます)";
+        if (startsWith(text, "Malformed reply"))
+            return "サーバーの応答が正しくありません (応答の形が HTTP の決まりに合いません)";
+        if (startsWith(text, "Unexpected 101 reply"))
+            return "サーバーの応答が正しくありません (別の通信方式に切り替えようとしました)";
+        if (startsWith(text, "Invalid chunked encoding"))
+            return "サーバーの応答が正しくありません (分割して送られた内容の区切りが正しくありません)";
+        if (startsWith(text, "Unsupported transfer coding: "))
+            return "サーバーの応答が正しくありません (対応していない送り方です: " + text.substr(29) + ")";
+        if (startsWith(text, "Unsupported scheme: "))
+            return "転送先のアドレスが http でも https でもないので、たどりません (" + text.substr(20) + ")";
+        if (startsWith(text, "Invalid port number: "))
+            return "アドレスのポート番号が正しくありません (" + text.substr(21) + ")";
         if (http.LastErrorNo() >= 10000)
             return "接続が切れました (" + arrived(http, -1, -1) + socketReason(http.LastErrorNo()) + ")";
         return "ダウンロードできませんでした (サーバーとの通信に失敗しました)";
