@@ -12,6 +12,7 @@
 // bytes for every four characters at most.
 #include "fuzz/FuzzSupport.h"
 #include "integrity/Minisign.h"
+#include "runtime/SysUtils.h"
 
 extern "C" int FUZZ_TEST_ONE_INPUT(const std::uint8_t* data, std::size_t size)
 {
@@ -37,7 +38,7 @@ extern "C" int FUZZ_TEST_ONE_INPUT(const std::uint8_t* data, std::size_t size)
         (void)TMinisign::Comment(signature->TrustedComment);
     }
     (void)TMinisign::Comment(std::string(text));
-    if (const auto bytes = TMinisign::DecodeBase64(text))
+    if (const auto bytes = DecodeBase64(text))
         FUZZ_CHECK(bytes->size() <= text.size() / 4 * 3, std::string(text));
     return 0;
 }

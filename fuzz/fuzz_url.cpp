@@ -51,47 +51,12 @@ bool namesField(const std::string& line, const std::string& name)
     return line.find(':') != std::string::npos && AnsiCompareText(fieldName(line), name) == 0;
 }
 
-int sextet(char c)
-{
-    if (c >= 'A' && c <= 'Z')
-        return c - 'A';
-    if (c >= 'a' && c <= 'z')
-        return c - 'a' + 26;
-    if (c >= '0' && c <= '9')
-        return c - '0' + 52;
-    if (c == '+')
-        return 62;
-    if (c == '/')
-        return 63;
-    return -1;
-}
-
-// Standard Base64 with "=" padding; false on anything else.
 bool decodeBase64(const std::string& text, std::string& out)
 {
-    if (text.size() % 4 != 0)
-        return false;
-    out.clear();
-    for (std::size_t i = 0; i < text.size(); i += 4) {
-        int v[4];
-        int pad = 0;
-        for (int k = 0; k < 4; ++k) {
-            const char c = text[i + static_cast<std::size_t>(k)];
-            if (c == '=' && i + 4 == text.size() && k >= 2) {
-                v[k] = 0;
-                ++pad;
-            } else if (pad > 0 || (v[k] = sextet(c)) < 0) {
-                return false;
-            }
-        }
-        const unsigned bits = (unsigned(v[0]) << 18) | (unsigned(v[1]) << 12) | (unsigned(v[2]) << 6) | unsigned(v[3]);
-        out += static_cast<char>(bits >> 16);
-        if (pad < 2)
-            out += static_cast<char>((bits >> 8) & 0xFF);
-        if (pad < 1)
-            out += static_cast<char>(bits & 0xFF);
-    }
-    return true;
+    const auto bytes = DecodeBase64(text);
+    if (bytes)
+        out = *bytes;
+    return bytes.has_value();
 }
 
 // The lines of an encoder's output, each of which must end in CR LF.

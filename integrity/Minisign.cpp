@@ -1,5 +1,7 @@
 #include "integrity/Minisign.h"
 
+#include "runtime/SysUtils.h"
+
 #include <openssl/evp.h>
 
 #include <cstring>
@@ -50,21 +52,6 @@ std::string hexOf(const std::array<unsigned char, 8>& number)
     return text;
 }
 
-int base64Value(char c)
-{
-    if (c >= 'A' && c <= 'Z')
-        return c - 'A';
-    if (c >= 'a' && c <= 'z')
-        return c - 'a' + 26;
-    if (c >= '0' && c <= '9')
-        return c - '0' + 52;
-    if (c == '+')
-        return 62;
-    if (c == '/')
-        return 63;
-    return -1;
-}
-
 bool ed25519Verify(const unsigned char* publicKey, const unsigned char* signature, const unsigned char* message,
                    std::size_t length)
 {
@@ -82,43 +69,6 @@ bool ed25519Verify(const unsigned char* publicKey, const unsigned char* signatur
 
 std::string TMinisign::TKey::KeyId() const { return hexOf(KeyNumber); }
 std::string TMinisign::TSignature::KeyId() const { return hexOf(KeyNumber); }
-
-std::optional<std::string> TMinisign::DecodeBase64(std::string_view text)
-{
-    if (text.empty() || text.size() % 4 != 0)
-        return std::nullopt;
-    std::string bytes;
-    bytes.reserve(text.size() / 4 * 3);
-    for (std::size_t i = 0; i < text.size(); i += 4) {
-        const bool last = i + 4 == text.size();
-        int v[4];
-        int padding = 0;
-        for (int j = 0; j < 4; ++j) {
-            const char c = text[i + static_cast<std::size_t>(j)];
-            if (c == '=' && last && j >= 2) {
-                v[j] = 0;
-                ++padding;
-                continue;
-            }
-            if (padding > 0) // a digit after "="
-                return std::nullopt;
-            v[j] = base64Value(c);
-            if (v[j] < 0)
-                return std::nullopt;
-        }
-        const unsigned triple = (static_cast<unsigned>(v[0]) << 18) | (static_cast<unsigned>(v[1]) << 12) |
-                                (static_cast<unsigned>(v[2]) << 6) | static_cast<unsigned>(v[3]);
-        // The bits that padding leaves over must be zero (one encoding only).
-        if ((padding == 1 && (triple & 0xFF) != 0) || (padding == 2 && (triple & 0xFFFF) != 0))
-            return std::nullopt;
-        bytes += static_cast<char>((triple >> 16) & 0xFF);
-        if (padding < 2)
-            bytes += static_cast<char>((triple >> 8) & 0xFF);
-        if (padding < 1)
-            bytes += static_cast<char>(triple & 0xFF);
-    }
-    return bytes;
-}
 
 std::optional<TMinisign::TKey> TMinisign::ParseKey(std::string_view text)
 {

@@ -75,8 +75,6 @@ public:
     static TResult VerifyMessage(const TKey& key, const TSignature& signature, const unsigned char* message,
                                  std::size_t length);
 
-    // Strict Base64 (RFC 4648, padded): nothing on failure.
-    static std::optional<std::string> DecodeBase64(std::string_view text);
 
 private:
     static TResult Verify(const TKey& key, const TSignature& signature, const unsigned char* message,

@@ -1,19 +1,6 @@
 #include "integrity/Sha256Pin.h"
 
-namespace {
-
-int hexValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
-} // namespace
+#include "runtime/SysUtils.h"
 
 std::optional<TSha256Pin> TSha256Pin::Parse(std::string_view text)
 {
@@ -28,8 +15,8 @@ std::optional<TSha256Pin> TSha256Pin::Parse(std::string_view text)
         return std::nullopt;
     TSha256Pin pin;
     for (std::size_t i = 0; i < 32; ++i) {
-        const int high = hexValue(text[2 * i]);
-        const int low = hexValue(text[2 * i + 1]);
+        const int high = HexDigitValue(text[2 * i]);
+        const int low = HexDigitValue(text[2 * i + 1]);
         if (high < 0 || low < 0)
             return std::nullopt;
         pin.Digest[i] = static_cast<unsigned char>(high * 16 + low);

@@ -2,6 +2,7 @@
 // Texts are UTF-8 byte strings.
 #pragma once
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -22,6 +23,9 @@ std::string UpperCase(std::string_view text);
 std::string LowerCase(std::string_view text);
 // The value of a hexadecimal digit of either case, -1 for any other byte.
 int HexDigitValue(char c);
+// Strict Base64 (RFC 4648, padded, no line breaks; the bits that padding
+// leaves over must be zero): the bytes, or nothing.
+std::optional<std::string> DecodeBase64(std::string_view text);
 
 // A whole number with its digits grouped by thousands, the grouping
 // character taken from the user's locale when it defines one, else ","

@@ -31,6 +31,10 @@ protected:
     std::string ReadFile(const std::string& name) const;
     // Writes the stored form of the lines as "DL.ini".
     void WriteSettings(const std::vector<std::string>& lines) const;
+    // Downloads url with one press, which must fail: the Stopped display
+    // with the status "失敗しました". The text of the last box shown (empty
+    // when none was).
+    std::string FailedDownload(const std::string& url);
 
     // Recorded boxes and the answers to give (in order; default: accept).
     std::vector<DialogRequest> shown;

@@ -2,6 +2,7 @@
 // the real zip program, and actions run once a condition holds while the
 // download pumps the event loop.
 #pragma once
+#include "Commands.h"
 #include "Servers.h"
 #include "integrity/CrcListComp.h"
 
@@ -44,6 +45,40 @@ inline std::string makeZip(const std::string& folder)
     zip.waitForFinished(60000);
     return folder + "/pack.zip";
 }
+
+// size bytes of a position-dependent pattern that starts at seed.
+inline std::string contentOf(std::size_t size, char seed)
+{
+    std::string s(size, '\0');
+    for (std::size_t i = 0; i < size; ++i)
+        s[i] = static_cast<char>(seed + (i * 7 + i / 251) % 61);
+    return s;
+}
+
+// A tmpfs mounted on a folder while the object lives (as root);
+// error() says why there is none.
+class Tmpfs {
+public:
+    Tmpfs(const std::string& folder, const std::string& options) : folder_(folder)
+    {
+        const testsupport::CommandResult mounted =
+            testsupport::RunShell("mount -t tmpfs -o " + options + " fetchlet-test " + testsupport::ShellQuote(folder));
+        if (mounted.exitCode != 0)
+            error_ = mounted.err.empty() ? "mount failed" : mounted.err;
+    }
+    ~Tmpfs()
+    {
+        if (error_.empty())
+            testsupport::RunShell("umount -l " + testsupport::ShellQuote(folder_));
+    }
+    Tmpfs(const Tmpfs&) = delete;
+    Tmpfs& operator=(const Tmpfs&) = delete;
+    const std::string& error() const { return error_; }
+
+private:
+    std::string folder_;
+    std::string error_;
+};
 
 // Calls `action` once `condition` holds, checking whenever the event loop
 // runs (the download pumps it while it waits).

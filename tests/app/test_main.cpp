@@ -66,6 +66,17 @@ void AppFixture::Start()
     form1->show();
 }
 
+std::string AppFixture::FailedDownload(const std::string& url)
+{
+    shown.clear();
+    form2->URL_Edit->setText(QString::fromStdString(url));
+    form1->CuteButton1->Click();
+    EXPECT_EQ(form1->Label1->Caption(), QStringLiteral("失敗しました")) << url;
+    EXPECT_FALSE(form1->CuteButton2->isVisible()) << url;
+    EXPECT_FALSE(form1->Timer1->isActive()) << url;
+    return shown.empty() ? std::string() : shown.back().text.toStdString();
+}
+
 void AppFixture::WriteFile(const std::string& name, const std::string& bytes) const
 {
     std::ofstream out(Dir() + name, std::ios::binary);

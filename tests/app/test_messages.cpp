@@ -39,13 +39,7 @@ TEST_F(AppFixture, EveryFailureIsSaidInTheUsersWordsAndTheStatusSaysSo)
     WriteSettings(settings("http://", "", 0, false));
     Start();
     auto failure = [&](const std::string& url) {
-        shown.clear();
-        form2->URL_Edit->setText(QString::fromStdString(url));
-        form1->CuteButton1->Click();
-        EXPECT_EQ(form1->Label1->Caption(), QStringLiteral("失敗しました")) << url;
-        EXPECT_FALSE(form1->CuteButton2->isVisible()) << url;
-        EXPECT_FALSE(form1->Timer1->isActive()) << url;
-        const std::string text = shown.empty() ? std::string() : shown.back().text.toStdString();
+        const std::string text = FailedDownload(url);
         expectUsersWords(text);
         return text;
     };
@@ -90,13 +84,9 @@ TEST_F(AppFixture, EveryFailureIsSaidInTheUsersWordsAndTheStatusSaysSo)
     EXPECT_EQ(failure(silent.url("/q.zip")).rfind("サーバー 127.0.0.1 からの応答が途絶えました (1 秒の間", 0), 0u);
 
     // A read-only folder names the user's file and why, never "DL.dat".
-    const CommandResult mounted = RunShell("mount -t tmpfs -o ro,size=1m fetchlet-ro " + ShellQuote(dir_->path().toStdString()));
-    if (mounted.exitCode != 0)
-        GTEST_SKIP() << "no tmpfs can be mounted here: " << mounted.err;
-    struct Unmount {
-        std::string path;
-        ~Unmount() { RunShell("umount -l " + ShellQuote(path)); }
-    } unmount{dir_->path().toStdString()};
+    const Tmpfs tmpfs(dir_->path().toStdString(), "ro,size=1m");
+    if (!tmpfs.error().empty())
+        GTEST_SKIP() << "no tmpfs can be mounted here: " << tmpfs.error();
     ScriptedServer good(ScriptedServer::Reply("HTTP/1.0 200 OK\r\nContent-Length: 4\r\n\r\ngood"));
     EXPECT_EQ(failure(good.url("/app.zip")), "ファイル app.zip を " + Dir() + " に保存できません (読み取り専用の場所です)");
 }
@@ -154,13 +144,9 @@ TEST_F(AppFixture, AFullDiskWhileExtractingIsSaidAndChangesNothing)
     QDir().mkpath(QString::fromStdString(src));
     testsupport::WriteFile(src + "/zeros.bin", std::string(3'000'000, '\0'));
     ASSERT_EQ(RunShell("cd " + ShellQuote(src) + " && zip -q -9 ../z.zip zeros.bin").exitCode, 0);
-    const CommandResult mounted = RunShell("mount -t tmpfs -o size=1m fetchlet-full " + ShellQuote(dir_->path().toStdString()));
-    if (mounted.exitCode != 0)
-        GTEST_SKIP() << "no tmpfs can be mounted here: " << mounted.err;
-    struct Unmount {
-        std::string path;
-        ~Unmount() { RunShell("umount -l " + ShellQuote(path)); }
-    } unmount{dir_->path().toStdString()};
+    const Tmpfs tmpfs(dir_->path().toStdString(), "size=1m");
+    if (!tmpfs.error().empty())
+        GTEST_SKIP() << "no tmpfs can be mounted here: " << tmpfs.error();
     WriteSettings(settings(nginx.url("/z.zip"), "", 0, true));
     Start();
     form1->CuteButton1->Click();

@@ -24,18 +24,6 @@
 using namespace testsupport;
 using namespace downloadsupport;
 
-namespace {
-
-std::string contentOf(std::size_t size, char seed)
-{
-    std::string s(size, '\0');
-    for (std::size_t i = 0; i < size; ++i)
-        s[i] = static_cast<char>(seed + (i * 7 + i / 251) % 61);
-    return s;
-}
-
-} // namespace
-
 TEST_F(AppFixture, ACutDownloadResumesByItselfToTheExactFile)
 {
     testsupport::RangeFile file;
@@ -107,25 +95,15 @@ TEST_F(AppFixture, FailuresSayWhatHappenedAndLeaveNothingBehind)
 {
     WriteSettings(settings("http://", "", 0, false));
     Start();
-    auto download = [&](const std::string& url) {
-        shown.clear();
-        form2->URL_Edit->setText(QString::fromStdString(url));
-        form1->CuteButton1->Click();
-        EXPECT_FALSE(form1->Timer1->isActive()) << url;
-        EXPECT_FALSE(form1->CuteButton2->isVisible()) << url;
-        EXPECT_EQ(form1->Label1->Caption(), QStringLiteral("失敗しました")) << url;
-        return Kinds() == std::vector<std::string>{"beep", "message"} ? shown[1].text.toStdString()
-                                                                       : std::string("(no message)");
-    };
     // Closes without any reply.
     ScriptedServer silent([](ScriptedConnection& c) { c.ReadRequest(); });
-    EXPECT_EQ(download(silent.url("/a.bin")), "サーバーから応答がありません (127.0.0.1)");
+    EXPECT_EQ(FailedDownload(silent.url("/a.bin")), "サーバーから応答がありません (127.0.0.1)");
     // The GET answered 200 with no status line at all after a good HEAD.
     ScriptedServer headOnly([](ScriptedConnection& c) {
         if (c.ReadRequest().rfind("HEAD ", 0) == 0)
             c.Send("HTTP/1.0 200 OK\r\nContent-Length: 3\r\n\r\n");
     });
-    EXPECT_EQ(download(headOnly.url("/b.bin")), "サーバーから応答がありません (127.0.0.1)");
+    EXPECT_EQ(FailedDownload(headOnly.url("/b.bin")), "サーバーから応答がありません (127.0.0.1)");
     // A reply that keeps the connection open after its body ends at once.
     ScriptedServer keepAlive([](ScriptedConnection& c) {
         c.ReadRequest();
@@ -145,14 +123,14 @@ TEST_F(AppFixture, FailuresSayWhatHappenedAndLeaveNothingBehind)
         c.Send("HTTP/1.0 200 OK\r\nContent-Length: 100\r\n\r\nhalf");
         c.WaitForPeerClose();
     });
-    const std::string stalled = download(stall.url("/s.bin"));
+    const std::string stalled = FailedDownload(stall.url("/s.bin"));
     EXPECT_EQ(stalled.rfind("サーバー 127.0.0.1 からの応答が途絶えました (1 秒の間、何も届きませんでした。100 バイトのうち 4 バイトを", 0), 0u) << stalled;
     EXPECT_FALSE(Exists(Dir() + "s.bin"));
     // Without a validator it could never be resumed: not left behind.
     EXPECT_FALSE(Exists(Dir() + "s.bin.part"));
     // A part file that is a folder cannot be written.
     ::mkdir((Dir() + "d.bin.part").c_str(), 0755);
-    const std::string folder = download(keepAlive.url("/d.bin"));
+    const std::string folder = FailedDownload(keepAlive.url("/d.bin"));
     EXPECT_EQ(folder, "ファイル d.bin を " + Dir() + " に保存できません (同じ名前のフォルダーがあります)") << folder;
 }
 
@@ -192,13 +170,9 @@ TEST_F(AppFixture, ExtractionIsPartOfTheOutcome)
 TEST_F(AppFixture, AFullDiskIsSaidBeforeTheGetOrWhenAWriteFails)
 {
     // A small tmpfs as the working folder.
-    const CommandResult mounted = RunShell("mount -t tmpfs -o size=1m fetchlet-test " + ShellQuote(dir_->path().toStdString()));
-    if (mounted.exitCode != 0)
-        GTEST_SKIP() << "no tmpfs can be mounted here: " << mounted.err;
-    struct Unmount {
-        std::string path;
-        ~Unmount() { RunShell("umount -l " + ShellQuote(path)); }
-    } unmount{dir_->path().toStdString()};
+    const Tmpfs tmpfs(dir_->path().toStdString(), "size=1m");
+    if (!tmpfs.error().empty())
+        GTEST_SKIP() << "no tmpfs can be mounted here: " << tmpfs.error();
     testsupport::RangeFile file;
     file.content = contentOf(4'000'000, 'a');
     ScriptedServer known(file.handler());

@@ -18,14 +18,6 @@ using namespace downloadsupport;
 
 namespace {
 
-std::string contentOf(std::size_t size, char seed)
-{
-    std::string s(size, '\0');
-    for (std::size_t i = 0; i < size; ++i)
-        s[i] = static_cast<char>(seed + (i * 13 + i / 509) % 71);
-    return s;
-}
-
 std::int64_t sum(const std::vector<std::int64_t>& values)
 {
     std::int64_t total = 0;

@@ -17,6 +17,8 @@
 
 #include <gtest/gtest.h>
 
+#include "Servers.h"
+
 #include "integrity/CrcListComp.h"
 
 namespace fs = std::filesystem;
@@ -38,15 +40,6 @@ std::uint32_t ZlibCRC32(const std::string& data)
 {
     return static_cast<std::uint32_t>(
         crc32(0, reinterpret_cast<const Bytef*>(data.data()), static_cast<uInt>(data.size())));
-}
-
-std::string RandomBytes(std::size_t n, unsigned seed)
-{
-    std::mt19937 gen(seed);
-    std::string s(n, '\0');
-    for (char& c : s)
-        c = static_cast<char>(gen() & 0xFF);
-    return s;
 }
 
 class TempDir {
@@ -94,7 +87,7 @@ TEST(CrcSteps, TablesAndFastPathAgreeWithReferences)
 
     // Every start offset (alignment) and every length up to a few blocks of
     // the sixteen-byte loop, from varying register values.
-    const std::string data = RandomBytes(4200, 1);
+    const std::string data = testsupport::RandomBytes(4200, 1);
     std::mt19937 gen(2);
     std::vector<std::size_t> lengths;
     for (std::size_t n = 0; n <= 160; n++)
@@ -145,7 +138,7 @@ TEST(CalcCRC, CheckValuesTopBitAndKinds)
 TEST(CalcCRC, SizesAroundTheReadBlock)
 {
     TempDir dir;
-    const std::string data = RandomBytes(131073, 3);
+    const std::string data = testsupport::RandomBytes(131073, 3);
     for (std::size_t n : {65535u, 65536u, 65537u, 131071u, 131072u, 131073u}) {
         const std::string piece = data.substr(0, n);
         const std::string path = dir.Write("block.bin", piece);

@@ -8,6 +8,7 @@
 #include "integrity/Minisign.h"
 #include "integrity/Sha256Pin.h"
 #include "integrity/StreamDigest.h"
+#include "runtime/SysUtils.h"
 
 #include <gtest/gtest.h>
 
@@ -24,15 +25,6 @@ using testsupport::TempDir;
 using testsupport::WriteFile;
 
 namespace {
-
-std::string randomBytes(std::size_t n, unsigned seed)
-{
-    std::mt19937 gen(seed);
-    std::string s(n, '\0');
-    for (char& c : s)
-        c = static_cast<char>(gen() & 0xFF);
-    return s;
-}
 
 TStreamDigest::TResult digestOf(const std::string& data, unsigned kinds)
 {
@@ -73,8 +65,8 @@ TEST(Minisign, AgreesWithMinisignOnEveryCase)
     const MinisignKey other = MinisignKey::Make(dir.path(), "other");
     ASSERT_TRUE(key.ok && other.ok);
     const std::string f = dir.file("f.zip"), g = dir.file("g.zip"), empty = dir.file("empty");
-    WriteFile(f, randomBytes(300'000, 1));
-    WriteFile(g, randomBytes(1000, 2));
+    WriteFile(f, testsupport::RandomBytes(300'000, 1));
+    WriteFile(g, testsupport::RandomBytes(1000, 2));
     WriteFile(empty, "");
     ASSERT_TRUE(key.Sign(f));
     ASSERT_TRUE(key.Sign(f, {.legacy = true, .trusted = {}, .out = f + ".legacy"}));
@@ -157,7 +149,7 @@ TEST(Minisign, MalformedKeysAndSignaturesAreRefused)
     // Not Base64, Base64 of the wrong length, other algorithm bytes.
     EXPECT_FALSE(TMinisign::ParseSignature(withLine2("!" + encoded.substr(1))));
     EXPECT_FALSE(TMinisign::ParseSignature(withLine2(encoded + "AAAA")));
-    auto raw = *TMinisign::DecodeBase64(encoded);
+    auto raw = *DecodeBase64(encoded);
     raw[1] = 'x';
     WriteFile(dir.file("raw"), raw);
     const std::string wrongAlgorithm = RunShell("base64 -w0 " + ShellQuote(dir.file("raw"))).out;
@@ -171,17 +163,17 @@ TEST(Minisign, MalformedKeysAndSignaturesAreRefused)
     EXPECT_FALSE(TMinisign::ParseSignature("untrusted: x\n" + sig.substr(line2)));
     EXPECT_FALSE(TMinisign::ParseKey(pub.substr(pub.find('\n') + 1)));
     // Strict Base64: padding only at the end, no leftover bits.
-    EXPECT_EQ(TMinisign::DecodeBase64("YWJj").value_or(""), "abc");
-    EXPECT_EQ(TMinisign::DecodeBase64("YQ==").value_or(""), "a");
-    EXPECT_FALSE(TMinisign::DecodeBase64("YR=="));
-    EXPECT_FALSE(TMinisign::DecodeBase64("Y=Q="));
-    EXPECT_FALSE(TMinisign::DecodeBase64("YQ="));
+    EXPECT_EQ(DecodeBase64("YWJj").value_or(""), "abc");
+    EXPECT_EQ(DecodeBase64("YQ==").value_or(""), "a");
+    EXPECT_FALSE(DecodeBase64("YR=="));
+    EXPECT_FALSE(DecodeBase64("Y=Q="));
+    EXPECT_FALSE(DecodeBase64("YQ="));
 }
 
 TEST(Sha256Pin, ReadsWhatSha256sumWritesAndNothingElse)
 {
     TempDir dir;
-    WriteFile(dir.file("app.zip"), randomBytes(5000, 3));
+    WriteFile(dir.file("app.zip"), testsupport::RandomBytes(5000, 3));
     WriteFile(dir.file("a\\b.zip"), "x");
     for (const std::string name : {"app.zip", "a\\b.zip"}) {
         const std::string line = RunShell("cd " + ShellQuote(dir.path()) + " && sha256sum " + ShellQuote(name)).out;
@@ -215,7 +207,7 @@ TEST(Sha256Pin, ReadsWhatSha256sumWritesAndNothingElse)
 TEST(StreamDigest, MatchesOpensslInAnyChunkingAndAfterARestart)
 {
     TempDir dir;
-    const std::string data = randomBytes(3'000'000, 4);
+    const std::string data = testsupport::RandomBytes(3'000'000, 4);
     WriteFile(dir.file("data"), data);
     const std::string sha = hexDigest("sha256sum", dir.file("data"));
     const std::string blake = RunShell("openssl dgst -blake2b512 -r " + ShellQuote(dir.file("data"))).out.substr(0, 128);

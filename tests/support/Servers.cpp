@@ -11,6 +11,7 @@
 #include <fstream>
 #include <netinet/in.h>
 #include <poll.h>
+#include <random>
 #include <sys/prctl.h>
 #include <sstream>
 #include <stdexcept>
@@ -156,6 +157,15 @@ bool Exists(const std::string& path)
 {
     struct stat st {};
     return ::stat(path.c_str(), &st) == 0;
+}
+
+std::string RandomBytes(std::size_t n, unsigned seed)
+{
+    std::mt19937 gen(seed);
+    std::string bytes(n, '\0');
+    for (char& c : bytes)
+        c = static_cast<char>(gen() & 0xFF);
+    return bytes;
 }
 
 void WritePatternFile(const std::string& path, std::int64_t size)
