@@ -18,7 +18,7 @@
 
 namespace {
 
-constexpr const char* NotThePublishers = "ダウンロードしたファイルを発行者のものと確認できませんでした";
+constexpr const char* NotThePublishers = "発行者のファイルと確認できませんでした";
 constexpr const char* BadSetup = "ファイルを確かめる設定が正しくありません";
 
 // The file's bytes, at most `limit`; nothing when it is missing, larger or

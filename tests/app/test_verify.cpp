@@ -147,7 +147,7 @@ TEST(Verification, SignaturesDecideAsMinisignDoesAndAFailureReplacesNothing)
             EXPECT_EQ(outcome, "finished");
             EXPECT_EQ(ReadFile(work.file("f.zip")), c.content);
         } else {
-            EXPECT_TRUE(contains(outcome, "ダウンロードしたファイルを発行者のものと確認できませんでした\n")) << outcome;
+            EXPECT_TRUE(contains(outcome, "発行者のファイルと確認できませんでした\n")) << outcome;
             EXPECT_TRUE(contains(outcome, c.expected)) << outcome;
             EXPECT_EQ(ReadFile(work.file("f.zip")), "the last good file");
         }
@@ -317,7 +317,7 @@ TEST_F(AppFixture, ACheckThatFailsLeavesTheLastGoodFileAndExtractsNothing)
     WriteFile("DL.sha256", std::string(64, '0') + "  pack.zip\n");
     form1->CuteButton1->Click();
     ASSERT_EQ(Kinds(), (std::vector<std::string>{"beep", "message"}));
-    EXPECT_TRUE(shown[1].text.startsWith(QStringLiteral("ダウンロードしたファイルを発行者のものと確認できませんでした\nSHA-256 が一致しません")))
+    EXPECT_TRUE(shown[1].text.startsWith(QStringLiteral("発行者のファイルと確認できませんでした\nSHA-256 が一致しません")))
         << shown[1].text.toStdString();
     EXPECT_EQ(ReadFile("pack.zip"), "the last good file");
     EXPECT_FALSE(FileExists(Dir() + "readme.txt"));

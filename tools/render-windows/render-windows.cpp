@@ -1,14 +1,16 @@
 // render-windows OUTDIR: starts the program's windows in the current
 // directory exactly as the program does (the settings load included) and
-// writes what they show to OUTDIR/main.png, settings.png, proxy.png,
-// version.png and version-full.png (after a click on the name), and the
-// standard boxes and dialogs the program shows through the runtime to
-// message.png (the text "error"), failure.png (a failed download's
-// message), password.png, open-file.png and
+// writes what they show to OUTDIR/main.png, main-large.png (a transfer of
+// a ten-digit Kbyte size), main-retry.png (waiting to try again),
+// main-failed.png, settings.png, proxy.png, version.png and
+// version-full.png (after a click on the name), and the standard boxes and
+// dialogs the program shows through the runtime to message.png ("error"
+// with the reply), failure.png (a failed download's message), password.png, open-file.png and
 // color.png, in the user's language. Runs offscreen when there is no
 // display. Under a device pixel ratio other than 1 (QT_SCALE_FACTOR=2, say)
 // the images have the device's resolution. --help and --version as every
 // tool answers them.
+#include "app/Messages.h"
 #include "app/Unit1.h"
 #include "app/Unit2.h"
 #include "app/Unit3.h"
@@ -103,12 +105,31 @@ int main(int argc, char** argv)
     ok = save(version, out + QStringLiteral("/version-full.png")) && ok;
     version.hide();
     form1.show();
-    ok = saveModal([] { ShowMessageBox(QStringLiteral("error")); }, out + QStringLiteral("/message.png")) && ok;
+    // A transfer of a ten-digit Kbyte size, then a wait before trying
+    // again, then a failure.
+    const QString ready = form1.Label1->Caption();
+    const QString size = form1.Label2->Caption();
+    form1.Label1->SetCaption(QStringLiteral("受信中"));
+    form1.Label2->SetCaption(TForm1::ProgressText(std::int64_t(4'000'000'000) * 1024, 2'000'000'000));
+    form1.CuteButton2->show();
+    form1.CuteButton2->SetCaption(QStringLiteral("Cansel"));
+    ok = save(form1, out + QStringLiteral("/main-large.png")) && ok;
+    form1.Label1->SetCaption(QStringLiteral("12 秒後にもう一度試します"));
+    ok = save(form1, out + QStringLiteral("/main-retry.png")) && ok;
+    form1.Label1->SetCaption(QString::fromUtf8(TMessages::FailedStatus));
+    form1.CuteButton2->hide();
+    ok = save(form1, out + QStringLiteral("/main-failed.png")) && ok;
+    form1.Label1->SetCaption(ready);
+    form1.Label2->SetCaption(size);
+    ok = saveModal([] { ShowMessageBox(QStringLiteral("error\n") + QString::fromStdString(TMessages::ReplyLine(503))); },
+                   out + QStringLiteral("/message.png")) &&
+         ok;
     // A failed download's message, one of the longest.
     ok = saveModal(
              [] {
-                 ShowMessageBox(QStringLiteral("サーバーの身元を確認できませんでした: 証明書を確認できません "
-                                               "(certificate has expired)"));
+                 ShowMessageBox(QStringLiteral("発行者のファイルと確認できませんでした\n"
+                                               "前に受け取ったものより古い版です: 署名の日時 2026-11-01 09:00:00、"
+                                               "前回 2026-12-01 09:00:00"));
              },
              out + QStringLiteral("/failure.png")) &&
          ok;
