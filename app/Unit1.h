@@ -25,35 +25,40 @@
 //    "..", holds a "/", or is one of the program's own files ("DL.ini",
 //    "DL.dat", the archiver libraries, the program ...) is refused with a
 //    message before any request, and nothing is written.
-//  - A 404 reply is acted on when its request returns: beep, "ファイルが存在しません",
-//    the program ends, and the download goes no further.
-//  - A reply of 400 or more other than 404 to the GET shows "error" and
-//    stops the download there (the Stopped display; the error page is not
-//    kept, nothing is checked or extracted) instead of ending as if it had
-//    succeeded.
+//  - A 404 reply is acted on when the download ends (after the mirrors, if
+//    any, have been tried): beep, "ファイルが存在しません", the program ends.
+//    A 404 reply ends the program also when its request then fails.
+//  - A reply of 400 or more other than 404 to the GET ends the download
+//    (after the mirrors) with "error" and, on a second line, the reply's
+//    number and meaning, then the Stopped display; the error page is not
+//    kept, nothing is checked or extracted. A 503 or another transient
+//    reply is tried again first, so "error" is shown once, at the end.
 //  - Content-Length is read as a 64-bit number, so files of 2 GiB and more
 //    get their size; the received byte count is 64-bit as well.
-//  - Closing the main window during a transfer aborts the transfer, so the
-//    program ends at once instead of finishing the download unseen; the
-//    download then stops without a message, check or extraction.
-//  - A 404 reply ends the program also when its request then fails.
+//  - Closing the main window during a transfer (or a wait before trying
+//    again) aborts it, so the program ends at once instead of finishing the
+//    download unseen; the download then stops without a message, check or
+//    extraction.
 //  - The download never reports a failure as success and never destroys
 //    the last good file (TDownload, app/Download.h): the HEAD touches no
 //    body file, the GET goes to "NAME.part" and is renamed over NAME only
-//    when complete (before the CRC check), and the next download of the
-//    same address resumes the part where the server allows it. The
-//    progress counts the resumed bytes too.
+//    when complete and checked (the pin "DL.sha256", the publisher's
+//    signature for "DL.pub", the CRC: TVerification), and a transient
+//    failure is tried again by itself, resuming the part, then the mirrors
+//    of "DL.mirrors" in order. The progress counts the resumed bytes too;
+//    while it waits to try again the status label counts the seconds, and
+//    the Close/Cancel button cancels the wait.
+//  - One download at a time in a folder (TFolderLock on "DL.lock"): a
+//    second copy pressed in the same folder says so and touches nothing.
 //  - Every failure but the user's own cancel (a beep, as before) ends in
-//    the Stopped display with a message that says what happened, chosen
-//    from the failure itself (TDownload::FailureText), not from
-//    LastErrorNo: refused, host unknown, unreachable, no answer, cut short,
-//    the server's identity not confirmed, the folder not writable, not
-//    enough room (checked before the GET when the size is known). A server
-//    that closes without a status line is a failed download. Exceptions
-//    of another kind are shown in the standard error box, then the Stopped
-//    display follows.
-//  - Extraction is part of the outcome: a nonzero result of the library is
-//    a failed download with a message naming the library's result; the
+//    the Stopped display with a message that says what happened, in the
+//    user's words (TMessages, app/Messages.h), chosen from the failure
+//    itself, not from LastErrorNo. A server that closes without a status
+//    line is a failed download. Exceptions of another kind are shown in the
+//    standard error box, then the Stopped display follows.
+//  - Extraction is part of the outcome and is all or nothing (TStaging): a
+//    nonzero result of the library is a failed download with a message
+//    naming the library's result and the folder is as it was; the
 //    downloaded file stays.
 //  - The download's waits are bounded by an inactivity limit (IdleLimit,
 //    60 s without a byte) and a connection limit (ConnectLimit, 30 s), not
