@@ -192,6 +192,8 @@ void TDownload::StartDigest()
         digest_->Restart(PartFile(), resumed_);
     }
     bodyStarted_ = false;
+    // The body is received straight into the digest's blocks.
+    http_.OnCaptureBuffer = [this](std::size_t& room) -> char* { return digest_ ? digest_->Room(room) : nullptr; };
     http_.OnCaptured = [this](const char* data, std::size_t length) {
         if (!bodyStarted_) {
             bodyStarted_ = true;
@@ -217,6 +219,7 @@ bool TDownload::Fetch(const std::string& url)
             http.RangeValidator.clear();
             http.KeepErrorBodies = true;
             http.OnCaptured = nullptr;
+            http.OnCaptureBuffer = nullptr;
         }
     } restore{http_};
     if (verification_ && verification_->Signed())

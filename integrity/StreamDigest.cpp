@@ -47,6 +47,7 @@ struct TStreamDigest::TState {
 TStreamDigest::TStreamDigest(unsigned kinds) : kinds_(kinds), state_(new TState)
 {
     state_->Reset(kinds_);
+    NewBlock();
     thread_ = std::thread([this] { Run(); });
 }
 
@@ -71,8 +72,23 @@ void TStreamDigest::Push(TItem item, std::size_t bytes)
     changed_.notify_all();
 }
 
+void TStreamDigest::NewBlock()
+{
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        if (!spare_.empty()) {
+            gathered_.bytes = std::move(spare_.back());
+            spare_.pop_back();
+        }
+    }
+    if (!gathered_.bytes)
+        gathered_.bytes.reset(new char[BlockSize]);
+    gathered_.size = 0;
+}
+
 void TStreamDigest::Restart(const std::string& file, std::int64_t length)
 {
+    gathered_.size = 0; // the block is used again from its start
     TItem item;
     item.restart = true;
     item.file = file;
@@ -81,28 +97,52 @@ void TStreamDigest::Restart(const std::string& file, std::int64_t length)
     Push(std::move(item), 0);
 }
 
-void TStreamDigest::Feed(const char* data, std::size_t length)
+void TStreamDigest::Flush()
 {
-    if (length == 0)
+    if (gathered_.size == 0)
         return;
     TItem item;
-    {
-        std::lock_guard<std::mutex> guard(lock_);
-        if (!spare_.empty()) {
-            item.data = std::move(spare_.back());
-            spare_.pop_back();
-        }
-    }
-    item.data.assign(data, data + length);
+    const std::size_t bytes = gathered_.size;
+    item.block = std::move(gathered_);
+    gathered_ = TBlock();
+    Push(std::move(item), bytes);
+    NewBlock();
+}
+
+char* TStreamDigest::Room(std::size_t& room)
+{
+    if (gathered_.size == BlockSize)
+        Flush();
+    room = BlockSize - gathered_.size;
+    return gathered_.bytes.get() + gathered_.size;
+}
+
+void TStreamDigest::Feed(const char* data, std::size_t length)
+{
     length_ += static_cast<std::int64_t>(length);
-    Push(std::move(item), length);
+    // Received where Room said: already in place.
+    if (data == gathered_.bytes.get() + gathered_.size && length <= BlockSize - gathered_.size) {
+        gathered_.size += length;
+        if (gathered_.size == BlockSize)
+            Flush();
+        return;
+    }
+    while (length > 0) {
+        const std::size_t take = std::min(length, BlockSize - gathered_.size);
+        std::memcpy(gathered_.bytes.get() + gathered_.size, data, take);
+        gathered_.size += take;
+        data += take;
+        length -= take;
+        if (gathered_.size == BlockSize)
+            Flush();
+    }
 }
 
 void TStreamDigest::Process(TItem& item)
 {
     if (!item.restart) {
         if (state_->error.empty())
-            state_->Update(item.data.data(), item.data.size());
+            state_->Update(item.block.bytes.get(), item.block.size);
         return;
     }
     state_->Reset(kinds_);
@@ -145,10 +185,10 @@ void TStreamDigest::Run()
         Process(item);
         {
             std::lock_guard<std::mutex> guard(lock_);
-            queued_ -= item.data.size();
+            queued_ -= item.block.size;
             busy_ = false;
-            if (!item.restart && spare_.size() < 8)
-                spare_.push_back(std::move(item.data));
+            if (item.block.bytes && spare_.size() < 8)
+                spare_.push_back(std::move(item.block.bytes));
         }
         changed_.notify_all();
     }
@@ -156,6 +196,7 @@ void TStreamDigest::Run()
 
 TStreamDigest::TResult TStreamDigest::Finish()
 {
+    Flush();
     {
         std::unique_lock<std::mutex> guard(lock_);
         changed_.wait(guard, [this] { return queue_.empty() && !busy_; });

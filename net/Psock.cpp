@@ -14,6 +14,8 @@ int componentCount = 0; // live components: Windows Sockets runs while > 0
 
 constexpr long SocketEvents = FD_READ | FD_OOB | FD_ACCEPT | FD_CONNECT | FD_CLOSE; // 61
 constexpr int ChunkSize = 65536;
+// The most one read takes into memory a caller lends.
+constexpr std::int64_t LentMost = ChunkSize;
 constexpr auto QueueInterval = std::chrono::milliseconds(4);
 
 struct ErrorText {
@@ -650,18 +652,25 @@ void TPowersock::Capture(const std::function<void(const char*, int)>& store, std
     while (!canceled_) {
         if (maximum != -1 && length() >= maximum)
             break;
-        int want = ChunkSize;
-        if (expected >= 0) {
-            const std::int64_t remaining = expected - BytesRecvd;
-            if (remaining <= 0)
-                break;
-            want = static_cast<int>(std::min<std::int64_t>(remaining, ChunkSize));
+        const std::int64_t remaining = expected >= 0 ? expected - BytesRecvd : INT64_MAX;
+        if (remaining <= 0)
+            break;
+        int want = static_cast<int>(std::min<std::int64_t>(remaining, ChunkSize));
+        // A caller that keeps the bytes may lend the memory they go to, as
+        // much as it has room for (fewer, larger reads).
+        char* target = buffer_.get();
+        if (lending_ && OnCaptureBuffer) {
+            std::size_t room = static_cast<std::size_t>(want);
+            if (char* lent = OnCaptureBuffer(room); lent && room > 0) {
+                target = lent;
+                want = static_cast<int>(std::min<std::int64_t>({static_cast<std::int64_t>(room), remaining, LentMost}));
+            }
         }
-        const int n = Receive(buffer_.get(), want, false);
+        const int n = Receive(target, want, false);
         if (n > 0) {
-            const int data = chunked ? static_cast<int>(chunked->Decode(buffer_.get(), static_cast<std::size_t>(n))) : n;
+            const int data = chunked ? static_cast<int>(chunked->Decode(target, static_cast<std::size_t>(n))) : n;
             if (data > 0) {
-                store(buffer_.get(), data);
+                store(target, data);
                 BytesRecvd += data;
             }
             if (chunked && chunked->Failed()) {
@@ -811,6 +820,8 @@ void TPowersock::CaptureFile(const std::string& fileName, std::int64_t expected,
             const int error = errno;
             throw EStreamError("ファイル " + fileName + " に書き込めません (" + std::strerror(error) + ")", error);
         };
+        lending_ = true;
+        Finally lent{[this] { lending_ = false; }};
         Capture(
             [&](const char* data, int n) {
                 if (std::fwrite(data, 1, static_cast<std::size_t>(n), file) != static_cast<std::size_t>(n))

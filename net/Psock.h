@@ -87,7 +87,8 @@
 //    (a proxy's tunnel).
 //  - OnCaptured sees every chunk that CaptureFile writes to its file, once
 //    written, so a caller can hash a download as it arrives instead of
-//    reading the file again.
+//    reading the file again; OnCaptureBuffer lets it lend the memory the
+//    chunks are received into, so they are not copied for it.
 #pragma once
 #include "net/ChunkedDecoder.h"
 #include "platform/MessageWindow.h"
@@ -193,6 +194,11 @@ public:
     // Every chunk CaptureFile writes, as it is written (a caller that
     // hashes the file as it arrives).
     std::function<void(const char* data, std::size_t length)> OnCaptured;
+    // Where CaptureFile receives the next bytes, for a caller that keeps
+    // them (room: the most wanted; set to what fits there): they then reach
+    // OnCaptured where they were received, never copied for it. Null: the
+    // component's own buffer.
+    std::function<char*(std::size_t& room)> OnCaptureBuffer;
 
     TNotifyEvent OnRead;
     TNotifyEvent OnAccept;
@@ -293,4 +299,5 @@ private:
     bool destroying_ = false;
     bool destroyBegun_ = false;
     bool counted_ = false;
+    bool lending_ = false; // CaptureFile receives where OnCaptureBuffer says
 };

@@ -20,6 +20,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <map>
 
 int main(int argc, char** argv)
@@ -52,6 +53,15 @@ int main(int argc, char** argv)
     http.Header = work.file("DL.dat");
     http.TimeOut = 600000;
     // One download with the given check files in the working folder.
+    // The machine's share of idle time while a run lasts (/proc/stat).
+    auto idleTicks = [] {
+        std::ifstream stat("/proc/stat");
+        std::string cpu;
+        long long user = 0, nice = 0, system = 0, idle = 0;
+        stat >> cpu >> user >> nice >> system >> idle;
+        return std::pair<long long, long long>(idle, user + nice + system + idle);
+    };
+    double idleShare = 0;
     auto run = [&](const std::string& kind) {
         std::remove(work.file("big.bin").c_str());
         std::remove(work.file("DL.sha256").c_str());
@@ -64,6 +74,7 @@ int main(int argc, char** argv)
         TDownload download(http, work.file("big.bin"));
         bool ok = verification.Load("big.bin");
         download.SetVerification(&verification);
+        const auto before = idleTicks();
         const double seconds = bench::timed([&] {
             try {
                 download.Prepare(url);
@@ -75,6 +86,8 @@ int main(int argc, char** argv)
         });
         if (!ok)
             std::exit(1);
+        const auto after = idleTicks();
+        idleShare = double(after.first - before.first) / double(std::max(1LL, after.second - before.second));
         return seconds;
     };
     std::map<std::string, double> fastest;
@@ -83,7 +96,7 @@ int main(int argc, char** argv)
         for (int i = 0; i < 3; ++i) {
             const std::string kind = kinds[(i + round) % 3]; // each goes first in turn
             const double s = run(kind);
-            std::printf("round %d %-9s %.3f s\n", round + 1, kind.c_str(), s);
+            std::printf("round %d %-9s %.3f s (the machine %.0f %% idle)\n", round + 1, kind.c_str(), s, idleShare * 100);
             if (!fastest.count(kind) || s < fastest[kind])
                 fastest[kind] = s;
         }
