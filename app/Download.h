@@ -133,6 +133,9 @@ public:
     // ended by the component's own Cancel); no further request is made.
     void Cancel();
     bool Waiting() const { return waiting_; }
+    // The place in the file the running or last attempt has reached (its
+    // kept bytes included); 0 before its first byte.
+    std::int64_t Position() const { return position_; }
     // Attempts made by the last Run, over all addresses.
     int Attempts() const { return attempts_; }
     // Milliseconds a Retry-After value asks for (seconds, or an HTTP date;

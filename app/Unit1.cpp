@@ -693,9 +693,11 @@ void TForm1::Button2Click(TObject*)
 
 void TForm1::Timer1Timer(TObject*)
 {
-    // A resumed download counts the bytes it kept from the earlier attempt.
-    std::int64_t b = NMHTTP1->BytesRecvd;
-    if (NMHTTP1->ReplyNumber == 206 && NMHTTP1->RangeFrom > 0)
+    // The place in the file the download has reached: a resumed download
+    // counts the bytes it kept from earlier attempts, also while it waits to
+    // try again and from a mirror.
+    std::int64_t b = download_ ? download_->Position() : NMHTTP1->BytesRecvd;
+    if (!download_ && NMHTTP1->ReplyNumber == 206 && NMHTTP1->RangeFrom > 0)
         b += NMHTTP1->RangeFrom;
     if (b == 0)
         return;

@@ -11,6 +11,7 @@
 
 #include <QElapsedTimer>
 
+#include <algorithm>
 #include <random>
 
 using namespace testsupport;
@@ -52,7 +53,22 @@ TEST_F(AppFixture, ResetsAtRandomPlacesEndInTheExactFileFromOnePress)
     WriteFile("flaky.bin", "the last good file");
     WriteSettings(settings(server.url("/flaky.bin"), "", 0, false));
     Start();
+    form1->RetryWait = 250; // long enough for the display to be seen waiting
+    // The Kbyte text counts the whole file across the attempts, waits
+    // included: it never goes back.
+    std::vector<long long> shownKbytes;
+    auto* watch = new QTimer(form1.get());
+    QObject::connect(watch, &QTimer::timeout, [&] {
+        const QString text = form1->Label2->Caption();
+        const int unit = text.indexOf(QStringLiteral("byte"), 0, Qt::CaseInsensitive);
+        if (unit > 1)
+            shownKbytes.push_back(text.left(unit - 1).toLongLong());
+    });
+    watch->start(2);
     form1->CuteButton1->Click();
+    watch->stop();
+    EXPECT_GT(shownKbytes.size(), 3u);
+    EXPECT_TRUE(std::is_sorted(shownKbytes.begin(), shownKbytes.end()));
     EXPECT_TRUE(shown.empty()) << shown.front().text.toStdString();
     EXPECT_EQ(form1->Label1->Caption(), QStringLiteral("終了"));
     EXPECT_TRUE(ReadFile("flaky.bin") == file.content);
