@@ -42,14 +42,16 @@ std::string_view trimmed(std::string_view text)
 
 std::string hexOf(const std::array<unsigned char, 8>& number)
 {
-    // minisign prints the key number as a little-endian 64-bit number.
+    // minisign prints the key number as a little-endian 64-bit number in
+    // upper-case hexadecimal, without leading zeros.
     static const char digits[] = "0123456789ABCDEF";
     std::string text;
     for (int i = 7; i >= 0; --i) {
         text += digits[number[static_cast<std::size_t>(i)] >> 4];
         text += digits[number[static_cast<std::size_t>(i)] & 15];
     }
-    return text;
+    const std::size_t first = text.find_first_not_of('0');
+    return first == std::string::npos ? std::string("0") : text.substr(first);
 }
 
 bool ed25519Verify(const unsigned char* publicKey, const unsigned char* signature, const unsigned char* message,

@@ -43,7 +43,8 @@ public:
     struct TKey {
         std::array<unsigned char, 8> KeyNumber{};
         std::array<unsigned char, 32> PublicKey{};
-        // The key number as minisign prints it ("A9C890280F3DF4E6").
+        // The key number as minisign prints it ("A9C890280F3DF4E6"; no
+        // leading zeros).
         std::string KeyId() const;
     };
 

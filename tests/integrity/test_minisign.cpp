@@ -107,7 +107,11 @@ TEST(Minisign, AgreesWithMinisignOnEveryCase)
     // The reasons the download reports.
     const auto parsedKey = TMinisign::ParseKey(ReadFile(key.pub));
     ASSERT_TRUE(parsedKey);
-    EXPECT_NE(ReadFile(key.pub).find(parsedKey->KeyId()), std::string::npos); // the id minisign prints
+    // The id as minisign prints it.
+    EXPECT_NE(ReadFile(key.pub).find("minisign public key " + parsedKey->KeyId() + "\n"), std::string::npos);
+    TMinisign::TKey zeros = *parsedKey;
+    zeros.KeyNumber = {0x12, 0, 0, 0, 0, 0, 0, 0};
+    EXPECT_EQ(zeros.KeyId(), "12");
     const auto otherSig = TMinisign::ParseSignature(ReadFile(f + ".other"));
     const auto commentSig = TMinisign::ParseSignature(ReadFile(f + ".comment"));
     const auto digest = digestOf(ReadFile(f), TStreamDigest::dkBlake2b512);

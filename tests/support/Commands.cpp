@@ -124,8 +124,10 @@ XvfbDisplay::XvfbDisplay()
     if (::pipe2(ready, O_CLOEXEC) != 0)
         return;
     ::fcntl(ready[1], F_SETFD, 0); // for Xvfb to write to
+    // -noreset: a server resets when its last client leaves, and a client
+    // that connects meanwhile is refused (the next program of a test).
     const pid_t pid = StartProgram({"Xvfb", "-displayfd", std::to_string(ready[1]), "-screen", "0", "1024x768x24",
-                             "-nolisten", "tcp"},
+                             "-nolisten", "tcp", "-noreset"},
                             {}, -1, -1, SIGKILL);
     ::close(ready[1]);
     // Xvfb writes its display number once it accepts clients.
