@@ -165,6 +165,7 @@ std::string TMessages::TlsReason(const std::string& reason)
         {"unable to get local issuer certificate", "証明書の発行元が信頼されていません"},
         {"unable to get issuer certificate", "証明書の発行元が信頼されていません"},
         {"unable to verify the first certificate", "証明書の発行元を確かめられません"},
+        {"hostname mismatch", "証明書が別のサーバーの名前のものです"},
         {"Hostname mismatch", "証明書が別のサーバーの名前のものです"},
         {"IP address mismatch", "証明書が別のアドレスのものです"},
         {"certificate revoked", "証明書が失効しています"},

@@ -195,3 +195,15 @@ TEST_F(AppFixture, SavingExtractionOfAFileThatIsNoArchiveAsksThePublisher)
     form2->CuteButton1->Click();
     EXPECT_TRUE(shown.empty());
 }
+
+TEST(Messages, CertificateReasonsAreTranslatedAsOpensslWordsThem)
+{
+    // OpenSSL 3's own texts (X509_verify_cert_error_string), the rest as
+    // OpenSSL gives them.
+    EXPECT_EQ(TMessages::TlsReason("hostname mismatch"), "証明書が別のサーバーの名前のものです");
+    EXPECT_EQ(TMessages::TlsReason("self-signed certificate"), "自己署名の証明書です");
+    EXPECT_EQ(TMessages::TlsReason("unable to get local issuer certificate"), "証明書の発行元が信頼されていません");
+    EXPECT_EQ(TMessages::TlsReason("path length constraint exceeded"), "path length constraint exceeded");
+    EXPECT_EQ(TMessages::Bytes(2216107), "2,216,107 バイト");
+    EXPECT_EQ(TMessages::ReplyText(418), "418 要求が受け付けられませんでした");
+}
