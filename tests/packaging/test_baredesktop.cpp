@@ -128,19 +128,29 @@ bool StillRunning(pid_t pid)
     return ::waitpid(pid, nullptr, WNOHANG) == 0;
 }
 
-TEST(BareDesktop, CopyStartsThroughItsLauncherDownloadsAndExtracts)
-{
+// Every test: the chroot (skipped, saying why, where none can be made) and
+// the installed program's prefix.
+class BareDesktop : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (!chroot.skip.empty())
+            GTEST_SKIP() << "no bare desktop: " << chroot.skip;
+        ASSERT_FALSE(chroot.root.empty());
+        prefix = Prefix();
+        ASSERT_FALSE(prefix.empty());
+    }
     const Chroot& chroot = TheChroot();
-    if (!chroot.skip.empty())
-        GTEST_SKIP() << "no bare desktop: " << chroot.skip;
-    ASSERT_FALSE(chroot.root.empty());
+    std::string prefix;
+};
+
+TEST_F(BareDesktop, CopyStartsThroughItsLauncherDownloadsAndExtracts)
+{
     // The desktop a copy once failed on: GL without libOpenGL, nor the xcb
     // extension libraries Mesa does not bring.
     for (const char* absent : {"libOpenGL.so.0", "libxcb-shape.so.0", "libxcb-xkb.so.1", "libxkbcommon-x11.so.0"})
         ASSERT_FALSE(Exists(chroot.root + "/usr/lib/x86_64-linux-gnu/" + absent)) << absent;
     ASSERT_TRUE(Exists(chroot.root + "/usr/lib/x86_64-linux-gnu/libGL.so.1"));
-    const std::string prefix = Prefix();
-    ASSERT_FALSE(prefix.empty());
     XvfbDisplay display;
     ASSERT_TRUE(display.ok());
     // Over https, with the test's CA as the bare desktop's trust store: the
@@ -223,14 +233,8 @@ TEST(BareDesktop, CopyStartsThroughItsLauncherDownloadsAndExtracts)
     EXPECT_FALSE(Exists(copy + "/DL.dat"));
 }
 
-TEST(BareDesktop, LauncherNamesALibraryTheSystemLacks)
+TEST_F(BareDesktop, LauncherNamesALibraryTheSystemLacks)
 {
-    const Chroot& chroot = TheChroot();
-    if (!chroot.skip.empty())
-        GTEST_SKIP() << "no bare desktop: " << chroot.skip;
-    ASSERT_FALSE(chroot.root.empty());
-    const std::string prefix = Prefix();
-    ASSERT_FALSE(prefix.empty());
     Offer offer;
     ASSERT_NO_FATAL_FAILURE(MakeOffer(offer));
     TempDir publisher, user;
@@ -261,14 +265,8 @@ TEST(BareDesktop, LauncherNamesALibraryTheSystemLacks)
 // runs beside the chroot (its sockets in /dev/shm, which the chroot shares),
 // and the copy, started there by its launcher, is driven through that bus
 // alone from the press of the download button to Close.
-TEST(BareDesktop, CopyIsDrivenThroughTheAtspiBus)
+TEST_F(BareDesktop, CopyIsDrivenThroughTheAtspiBus)
 {
-    const Chroot& chroot = TheChroot();
-    if (!chroot.skip.empty())
-        GTEST_SKIP() << "no bare desktop: " << chroot.skip;
-    ASSERT_FALSE(chroot.root.empty());
-    const std::string prefix = Prefix();
-    ASSERT_FALSE(prefix.empty());
     XvfbDisplay display;
     ASSERT_TRUE(display.ok());
     AtspiBus bus(display.name(), "/dev/shm");
