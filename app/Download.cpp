@@ -12,23 +12,20 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <ctime>
-#include <random>
 #include <cstdio>
-#include <fcntl.h>
+#include <ctime>
 #include <fstream>
+#include <random>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
 
 namespace {
 
-bool startsWith(const std::string& text, const std::string& prefix) { return text.rfind(prefix, 0) == 0; }
-
 // The validator a resume may name: a strong entity tag, else the date.
 std::string validatorOf(const TNMHTTP& http)
 {
-    if (!http.ReplyETag.empty() && !startsWith(http.ReplyETag, "W/"))
+    if (!http.ReplyETag.empty() && !http.ReplyETag.starts_with("W/"))
         return http.ReplyETag;
     return http.ReplyLastModified;
 }
@@ -73,19 +70,7 @@ void TDownload::SaveInfo(const std::string& url) const
     std::int64_t total = http_.ReplyRangeTotal;
     if (http_.ReplyNumber == 200)
         total = http_.ContentLength;
-    const std::string temporary = InfoFile() + ".new";
-    ::unlink(temporary.c_str()); // a leftover, or a link planted there
-    const std::string text = url + '\n' + validator + '\n' + std::to_string(total) + '\n';
-    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
-    if (fd < 0)
-        return;
-    const bool written = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
-    if (::close(fd) != 0 || !written) {
-        ::unlink(temporary.c_str());
-        return;
-    }
-    if (std::rename(temporary.c_str(), InfoFile().c_str()) != 0)
-        ::unlink(temporary.c_str());
+    ReplaceFileWith(InfoFile(), url + '\n' + validator + '\n' + std::to_string(total) + '\n', 0666);
 }
 
 void TDownload::RemovePart() const
@@ -400,8 +385,8 @@ TDownload::TNext TDownload::Classify(std::exception_ptr failure) const
         return http_.TimedOut() && !cancelled_ ? TNext::Retry : TNext::Stop;
     } catch (const ESockError& e) {
         const std::string& text = e.Message();
-        if (text.rfind("Certificate verify failed", 0) == 0 || text.rfind("TLS handshake failed", 0) == 0 ||
-            text.rfind("Redirect from https to http refused", 0) == 0)
+        if (text.starts_with("Certificate verify failed") || text.starts_with("TLS handshake failed") ||
+            text.starts_with("Redirect from https to http refused"))
             return TNext::Stop;
         if (text == "Connection Failed") {
             const int number = http_.ConnectErrorNo();
@@ -411,11 +396,11 @@ TDownload::TNext TDownload::Classify(std::exception_ptr failure) const
             return TNext::NextAddress;
         }
         if (text == "Connection Timed out" || text == "TLS handshake timed out" || text == "Host Lookup Timed Out" ||
-            text.rfind("Transfer closed with outstanding read data remaining", 0) == 0 ||
+            text.starts_with("Transfer closed with outstanding read data remaining") ||
             text == "TLS connection ended without close_notify" ||
             text == "Partial reply does not match the request") // the part is gone: the next attempt starts over
             return TNext::Retry;
-        if (text.rfind("Proxy", 0) == 0)
+        if (text.starts_with("Proxy"))
             return TNext::Stop; // the proxy fails every address alike
         if (http_.LastErrorNo() >= 10000 && text != "Null Remote Address" && text != "Host Lookup Failed")
             return TNext::Retry; // a reset in the middle
@@ -469,6 +454,21 @@ TDownload::TOutcome TDownload::TryAddress(const std::string& url, std::exception
         bool retry = false;
         int retryAfter = -1;
         failure = nullptr;
+        // A reply that ends the attempt without the file: none at all (tried
+        // again), a 404, the proxy's 407 (which ends the whole download).
+        const auto endsAttempt = [this, &outcome, &retry] {
+            if (http_.StatusLine.empty()) {
+                outcome = {TOutcome::NoReply, 0, {}};
+                retry = true;
+            } else if (http_.ReplyNumber == 404) {
+                outcome = {TOutcome::NotFound, 404, {}};
+            } else if (http_.ReplyNumber == 407 && !http_.Proxy.empty()) {
+                outcome = {TOutcome::ProxyCredentials, 407, {}};
+            } else {
+                return false;
+            }
+            return true;
+        };
         try {
             http_.InputFileMode = false;
             http_.ReplyNumber = 0;
@@ -479,14 +479,7 @@ TDownload::TOutcome TDownload::TryAddress(const std::string& url, std::exception
             } fileMode{http_};
             http_.Head(url);
             http_.InputFileMode = true;
-            if (http_.StatusLine.empty()) {
-                outcome = {TOutcome::NoReply, 0, {}};
-                retry = true;
-            } else if (http_.ReplyNumber == 404) {
-                outcome = {TOutcome::NotFound, 404, {}};
-            } else if (http_.ReplyNumber == 407 && !http_.Proxy.empty()) {
-                return {TOutcome::ProxyCredentials, 407, {}};
-            } else {
+            if (!endsAttempt()) {
                 if (OnHeader)
                     OnHeader();
                 // Room for what remains, when the size is known.
@@ -501,20 +494,12 @@ TDownload::TOutcome TDownload::TryAddress(const std::string& url, std::exception
                                 " Kbyte 必要です"};
                 if (Fetch(url))
                     return {TOutcome::Finished, http_.ReplyNumber, {}};
-                const int reply = http_.ReplyNumber;
-                if (http_.StatusLine.empty()) {
-                    outcome = {TOutcome::NoReply, 0, {}};
-                    retry = true;
-                } else if (reply == 404) {
-                    outcome = {TOutcome::NotFound, 404, {}};
-                } else if (reply == 407 && !http_.Proxy.empty()) {
-                    return {TOutcome::ProxyCredentials, 407, {}};
-                } else if (transientReply(reply)) {
-                    outcome = {TOutcome::HttpError, reply, {}};
-                    retry = true;
-                    retryAfter = RetryAfter(http_.ReplyRetryAfter);
-                } else {
+                if (!endsAttempt()) {
+                    const int reply = http_.ReplyNumber;
                     outcome = {reply >= 400 ? TOutcome::HttpError : TOutcome::BadReply, reply, {}};
+                    retry = transientReply(reply);
+                    if (retry)
+                        retryAfter = RetryAfter(http_.ReplyRetryAfter);
                 }
             }
         } catch (...) {
@@ -525,6 +510,8 @@ TDownload::TOutcome TDownload::TryAddress(const std::string& url, std::exception
             case TNext::Stop: throw;
             }
         }
+        if (outcome.Kind == TOutcome::ProxyCredentials)
+            return outcome;
         if (!retry) {
             nextAddress = true;
             return outcome;
@@ -591,13 +578,12 @@ TDownload::TOutcome TDownload::Run(const std::string& url)
 
 std::string TDownload::BadAddress(const std::string& address)
 {
-    const std::size_t scheme = address.find("://");
-    const std::string name = scheme == std::string::npos ? std::string() : LowerCase(address.substr(0, scheme));
-    if (name != "http" && name != "https")
+    const TUrlParts parts = SplitReference(address);
+    const std::string scheme = LowerCase(parts.Scheme);
+    if (!parts.HasScheme || !parts.HasAuthority || (scheme != "http" && scheme != "https"))
         return "http か https のアドレスではありません";
-    std::string authority = address.substr(scheme + 3);
-    authority = authority.substr(0, authority.find_first_of("/?#"));
-    authority = authority.substr(authority.rfind('@') == std::string::npos ? 0 : authority.rfind('@') + 1);
+    const std::size_t at = parts.Authority.rfind('@');
+    const std::string authority = at == std::string::npos ? parts.Authority : parts.Authority.substr(at + 1);
     std::size_t colon = authority.rfind(':');
     if (!authority.empty() && authority[0] == '[' && authority.find(']') != std::string::npos && colon < authority.find(']'))
         colon = std::string::npos;

@@ -12,8 +12,6 @@ const char* const TMessages::FailedStatus = "失敗しました";
 
 namespace {
 
-bool startsWith(const std::string& text, const std::string& prefix) { return text.rfind(prefix, 0) == 0; }
-
 std::string seconds(int milliseconds) { return std::to_string((milliseconds + 999) / 1000) + " 秒"; }
 
 std::string fileName(const std::string& path) { return path.substr(path.rfind('/') + 1); }
@@ -202,14 +200,14 @@ std::string TMessages::FailureText(std::exception_ptr error, TNMHTTP& http, cons
                arrived(http, -1, -1) + "止まりました)";
     } catch (const ESockError& e) {
         const std::string& text = e.Message();
-        if (startsWith(text, "Certificate verify failed: "))
+        if (text.starts_with("Certificate verify failed: "))
             return "サーバーの身元を確認できませんでした: 証明書を確認できません (" + TlsReason(text.substr(27)) + ")";
-        if (startsWith(text, "TLS handshake failed: "))
+        if (text.starts_with("TLS handshake failed: "))
             return "サーバーの身元を確認できませんでした: 安全な接続を始められません (" + TlsReason(text.substr(22)) +
                    ")";
-        if (startsWith(text, "Redirect from https to http refused: "))
+        if (text.starts_with("Redirect from https to http refused: "))
             return "安全な接続から安全でない接続への転送は行いません (転送先 " + text.substr(37) + ")";
-        if (startsWith(text, "Proxy refused the tunnel: ")) {
+        if (text.starts_with("Proxy refused the tunnel: ")) {
             const std::string status = text.substr(26);
             int number = 0;
             const std::size_t blank = status.find(' ');
@@ -239,9 +237,9 @@ std::string TMessages::FailureText(std::exception_ptr error, TNMHTTP& http, cons
         }
         if (text == "Connection Timed out" || text == "TLS handshake timed out")
             return peer + " が応答しません (" + seconds(context.connectLimit) + "待ちました)";
-        if (startsWith(text, "Transfer closed with outstanding read data remaining (reply header incomplete)"))
+        if (text.starts_with("Transfer closed with outstanding read data remaining (reply header incomplete)"))
             return "ダウンロードが途中で切れました (" + peer + " が応答の途中で接続を閉じました)";
-        if (startsWith(text, "Transfer closed with outstanding read data remaining")) {
+        if (text.starts_with("Transfer closed with outstanding read data remaining")) {
             std::int64_t got = -1, of = -1;
             receivedOf(text, got, of);
             return "ダウンロードが途中で切れました (" + arrived(http, got, of) + peer + " が接続を閉じました)";
@@ -249,7 +247,7 @@ std::string TMessages::FailureText(std::exception_ptr error, TNMHTTP& http, cons
         if (text == "TLS connection ended without close_notify")
             return "ダウンロードが途中で切れました (" + arrived(http, -1, -1) +
                    "安全な接続が正しく終わらずに閉じられました)";
-        if (startsWith(text, "TLS error: "))
+        if (text.starts_with("TLS error: "))
             return "安全な接続でエラーが起きました (" + TlsReason(text.substr(11)) + ")";
         if (text == "Invalid Content-Length")
             return "サーバーの応答が正しくありません (ファイルの長さの示し方が正しくありません)";
@@ -261,17 +259,17 @@ std::string TMessages::FailureText(std::exception_ptr error, TNMHTTP& http, cons
             return "サーバーの応答が正しくありません (応答の行が長すぎます)";
         if (text == "Reply body too long")
             return "サーバーの応答が正しくありません (応答が長すぎます)";
-        if (startsWith(text, "Malformed reply"))
+        if (text.starts_with("Malformed reply"))
             return "サーバーの応答が正しくありません (応答の形が HTTP の決まりに合いません)";
-        if (startsWith(text, "Unexpected 101 reply"))
+        if (text.starts_with("Unexpected 101 reply"))
             return "サーバーの応答が正しくありません (別の通信方式に切り替えようとしました)";
-        if (startsWith(text, "Invalid chunked encoding"))
+        if (text.starts_with("Invalid chunked encoding"))
             return "サーバーの応答が正しくありません (分割して送られた内容の区切りが正しくありません)";
-        if (startsWith(text, "Unsupported transfer coding: "))
+        if (text.starts_with("Unsupported transfer coding: "))
             return "サーバーの応答が正しくありません (対応していない送り方です: " + text.substr(29) + ")";
-        if (startsWith(text, "Unsupported scheme: "))
+        if (text.starts_with("Unsupported scheme: "))
             return "転送先のアドレスが http でも https でもないので、たどりません (" + text.substr(20) + ")";
-        if (startsWith(text, "Invalid port number: "))
+        if (text.starts_with("Invalid port number: "))
             return "アドレスのポート番号が正しくありません (" + text.substr(21) + ")";
         if (http.LastErrorNo() >= 10000)
             return "接続が切れました (" + arrived(http, -1, -1) + socketReason(http.LastErrorNo()) + ")";

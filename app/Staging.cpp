@@ -41,6 +41,12 @@ void removeTree(const std::string& path)
 
 } // namespace
 
+bool TStaging::Failed(const std::string& what, int error)
+{
+    error_ = what + " (" + TMessages::FileReason(error) + ")";
+    return false;
+}
+
 TStaging::TStaging(std::string folder) : folder_(std::move(folder)) {}
 
 TStaging::~TStaging() { Abandon(); }
@@ -53,11 +59,11 @@ std::string TStaging::Begin()
     std::vector<std::string> names;
     if (entriesOf(folder_, names))
         for (const std::string& name : names)
-            if (name.rfind(Prefix, 0) == 0)
+            if (name.starts_with(Prefix))
                 removeTree(folder_ + name);
     std::string pattern = folder_ + Prefix + "XXXXXX";
     if (!::mkdtemp(pattern.data())) {
-        error_ = "展開する場所を作れません (" + TMessages::FileReason(errno) + ")";
+        Failed("展開する場所を作れません", errno);
         return {};
     }
     staging_ = pattern + "/";
@@ -67,27 +73,21 @@ std::string TStaging::Begin()
 bool TStaging::MoveTree(const std::string& stagedDir, const std::string& targetDir)
 {
     std::vector<std::string> names;
-    if (!entriesOf(stagedDir, names)) {
-        error_ = "展開したファイルを読めません (" + TMessages::FileReason(errno) + ")";
-        return false;
-    }
+    if (!entriesOf(stagedDir, names))
+        return Failed("展開したファイルを読めません", errno);
     for (const std::string& name : names) {
         const std::string staged = stagedDir + name;
         const std::string target = targetDir + name;
         const std::string shown = target.substr(folder_.size());
         struct stat from {}, to {};
-        if (::lstat(staged.c_str(), &from) != 0) {
-            error_ = "展開したファイル " + shown + " を読めません (" + TMessages::FileReason(errno) + ")";
-            return false;
-        }
+        if (::lstat(staged.c_str(), &from) != 0)
+            return Failed("展開したファイル " + shown + " を読めません", errno);
         const bool exists = ::lstat(target.c_str(), &to) == 0;
         if (S_ISDIR(from.st_mode)) {
             if (!exists) {
                 // Writable while it fills; its own mode once it is full.
-                if (::mkdir(target.c_str(), 0700) != 0) {
-                    error_ = "フォルダー " + shown + " を作れません (" + TMessages::FileReason(errno) + ")";
-                    return false;
-                }
+                if (::mkdir(target.c_str(), 0700) != 0)
+                    return Failed("フォルダー " + shown + " を作れません", errno);
                 done_.push_back({Step::MadeFolder, target, staged, {}});
             } else if (!S_ISDIR(to.st_mode)) {
                 error_ = "フォルダー " + shown + " を置く場所に同じ名前のファイルがあります";
@@ -109,31 +109,24 @@ bool TStaging::MoveTree(const std::string& stagedDir, const std::string& targetD
             done_.push_back({exists ? Step::Exchanged : Step::Moved, target, staged, {}});
             continue;
         }
-        if (!noSuchCall(errno)) {
-            error_ = "ファイル " + shown + " を置けません (" + TMessages::FileReason(errno) + ")";
-            return false;
-        }
+        if (!noSuchCall(errno))
+            return Failed("ファイル " + shown + " を置けません", errno);
         // A file system without the exchange: the old file waits beside
         // the staged one while the new one takes its place.
         if (!exists) {
             result = std::rename(staged.c_str(), target.c_str());
-            if (result != 0) {
-                error_ = "ファイル " + shown + " を置けません (" + TMessages::FileReason(errno) + ")";
-                return false;
-            }
+            if (result != 0)
+                return Failed("ファイル " + shown + " を置けません", errno);
             done_.push_back({Step::Moved, target, staged, {}});
             continue;
         }
         const std::string backup = staged + ".old-version";
-        if (std::rename(target.c_str(), backup.c_str()) != 0) {
-            error_ = "ファイル " + shown + " を置き換えられません (" + TMessages::FileReason(errno) + ")";
-            return false;
-        }
+        if (std::rename(target.c_str(), backup.c_str()) != 0)
+            return Failed("ファイル " + shown + " を置き換えられません", errno);
         if (std::rename(staged.c_str(), target.c_str()) != 0) {
             const int error = errno;
             std::rename(backup.c_str(), target.c_str());
-            error_ = "ファイル " + shown + " を置き換えられません (" + TMessages::FileReason(error) + ")";
-            return false;
+            return Failed("ファイル " + shown + " を置き換えられません", error);
         }
         done_.push_back({Step::Renamed, target, staged, backup});
     }

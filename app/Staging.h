@@ -64,6 +64,8 @@ private:
     };
     bool MoveTree(const std::string& stagedDir, const std::string& targetDir);
     void Undo();
+    // The error: what failed and the system's reason; false.
+    bool Failed(const std::string& what, int error);
 
     std::string folder_;
     std::string staging_;

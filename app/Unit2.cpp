@@ -24,11 +24,8 @@
 #include <QWindow>
 
 #include <algorithm>
-#include <array>
 #include <cerrno>
 #include <cstring>
-#include <cstdio>
-#include <fcntl.h>
 #include <unistd.h>
 
 TForm2* Form2 = nullptr;
@@ -436,16 +433,17 @@ void TForm2::Button2Click()
     youryou_label->SetCaption(QStringLiteral("容量  ") + QString::number(kbytes) + QStringLiteral("Kbyte"));
     Form1->Label2->SetCaption(QStringLiteral("ファイル容量は") + QString::number(kbytes) + QStringLiteral("Kbyteです"));
     // The SHA-256, for the pin the save writes.
-    measuredSha256_.clear();
+    measuredSha256_.reset();
     measuredName_ = path.substr(path.rfind('/') + 1);
     if (!CRCList1->CRCText.empty() && size >= 0) {
         TStreamDigest digest(TStreamDigest::dkSha256);
         digest.Restart(path, size);
         const TStreamDigest::TResult result = digest.Finish();
         if (result.Ok)
-            measuredSha256_ = TSha256Pin::Hex(result.Sha256.data(), result.Sha256.size());
+            measuredSha256_ = result.Sha256;
     }
-    SHA256_label->SetCaption(Sha256Text(measuredSha256_));
+    SHA256_label->SetCaption(
+        Sha256Text(measuredSha256_ ? TSha256Pin::Hex(measuredSha256_->data(), measuredSha256_->size()) : std::string()));
 }
 
 QString TForm2::Sha256Text(const std::string& hex)
@@ -464,26 +462,15 @@ void TForm2::SavePin()
             throw Exception("ファイル " + path + " を削除できません (" + std::strerror(errno) + ")");
         return;
     }
-    if (measuredSha256_.empty())
+    if (!measuredSha256_)
         return; // no new check: the pin there is stays
     // The name the download gives the file; the checked file's own name
     // where the address gives none.
     std::string name = TForm1::LocalFileName(s(URL_Edit->text()));
     if (name.empty())
         name = measuredName_;
-    std::array<unsigned char, 32> digest{};
-    for (std::size_t i = 0; i < 32; ++i)
-        digest[i] = static_cast<unsigned char>(std::stoi(measuredSha256_.substr(2 * i, 2), nullptr, 16));
-    const std::string line = TSha256Pin::Line(digest, name);
-    const std::string temporary = path + ".new";
-    ::unlink(temporary.c_str());
-    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644);
-    const bool written = fd >= 0 && ::write(fd, line.data(), line.size()) == static_cast<ssize_t>(line.size());
-    if (fd < 0 || ::close(fd) != 0 || !written || std::rename(temporary.c_str(), path.c_str()) != 0) {
-        const int error = errno;
-        ::unlink(temporary.c_str());
-        throw Exception("ファイル " + path + " を保存できません (" + std::strerror(error) + ")");
-    }
+    if (!ReplaceFileWith(path, TSha256Pin::Line(*measuredSha256_, name), 0644))
+        throw Exception("ファイル " + path + " を保存できません (" + std::strerror(errno) + ")");
 }
 
 void TForm2::CuteButton1Click(TObject*)

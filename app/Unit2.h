@@ -33,7 +33,9 @@
 #include <QLineEdit>
 #include <QPushButton>
 
+#include <array>
 #include <memory>
+#include <optional>
 
 class TCRCList;
 
@@ -109,7 +111,7 @@ protected:
 private:
     // Writes or removes "DL.sha256" as the settings are saved.
     void SavePin();
-    std::string measuredSha256_;   // hex, from this run's file check
+    std::optional<std::array<unsigned char, 32>> measuredSha256_; // from this run's file check
     std::string measuredName_;     // that file's own name
 };
 

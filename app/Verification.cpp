@@ -1,5 +1,6 @@
 #include "app/Verification.h"
 
+#include "net/Url.h"
 #include "platform/FileNames.h"
 #include "runtime/SysUtils.h"
 
@@ -74,11 +75,6 @@ std::vector<TimesLine> timesLines(const std::string& text)
     return lines;
 }
 
-std::string shortHex(const unsigned char* bytes, std::size_t length)
-{
-    return TSha256Pin::Hex(bytes, length);
-}
-
 } // namespace
 
 TVerification::TVerification(std::string folder) : folder_(std::move(folder)) {}
@@ -122,14 +118,10 @@ bool TVerification::Load(const std::string& name)
 
 std::string TVerification::SignatureAddress(const std::string& url)
 {
-    std::string address = url.substr(0, url.find('#'));
-    // The query begins at the first "?" after the authority.
-    const std::size_t scheme = address.find("://");
-    const std::size_t pathStart = address.find('/', scheme == std::string::npos ? 0 : scheme + 3);
-    const std::size_t query = address.find('?', pathStart == std::string::npos ? address.size() : pathStart);
-    if (query == std::string::npos)
-        return address + ".minisig";
-    return address.substr(0, query) + ".minisig" + address.substr(query);
+    TUrlParts parts = SplitReference(url);
+    parts.Path += ".minisig";
+    parts.HasFragment = false;
+    return JoinReference(parts);
 }
 
 bool TVerification::SetSignature(const std::string& text)
@@ -166,8 +158,8 @@ bool TVerification::Check(const TStreamDigest::TResult& digests, const std::stri
     if ((pin_ || (signature_ && signature_->Prehashed)) && !digests.Ok)
         return Fail(NotThePublishers, "ファイルの SHA-256 を計算できません (" + digests.Error + ")");
     if (pin_ && digests.Sha256 != pin_->Digest)
-        return Fail(NotThePublishers, "SHA-256 が一致しません: 求める値 " + shortHex(pin_->Digest.data(), 32) +
-                                          "、受け取ったファイル " + shortHex(digests.Sha256.data(), 32));
+        return Fail(NotThePublishers, "SHA-256 が一致しません: 求める値 " + TSha256Pin::Hex(pin_->Digest.data(), 32) +
+                                          "、受け取ったファイル " + TSha256Pin::Hex(digests.Sha256.data(), 32));
     if (!key_)
         return true;
     if (!signature_)
@@ -273,24 +265,5 @@ void TVerification::Accepted(const std::string& address)
 
     const std::string folder = path.substr(0, path.rfind('/'));
     QDir().mkpath(QString::fromStdString(folder));
-    const std::string temporary = path + ".new";
-    ::unlink(temporary.c_str());
-    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (fd < 0)
-        return;
-    bool written = true;
-    for (std::size_t done = 0; done < kept.size();) {
-        const ssize_t n = ::write(fd, kept.data() + done, kept.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            written = false;
-            break;
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    written = ::fsync(fd) == 0 && written;
-    written = ::close(fd) == 0 && written;
-    if (!written || std::rename(temporary.c_str(), path.c_str()) != 0)
-        ::unlink(temporary.c_str());
+    ReplaceFileWith(path, kept, 0600);
 }

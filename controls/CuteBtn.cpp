@@ -1,6 +1,7 @@
 #include "controls/CuteBtn.h"
 
 #include "controls/GdiDraw.h"
+#include "runtime/AccessibleFactory.h"
 #include "runtime/Application.h"
 
 #include <QAccessible>
@@ -114,18 +115,13 @@ public:
             QAccessibleWidget::doAction(action);
             return;
         }
-        // Only what a mouse could click; the click comes through the event
-        // loop, after the caller's request has been answered.
-        if (!button()->isEnabled() || !button()->isVisible() || button()->Covered())
-            return;
-        QPointer<TCuteButton> target = button();
-        QMetaObject::invokeMethod(
-            target,
-            [target] {
-                if (target && target->isEnabled() && target->isVisible() && !target->Covered())
-                    Guarded([&] { target->Press(); });
-            },
-            Qt::QueuedConnection);
+        // Only what a mouse could click, then and when the click comes.
+        const auto clickable = [](const TCuteButton* b) { return b->isEnabled() && b->isVisible() && !b->Covered(); };
+        if (clickable(button()))
+            PostGuarded(button(), [clickable](TCuteButton* target) {
+                if (clickable(target))
+                    target->Press();
+            });
     }
 
 private:
@@ -135,13 +131,6 @@ private:
         return QKeySequence::mnemonic(button()->Caption()).toString(QKeySequence::NativeText);
     }
 };
-
-QAccessibleInterface* CuteButtonAccessibleFactory(const QString&, QObject* object)
-{
-    if (auto* button = dynamic_cast<TCuteButton*>(object))
-        return new TCuteButtonAccessible(button);
-    return nullptr;
-}
 
 void Tell(QObject* object, QAccessible::Event what)
 {
@@ -160,7 +149,7 @@ TCuteButtonTimer::TCuteButtonTimer(TCuteButton* button) : QTimer(button), FCuteB
 
 TCuteButton::TCuteButton(QWidget* parent) : QWidget(parent)
 {
-    QAccessible::installFactory(CuteButtonAccessibleFactory); // once; later calls do nothing
+    QAccessible::installFactory(AccessibleFactory<TCuteButton, TCuteButtonAccessible>); // once; later calls do nothing
     resize(75, 25);
     setFocusPolicy(Qt::StrongFocus);
     setAttribute(Qt::WA_OpaquePaintEvent, true);

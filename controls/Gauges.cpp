@@ -1,5 +1,6 @@
 #include "controls/Gauges.h"
 
+#include "runtime/AccessibleFactory.h"
 #include "runtime/Application.h"
 #include "runtime/Exceptions.h"
 
@@ -80,13 +81,6 @@ private:
     TGauge* gauge() const { return static_cast<TGauge*>(widget()); }
 };
 
-QAccessibleInterface* GaugeAccessibleFactory(const QString&, QObject* object)
-{
-    if (auto* gauge = dynamic_cast<TGauge*>(object))
-        return new TGaugeAccessible(gauge);
-    return nullptr;
-}
-
 } // namespace
 
 int PercentOf(long double x, long double z)
@@ -123,7 +117,7 @@ TGauge::TGauge(QWidget* parent)
           QAccessible::updateAccessibility(&event);
       })
 {
-    QAccessible::installFactory(GaugeAccessibleFactory); // once; later calls do nothing
+    QAccessible::installFactory(AccessibleFactory<TGauge, TGaugeAccessible>); // once; later calls do nothing
     resize(100, 100);
     setAttribute(Qt::WA_OpaquePaintEvent, true);
 }

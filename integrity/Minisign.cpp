@@ -4,6 +4,7 @@
 
 #include <openssl/evp.h>
 
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -44,14 +45,12 @@ std::string hexOf(const std::array<unsigned char, 8>& number)
 {
     // minisign prints the key number as a little-endian 64-bit number in
     // upper-case hexadecimal, without leading zeros.
-    static const char digits[] = "0123456789ABCDEF";
-    std::string text;
-    for (int i = 7; i >= 0; --i) {
-        text += digits[number[static_cast<std::size_t>(i)] >> 4];
-        text += digits[number[static_cast<std::size_t>(i)] & 15];
-    }
-    const std::size_t first = text.find_first_not_of('0');
-    return first == std::string::npos ? std::string("0") : text.substr(first);
+    unsigned long long value = 0;
+    for (auto byte = number.rbegin(); byte != number.rend(); ++byte)
+        value = value << 8 | *byte;
+    char text[17];
+    std::snprintf(text, sizeof text, "%llX", value);
+    return text;
 }
 
 bool ed25519Verify(const unsigned char* publicKey, const unsigned char* signature, const unsigned char* message,
@@ -75,7 +74,7 @@ std::string TMinisign::TSignature::KeyId() const { return hexOf(KeyNumber); }
 std::optional<TMinisign::TKey> TMinisign::ParseKey(std::string_view text)
 {
     const auto lines = linesOf(text, 2);
-    if (lines.size() < 2 || lines[0].substr(0, UntrustedPrefix.size()) != UntrustedPrefix)
+    if (lines.size() < 2 || !lines[0].starts_with(UntrustedPrefix))
         return std::nullopt;
     const auto bytes = DecodeBase64(trimmed(lines[1]));
     if (!bytes || bytes->size() != 42 || bytes->compare(0, 2, "Ed") != 0)
@@ -89,8 +88,8 @@ std::optional<TMinisign::TKey> TMinisign::ParseKey(std::string_view text)
 std::optional<TMinisign::TSignature> TMinisign::ParseSignature(std::string_view text)
 {
     const auto lines = linesOf(text, 4);
-    if (lines.size() < 4 || lines[0].substr(0, UntrustedPrefix.size()) != UntrustedPrefix ||
-        lines[2].substr(0, TrustedPrefix.size()) != TrustedPrefix)
+    if (lines.size() < 4 || !lines[0].starts_with(UntrustedPrefix) ||
+        !lines[2].starts_with(TrustedPrefix))
         return std::nullopt;
     const auto bytes = DecodeBase64(trimmed(lines[1]));
     if (!bytes || bytes->size() != 74)
@@ -124,9 +123,9 @@ TMinisign::TComment TMinisign::Comment(const std::string& trustedComment)
         if (end == std::string::npos)
             end = trustedComment.size();
         const std::string field = trustedComment.substr(start, end - start);
-        if (field.rfind("file:", 0) == 0) {
+        if (field.starts_with("file:")) {
             comment.File = field.substr(5);
-        } else if (field.rfind("timestamp:", 0) == 0) {
+        } else if (field.starts_with("timestamp:")) {
             const std::string digits = field.substr(10);
             if (!digits.empty() && digits.size() <= 19 && digits.find_first_not_of("0123456789") == std::string::npos)
                 comment.Timestamp = std::stoull(digits);

@@ -33,8 +33,6 @@ class TMinisign {
 public:
     enum TResult {
         msOk,
-        msBadKey,           // not a minisign public key
-        msBadSignature,     // not a minisign signature
         msOtherKey,         // signed with another key
         msInvalid,          // the file does not match its signature
         msCommentInvalid,   // the trusted comment was changed
@@ -75,7 +73,6 @@ public:
     // message: the whole file, for a legacy signature.
     static TResult VerifyMessage(const TKey& key, const TSignature& signature, const unsigned char* message,
                                  std::size_t length);
-
 
 private:
     static TResult Verify(const TKey& key, const TSignature& signature, const unsigned char* message,

@@ -44,7 +44,7 @@ struct TStreamDigest::TState {
     }
 };
 
-TStreamDigest::TStreamDigest(unsigned kinds) : kinds_(kinds), state_(new TState)
+TStreamDigest::TStreamDigest(unsigned kinds) : kinds_(kinds), state_(std::make_unique<TState>())
 {
     state_->Reset(kinds_);
     NewBlock();
@@ -59,7 +59,6 @@ TStreamDigest::~TStreamDigest()
     }
     changed_.notify_all();
     thread_.join();
-    delete state_;
 }
 
 void TStreamDigest::Push(TItem item, std::size_t bytes)
@@ -213,22 +212,19 @@ TStreamDigest::TResult TStreamDigest::Finish()
         result.Error = "bytes lost on the way";
         return result;
     }
-    // Copies, so that Finish may be called again (a check that reads the
-    // digests twice) and the stream goes on.
-    if (kinds_ & dkSha256) {
+    // From copies, so that Finish may be called again (a check that reads
+    // the digests twice) and the stream goes on.
+    const auto finalOf = [](const EVP_MD_CTX* context, unsigned char* digest) {
         EVP_MD_CTX* copy = EVP_MD_CTX_new();
         unsigned size = 0;
-        EVP_MD_CTX_copy_ex(copy, state_->sha);
-        EVP_DigestFinal_ex(copy, result.Sha256.data(), &size);
+        EVP_MD_CTX_copy_ex(copy, context);
+        EVP_DigestFinal_ex(copy, digest, &size);
         EVP_MD_CTX_free(copy);
-    }
-    if (kinds_ & dkBlake2b512) {
-        EVP_MD_CTX* copy = EVP_MD_CTX_new();
-        unsigned size = 0;
-        EVP_MD_CTX_copy_ex(copy, state_->blake);
-        EVP_DigestFinal_ex(copy, result.Blake2b512.data(), &size);
-        EVP_MD_CTX_free(copy);
-    }
+    };
+    if (kinds_ & dkSha256)
+        finalOf(state_->sha, result.Sha256.data());
+    if (kinds_ & dkBlake2b512)
+        finalOf(state_->blake, result.Blake2b512.data());
     result.Ok = true;
     return result;
 }

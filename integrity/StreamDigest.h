@@ -94,6 +94,6 @@ private:
 
     // The thread's own state.
     struct TState;
-    TState* state_;
+    std::unique_ptr<TState> state_;
     std::thread thread_;
 };

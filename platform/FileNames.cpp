@@ -166,3 +166,31 @@ std::FILE* OpenForWriting(const std::string& path, bool append)
     }
     return file;
 }
+
+bool ReplaceFileWith(const std::string& path, std::string_view bytes, unsigned mode)
+{
+    const std::string temporary = path + ".new";
+    ::unlink(temporary.c_str()); // a leftover, or a link planted there
+    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, mode);
+    if (fd < 0)
+        return false;
+    int error = 0;
+    for (std::size_t done = 0; done < bytes.size() && !error;) {
+        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n > 0)
+            done += static_cast<std::size_t>(n);
+        else if (n == 0 || errno != EINTR)
+            error = n == 0 ? EIO : errno;
+    }
+    if (!error && ::fsync(fd) != 0)
+        error = errno;
+    if (::close(fd) != 0 && !error)
+        error = errno;
+    if (!error && std::rename(temporary.c_str(), path.c_str()) != 0)
+        error = errno;
+    if (!error)
+        return true;
+    ::unlink(temporary.c_str());
+    errno = error;
+    return false;
+}

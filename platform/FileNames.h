@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <string_view>
 
 // dir may be empty (current directory) or end in "/" or not.
 // Returns dir + the name as it exists on disk: the exact spelling when that
@@ -27,6 +28,12 @@ std::int64_t FileSizeOf(const std::string& path);
 // link at its own name: a link planted there fails (errno ELOOP) instead of
 // leading the write elsewhere. Null on failure, with errno set.
 std::FILE* OpenForWriting(const std::string& path, bool append);
+// Replaces the file at path by one holding bytes, whole: they are written
+// to path + ".new" (made anew, never through a link at that name), flushed
+// to the disk and renamed over path, so that a crash leaves the old file or
+// the new one, never a part. False on failure, with errno set; the
+// temporary is then gone.
+bool ReplaceFileWith(const std::string& path, std::string_view bytes, unsigned mode);
 // The process's current directory, without a trailing "/" (except for "/").
 std::string GetCurrentDir();
 bool SetCurrentDir(const std::string& path);

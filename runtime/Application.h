@@ -8,6 +8,8 @@
 // application title as caption, and the program runs on.
 #pragma once
 #include <QIcon>
+#include <QMetaObject>
+#include <QPointer>
 #include <QString>
 
 #include <exception>
@@ -65,4 +67,19 @@ void Guarded(F&& handler) noexcept
         } catch (...) {
         }
     }
+}
+
+// Runs handler(target) later, from the event loop (as a click comes, after
+// the caller's own request has been answered), inside the guard; nothing
+// when the target has gone by then.
+template <typename Target, typename F>
+void PostGuarded(Target* target, F handler)
+{
+    QMetaObject::invokeMethod(
+        target,
+        [guard = QPointer<Target>(target), handler = std::move(handler)] {
+            if (guard)
+                Guarded([&] { handler(guard.data()); });
+        },
+        Qt::QueuedConnection);
 }

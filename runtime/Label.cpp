@@ -1,5 +1,6 @@
 #include "runtime/Label.h"
 
+#include "runtime/AccessibleFactory.h"
 #include "runtime/Application.h"
 #include "runtime/RateLimiter.h"
 
@@ -9,7 +10,6 @@
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPalette>
-#include <QPointer>
 
 namespace {
 
@@ -69,28 +69,12 @@ public:
         }
         if (!label()->isEnabled() || !label()->isVisible())
             return;
-        // As a click comes: through the event loop, after the caller's
-        // request has been answered.
-        QPointer<TLabel> target = label();
-        QMetaObject::invokeMethod(
-            target,
-            [target] {
-                if (target)
-                    Guarded([&] { target->Click(); });
-            },
-            Qt::QueuedConnection);
+        PostGuarded(label(), [](TLabel* target) { target->Click(); });
     }
 
 private:
     TLabel* label() const { return static_cast<TLabel*>(widget()); }
 };
-
-QAccessibleInterface* LabelAccessibleFactory(const QString&, QObject* object)
-{
-    if (auto* label = dynamic_cast<TLabel*>(object))
-        return new TLabelAccessible(label);
-    return nullptr;
-}
 
 } // namespace
 
@@ -98,7 +82,7 @@ TLabel::TLabel(const QString& caption, QWidget* parent) : QLabel(parent)
 {
     // Before the first change notice, which makes Qt look for the label's
     // accessible interface (once, for good).
-    QAccessible::installFactory(LabelAccessibleFactory);
+    QAccessible::installFactory(AccessibleFactory<TLabel, TLabelAccessible>);
     setAutoFillBackground(false);
     setAttribute(Qt::WA_TranslucentBackground, true);
     setTextFormat(Qt::PlainText);

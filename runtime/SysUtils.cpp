@@ -3,6 +3,7 @@
 #include "platform/FileNames.h"
 #include "runtime/Exceptions.h"
 
+#include <QByteArray>
 #include <QLocale>
 #include <QString>
 
@@ -232,58 +233,13 @@ std::string ExpandFileName(const std::string& path)
     return out;
 }
 
-namespace {
-
-int base64Value(char c)
-{
-    if (c >= 'A' && c <= 'Z')
-        return c - 'A';
-    if (c >= 'a' && c <= 'z')
-        return c - 'a' + 26;
-    if (c >= '0' && c <= '9')
-        return c - '0' + 52;
-    if (c == '+')
-        return 62;
-    if (c == '/')
-        return 63;
-    return -1;
-}
-
-} // namespace
-
 std::optional<std::string> DecodeBase64(std::string_view text)
 {
-    if (text.empty() || text.size() % 4 != 0)
+    // Qt decodes; the one encoding of those bytes must be the text itself
+    // (padded, no line breaks, no stray bits after the last byte).
+    const QByteArray encoded(text.data(), static_cast<qsizetype>(text.size()));
+    const auto decoded = QByteArray::fromBase64Encoding(encoded, QByteArray::AbortOnBase64DecodingErrors);
+    if (text.empty() || !decoded || decoded.decoded.toBase64() != encoded)
         return std::nullopt;
-    std::string bytes;
-    bytes.reserve(text.size() / 4 * 3);
-    for (std::size_t i = 0; i < text.size(); i += 4) {
-        const bool last = i + 4 == text.size();
-        int v[4];
-        int padding = 0;
-        for (int j = 0; j < 4; ++j) {
-            const char c = text[i + static_cast<std::size_t>(j)];
-            if (c == '=' && last && j >= 2) {
-                v[j] = 0;
-                ++padding;
-                continue;
-            }
-            if (padding > 0) // a digit after "="
-                return std::nullopt;
-            v[j] = base64Value(c);
-            if (v[j] < 0)
-                return std::nullopt;
-        }
-        const unsigned triple = (static_cast<unsigned>(v[0]) << 18) | (static_cast<unsigned>(v[1]) << 12) |
-                                (static_cast<unsigned>(v[2]) << 6) | static_cast<unsigned>(v[3]);
-        // The bits that padding leaves over must be zero (one encoding only).
-        if ((padding == 1 && (triple & 0xFF) != 0) || (padding == 2 && (triple & 0xFFFF) != 0))
-            return std::nullopt;
-        bytes += static_cast<char>((triple >> 16) & 0xFF);
-        if (padding < 2)
-            bytes += static_cast<char>((triple >> 8) & 0xFF);
-        if (padding < 1)
-            bytes += static_cast<char>(triple & 0xFF);
-    }
-    return bytes;
+    return decoded.decoded.toStdString();
 }

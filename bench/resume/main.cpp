@@ -18,9 +18,7 @@ int main(int argc, char** argv)
     QCoreApplication app(argc, argv);
     const std::int64_t size = (argc > 1 ? std::atoll(argv[1]) : 100) * 1'000'000;
     testsupport::RangeFile file;
-    file.content.resize(static_cast<std::size_t>(size));
-    for (std::int64_t i = 0; i < size; ++i)
-        file.content[static_cast<std::size_t>(i)] = static_cast<char>((i * 7 + i / 251) % 251);
+    file.content = testsupport::PatternBytes(size);
     testsupport::ScriptedServer server(file.handler());
     testsupport::TempDir dir;
     const std::string url = server.url("/big.bin");

@@ -77,9 +77,7 @@ int main(int argc, char** argv)
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
     const std::int64_t size = (argc > 1 ? std::atoll(argv[1]) : 200) << 20;
     Flaky flaky;
-    flaky.file.content.resize(static_cast<std::size_t>(size));
-    for (std::int64_t i = 0; i < size; ++i)
-        flaky.file.content[static_cast<std::size_t>(i)] = static_cast<char>((i * 7 + i / 251) % 251);
+    flaky.file.content = testsupport::PatternBytes(size);
     // Fifteen resets spread over the file: each after a random share of
     // what the attempt would send.
     std::mt19937 random(15);

@@ -69,18 +69,28 @@ struct Fetcher {
 
 bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
-} // namespace
-
-TEST(Verification, SignaturesDecideAsMinisignDoesAndAFailureReplacesNothing)
-{
+// A working folder that trusts the publisher's key (made by minisign), and
+// nginx to serve the publisher's files.
+class SignedDownload : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(nginx.ok()) << nginx.log();
+        ASSERT_TRUE(key.ok);
+        WriteFile(work.file("DL.pub"), ReadFile(key.pub));
+    }
     ConfigHome config;
     TempDir work, keys;
     NginxServer nginx;
-    ASSERT_TRUE(nginx.ok()) << nginx.log();
     const MinisignKey key = MinisignKey::Make(keys.path(), "publisher");
+};
+
+} // namespace
+
+TEST_F(SignedDownload, SignaturesDecideAsMinisignDoesAndAFailureReplacesNothing)
+{
     const MinisignKey other = MinisignKey::Make(keys.path(), "other");
-    ASSERT_TRUE(key.ok && other.ok);
-    WriteFile(work.file("DL.pub"), ReadFile(key.pub));
+    ASSERT_TRUE(other.ok);
 
     // Each case is a folder on the server holding f.zip and, mostly, its
     // signature; "good" is what minisign -V says of the pair.
@@ -160,15 +170,8 @@ TEST(Verification, SignaturesDecideAsMinisignDoesAndAFailureReplacesNothing)
     EXPECT_FALSE(MinisignAccepts(key.pub, nginx.root() + "/comment/f.zip", nginx.root() + "/comment/f.zip.minisig"));
 }
 
-TEST(Verification, AnOlderSignedVersionIsRefusedAfterANewerOne)
+TEST_F(SignedDownload, AnOlderSignedVersionIsRefusedAfterANewerOne)
 {
-    ConfigHome config;
-    TempDir work, keys;
-    NginxServer nginx;
-    ASSERT_TRUE(nginx.ok()) << nginx.log();
-    const MinisignKey key = MinisignKey::Make(keys.path(), "publisher");
-    ASSERT_TRUE(key.ok);
-    WriteFile(work.file("DL.pub"), ReadFile(key.pub));
     auto publish = [&](const std::string& content, const std::string& time) {
         WriteFile(nginx.root() + "/f.zip", content);
         ASSERT_TRUE(key.Sign(nginx.root() + "/f.zip",

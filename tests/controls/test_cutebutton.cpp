@@ -1,11 +1,11 @@
 // The owner-drawn button: bevel pixels per state, the caption's placement,
 // the disabled face, and the state table driven by real Qt input.
+#include "support/RunEvents.h"
 #include "controls/CuteBtn.h"
 #include "controls/GdiDraw.h"
 #include "runtime/Dialogs.h"
 
 #include <QApplication>
-#include <QDeadlineTimer>
 #include <QWindow>
 #include <QMenu>
 #include <QTest>
@@ -20,19 +20,6 @@ constexpr TPixel FacePx = 0xFF9B471A;
 constexpr TPixel HighlightPx = 0xFFFFFFFF; // clBtnHighlight
 constexpr TPixel ShadowPx = 0xFFA0A0A0;    // clBtnShadow
 constexpr int W = 107, H = 25;
-
-// Runs the event loop until the condition holds, for at most ten seconds.
-template <typename F>
-bool WaitFor(F condition)
-{
-    QDeadlineTimer deadline(10000);
-    while (!condition()) {
-        if (deadline.hasExpired())
-            return false;
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
-    }
-    return true;
-}
 
 QRect CaptionPixels(const QImage& image, TPixel face)
 {
@@ -341,7 +328,7 @@ TEST_F(ButtonFixture, DropDownMenuAtOnceAndDelayed)
     EXPECT_EQ(*where, QPoint(-1, -1));
 
     QTest::mousePress(button, Qt::LeftButton, {}, QPoint(20, 10));
-    ASSERT_TRUE(WaitFor([&] { return *where != QPoint(-1, -1); }));
+    ASSERT_TRUE(testsupport::RunEventsUntil([&] { return *where != QPoint(-1, -1); }));
     EXPECT_EQ(*where, button->mapToGlobal(QPoint(0, H)));
     EXPECT_EQ(button->DropDownTimer(), nullptr);
     QTest::mouseRelease(button, Qt::LeftButton, {}, QPoint(20, 10)); // the menu had taken it

@@ -11,9 +11,10 @@
 // entries are declared here by hand: the platform integration's
 // accessibility object and its setActive. Only the tests do this.
 #pragma once
+#include "RunEvents.h"
+
 #include <QAccessible>
 #include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QList>
 #include <QObject>
@@ -41,19 +42,6 @@ namespace testsupport {
 inline QAccessibleInterface* Accessible(QObject* object)
 {
     return QAccessible::queryAccessibleInterface(object);
-}
-
-// False when the condition still fails after ms milliseconds.
-template <typename F>
-bool RunEventsUntil(F condition, int ms = 10000)
-{
-    QDeadlineTimer deadline(ms);
-    while (!condition()) {
-        if (deadline.hasExpired())
-            return false;
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
-    }
-    return true;
 }
 
 struct AccessibleEvent {

@@ -173,7 +173,7 @@ pid_t StartShell(const std::string& command, const std::string& log)
     return pid;
 }
 
-bool WaitUntil(std::chrono::seconds limit, const std::function<bool()>& condition)
+bool WaitUntil(std::chrono::milliseconds limit, const std::function<bool()>& condition)
 {
     const auto deadline = std::chrono::steady_clock::now() + limit;
     while (!condition()) {
@@ -186,16 +186,14 @@ bool WaitUntil(std::chrono::seconds limit, const std::function<bool()>& conditio
 
 std::string XvfbDisplay::WaitForWindow(const std::string& name, std::chrono::milliseconds limit) const
 {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (std::chrono::steady_clock::now() < deadline) {
+    std::string id;
+    WaitUntil(limit, [&] {
         const CommandResult r =
             RunShell(Env() + "xdotool search --onlyvisible --name " + ShellQuote(name) + " 2>/dev/null");
-        const std::string id = r.out.substr(0, r.out.find('\n'));
-        if (!id.empty())
-            return id;
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
-    return {};
+        id = r.out.substr(0, r.out.find('\n'));
+        return !id.empty();
+    });
+    return id;
 }
 
 bool XvfbDisplay::Click(const std::string& window, int x, int y) const

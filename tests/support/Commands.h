@@ -36,7 +36,7 @@ void StopChild(pid_t pid, int signal);
 pid_t StartShell(const std::string& command, const std::string& log);
 // Waits (checking every 100 ms) until the condition holds; false after
 // limit.
-bool WaitUntil(std::chrono::seconds limit, const std::function<bool()>& condition);
+bool WaitUntil(std::chrono::milliseconds limit, const std::function<bool()>& condition);
 // Starts a program in the background: standard input from /dev/null,
 // output and errors to the given descriptors (-1: /dev/null), the extra
 // variables set; with a death signal it gets that signal should the test

@@ -168,16 +168,28 @@ std::string RandomBytes(std::size_t n, unsigned seed)
     return bytes;
 }
 
+namespace {
+
+char patternByte(std::uint64_t p) { return static_cast<char>((p * 131 + (p >> 12)) & 0xFF); }
+
+} // namespace
+
+std::string PatternBytes(std::int64_t size)
+{
+    std::string bytes(static_cast<std::size_t>(std::max<std::int64_t>(size, 0)), '\0');
+    for (std::size_t i = 0; i < bytes.size(); ++i)
+        bytes[i] = patternByte(i);
+    return bytes;
+}
+
 void WritePatternFile(const std::string& path, std::int64_t size)
 {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     std::vector<char> block(1 << 20);
     for (std::int64_t done = 0; done < size;) {
         const std::size_t n = static_cast<std::size_t>(std::min<std::int64_t>(size - done, static_cast<std::int64_t>(block.size())));
-        for (std::size_t i = 0; i < n; ++i) {
-            const std::uint64_t p = static_cast<std::uint64_t>(done) + i;
-            block[i] = static_cast<char>((p * 131 + (p >> 12)) & 0xFF);
-        }
+        for (std::size_t i = 0; i < n; ++i)
+            block[i] = patternByte(static_cast<std::uint64_t>(done) + i);
         out.write(block.data(), static_cast<std::streamsize>(n));
         done += static_cast<std::int64_t>(n);
     }

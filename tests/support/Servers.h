@@ -67,6 +67,8 @@ void WriteFile(const std::string& path, std::string_view content);
 bool Exists(const std::string& path);
 // A file of `size` bytes of a repeating, position-dependent pattern.
 void WritePatternFile(const std::string& path, std::int64_t size);
+// The same bytes in memory.
+std::string PatternBytes(std::int64_t size);
 // n bytes that do not repeat, the same for the same seed.
 std::string RandomBytes(std::size_t n, unsigned seed);
 

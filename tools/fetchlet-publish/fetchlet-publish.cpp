@@ -607,7 +607,6 @@ void Prepare(const fs::path& file, const std::string& runPath)
         {QStringLiteral("--force-rpath"), QStringLiteral("--set-rpath"), Q(runPath), Q(file.string())});
 }
 
-// The name the downloaded file gets: the address's last path component.
 // The name the program gives the downloaded file.
 std::string DownloadName(const std::string& url)
 {
@@ -630,7 +629,8 @@ std::vector<std::pair<fs::path, std::string>> Checks(const std::string& dir, con
         found.emplace_back(key, TVerification::KeyFile);
     if (FileExists(pin.string()))
         found.emplace_back(pin, TVerification::PinFile);
-    if (!found.empty()) {
+    const bool checked = !found.empty();
+    if (checked) {
         TVerification verification(dir);
         if (!verification.Load(name)) {
             const std::string why = verification.Error().substr(verification.Error().find('\n') + 1);
@@ -649,9 +649,6 @@ std::vector<std::pair<fs::path, std::string>> Checks(const std::string& dir, con
         found.emplace_back(mirrors, TDownload::MirrorsFile);
     }
     const bool plain = QString::fromStdString(url).startsWith(QLatin1String("http://"), Qt::CaseInsensitive);
-    const bool checked = std::any_of(found.begin(), found.end(), [](const auto& file) {
-        return file.second != std::string(TDownload::MirrorsFile);
-    });
     if (!checked && plain)
         std::fprintf(stderr,
                      "fetchlet-publish: warning: %s is fetched over plain http with neither a signature key (DL.pub)"
